@@ -1,0 +1,363 @@
+// The thread's message queue, timers, and the one place where X events
+// become the window messages the platform documents for them.
+#include "platform/x11/internal.h"
+#include "platform/x11/testing.h"
+
+#include <X11/keysym.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <deque>
+#include <poll.h>
+
+namespace {
+
+// Input messages carry the modifier state of their X event, so that
+// TranslateMessage sees the keyboard as it was when the key went down.
+struct QueuedMessage {
+    MSG msg;
+    unsigned keyState;
+};
+
+std::deque<QueuedMessage> postedMessages;
+std::deque<QueuedMessage> inputMessages;
+bool quitPosted = false;
+int quitCode = 0;
+unsigned retrievedKeyState = 0;
+POINT lastPointer{0, 0};
+bool failNextRetrieval = false;
+
+MSG makeMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    MSG msg{};
+    msg.hwnd = window;
+    msg.message = message;
+    msg.wParam = wParam;
+    msg.lParam = lParam;
+    msg.time = DWORD(x11NowMs());
+    msg.pt = lastPointer;
+    return msg;
+}
+
+bool inFilter(const MSG& msg, HWND window, UINT filterMin, UINT filterMax) {
+    if (window && msg.hwnd != window) return false;
+    if (filterMin == 0 && filterMax == 0) return true;
+    return msg.message >= filterMin && msg.message <= filterMax;
+}
+
+bool takeFrom(std::deque<QueuedMessage>& queue, MSG* out, HWND window, UINT filterMin, UINT filterMax,
+              bool remove) {
+    for (auto it = queue.begin(); it != queue.end(); ++it) {
+        if (!inFilter(it->msg, window, filterMin, filterMax)) continue;
+        *out = it->msg;
+        if (remove) {
+            if (&queue == &inputMessages) retrievedKeyState = it->keyState;
+            queue.erase(it);
+        }
+        return true;
+    }
+    return false;
+}
+
+// The platform's order of retrieval: posted messages, the quit request,
+// input, then paint and timer messages, which exist only while nothing
+// else waits.
+bool takeMessage(MSG* out, HWND window, UINT filterMin, UINT filterMax, bool remove) {
+    if (takeFrom(postedMessages, out, window, filterMin, filterMax, remove)) return true;
+    if (quitPosted && !window) {
+        *out = makeMessage(nullptr, WM_QUIT, WPARAM(quitCode), 0);
+        if (remove) quitPosted = false;
+        return true;
+    }
+    if (takeFrom(inputMessages, out, window, filterMin, filterMax, remove)) return true;
+    for (HWND each : x11Windows()) {
+        MSG paint = makeMessage(each, WM_PAINT, 0, 0);
+        if (each->visible && each->needsPaint && inFilter(paint, window, filterMin, filterMax)) {
+            *out = paint;
+            return true;
+        }
+    }
+    int64_t now = x11NowMs();
+    for (HWND each : x11Windows()) {
+        for (WindowTimer& timer : each->timers) {
+            MSG tick = makeMessage(each, WM_TIMER, timer.id, reinterpret_cast<LPARAM>(timer.proc));
+            if (timer.dueMs > now || !inFilter(tick, window, filterMin, filterMax)) continue;
+            *out = tick;
+            if (remove) timer.dueMs = now + timer.periodMs;
+            return true;
+        }
+    }
+    return false;
+}
+
+// Milliseconds until the next timer is due, or -1 when no timer runs.
+int nextTimerTimeout() {
+    int64_t now = x11NowMs();
+    int64_t soonest = -1;
+    for (HWND each : x11Windows())
+        for (const WindowTimer& timer : each->timers) {
+            int64_t left = std::max<int64_t>(timer.dueMs - now, 0);
+            if (soonest < 0 || left < soonest) soonest = left;
+        }
+    return int(soonest);
+}
+
+WPARAM mouseKeyState(unsigned state) {
+    WPARAM keys = 0;
+    if (state & Button1Mask) keys |= MK_LBUTTON;
+    if (state & Button2Mask) keys |= MK_MBUTTON;
+    if (state & Button3Mask) keys |= MK_RBUTTON;
+    if (state & ShiftMask) keys |= MK_SHIFT;
+    if (state & ControlMask) keys |= MK_CONTROL;
+    return keys;
+}
+
+unsigned buttonMask(unsigned button) {
+    switch (button) {
+    case Button1: return Button1Mask;
+    case Button2: return Button2Mask;
+    case Button3: return Button3Mask;
+    default: return 0;
+    }
+}
+
+// Client coordinates packed as the platform packs them: 16 bits each, so
+// positions left of or above a capturing window arrive negative.
+LPARAM pointLParam(int x, int y) { return MAKELPARAM(WORD(x & 0xffff), WORD(y & 0xffff)); }
+
+void queueInput(HWND window, UINT message, WPARAM wParam, LPARAM lParam, unsigned keyState) {
+    // Like the platform, keep only the latest of consecutive mouse moves.
+    if (message == WM_MOUSEMOVE && !inputMessages.empty()) {
+        MSG& last = inputMessages.back().msg;
+        if (last.message == WM_MOUSEMOVE && last.hwnd == window) {
+            last = makeMessage(window, message, wParam, lParam);
+            inputMessages.back().keyState = keyState;
+            return;
+        }
+    }
+    inputMessages.push_back({makeMessage(window, message, wParam, lParam), keyState});
+}
+
+WPARAM virtualKey(KeySym symbol) {
+    if (symbol >= XK_a && symbol <= XK_z) return 'A' + (symbol - XK_a);
+    if (symbol >= XK_A && symbol <= XK_Z) return symbol;
+    if (symbol >= XK_0 && symbol <= XK_9) return symbol;
+    switch (symbol) {
+    case XK_Escape: return VK_ESCAPE;
+    case XK_Return:
+    case XK_KP_Enter: return VK_RETURN;
+    case XK_space: return VK_SPACE;
+    case XK_BackSpace: return VK_BACK;
+    case XK_Tab: return VK_TAB;
+    case XK_Shift_L:
+    case XK_Shift_R: return VK_SHIFT;
+    case XK_Control_L:
+    case XK_Control_R: return VK_CONTROL;
+    default: return 0;
+    }
+}
+
+LPARAM keyLParam(const XKeyEvent& key, bool release) {
+    LPARAM lParam = 1 | (LPARAM((key.keycode - 8) & 0xff) << 16);
+    if (release) lParam |= LPARAM(0xC0000000u);
+    return lParam;
+}
+
+void translateButton(HWND window, const XButtonEvent& button, bool press) {
+    UINT message;
+    switch (button.button) {
+    case Button1: message = press ? WM_LBUTTONDOWN : WM_LBUTTONUP; break;
+    case Button2: message = press ? WM_MBUTTONDOWN : WM_MBUTTONUP; break;
+    case Button3: message = press ? WM_RBUTTONDOWN : WM_RBUTTONUP; break;
+    default: return;  // wheel and extra buttons are not part of this subset
+    }
+    unsigned state = press ? button.state | buttonMask(button.button) : button.state & ~buttonMask(button.button);
+    queueInput(window, message, mouseKeyState(state), pointLParam(button.x, button.y), button.state);
+}
+
+void translateConfigure(HWND window, const XConfigureEvent& configure) {
+    // Only the server's synthetic notices (and ours without a window
+    // manager) give root coordinates; the position is informative only.
+    if (configure.send_event || configure.above == None) {
+        window->x = configure.x;
+        window->y = configure.y;
+    }
+    if (configure.width == window->width && configure.height == window->height) return;
+    window->width = configure.width;
+    window->height = configure.height;
+    if (window->classStyle & (CS_HREDRAW | CS_VREDRAW)) window->needsPaint = true;
+    x11Send(window, WM_SIZE, SIZE_RESTORED, MAKELPARAM(window->width, window->height));
+}
+
+void translateClientMessage(HWND window, const XClientMessageEvent& client) {
+    if (client.message_type != x11Atom("WM_PROTOCOLS") || client.format != 32) return;
+    if (Atom(client.data.l[0]) == x11Atom("WM_DELETE_WINDOW"))
+        PostMessageA(window, WM_CLOSE, 0, 0);
+}
+
+void translateEvent(XEvent& event) {
+    if (event.type == MappingNotify) {
+        XRefreshKeyboardMapping(&event.xmapping);
+        return;
+    }
+    HWND window = x11FindWindow(event.xany.window);
+    if (!window) return;
+    switch (event.type) {
+    case Expose:
+        if (window->visible) window->needsPaint = true;
+        break;
+    case ConfigureNotify: translateConfigure(window, event.xconfigure); break;
+    case ButtonPress:
+    case ButtonRelease:
+        lastPointer = POINT{event.xbutton.x_root, event.xbutton.y_root};
+        translateButton(window, event.xbutton, event.type == ButtonPress);
+        break;
+    case MotionNotify:
+        lastPointer = POINT{event.xmotion.x_root, event.xmotion.y_root};
+        queueInput(window, WM_MOUSEMOVE, mouseKeyState(event.xmotion.state),
+                   pointLParam(event.xmotion.x, event.xmotion.y), event.xmotion.state);
+        break;
+    case KeyPress:
+    case KeyRelease: {
+        bool release = event.type == KeyRelease;
+        KeySym symbol = XLookupKeysym(&event.xkey, 0);
+        queueInput(window, release ? WM_KEYUP : WM_KEYDOWN, virtualKey(symbol), keyLParam(event.xkey, release),
+                   event.xkey.state);
+        break;
+    }
+    case ClientMessage: translateClientMessage(window, event.xclient); break;
+    case FocusIn:
+        if (event.xfocus.detail == NotifyPointer || event.xfocus.detail == NotifyInferior) break;
+        window->focused = true;
+        // The platform offers the palette first, then the focus.
+        x11Send(window, WM_QUERYNEWPALETTE, 0, 0);
+        if (x11IsLiveWindow(window)) x11Send(window, WM_SETFOCUS, 0, 0);
+        break;
+    case FocusOut:
+        if (event.xfocus.detail == NotifyPointer || event.xfocus.detail == NotifyInferior) break;
+        window->focused = false;
+        x11Send(window, WM_KILLFOCUS, 0, 0);
+        break;
+    case ColormapNotify:
+        // Another client installing its colormap takes ours off the hardware:
+        // the platform's "system palette changed", by a window not ours.
+        if (!event.xcolormap.c_new && event.xcolormap.state == ColormapUninstalled && window->colormapWritable)
+            for (HWND each : std::vector<HWND>(x11Windows()))
+                if (x11IsLiveWindow(each)) x11Send(each, WM_PALETTECHANGED, 0, 0);
+        break;
+    case MapNotify: window->visible = true; break;
+    case UnmapNotify: window->visible = false; break;
+    default: break;
+    }
+}
+
+}  // namespace
+
+void x11ProcessEvents() {
+    Display* display = x11Display();
+    while (XPending(display)) {
+        XEvent event;
+        XNextEvent(display, &event);
+        translateEvent(event);
+    }
+}
+
+void x11ForgetWindow(HWND window) {
+    auto forWindow = [window](const QueuedMessage& queued) { return queued.msg.hwnd == window; };
+    postedMessages.erase(std::remove_if(postedMessages.begin(), postedMessages.end(), forWindow),
+                         postedMessages.end());
+    inputMessages.erase(std::remove_if(inputMessages.begin(), inputMessages.end(), forWindow),
+                        inputMessages.end());
+    window->timers.clear();
+}
+
+LRESULT x11Send(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (!x11IsLiveWindow(window)) return 0;
+    return window->windowProc(window, message, wParam, lParam);
+}
+
+void x11FailNextMessageRetrieval() { failNextRetrieval = true; }
+
+BOOL WINAPI PeekMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax, UINT removeFlags) {
+    if (!msg) return FALSE;
+    x11ProcessEvents();
+    return takeMessage(msg, window, filterMin, filterMax, removeFlags & PM_REMOVE);
+}
+
+BOOL WINAPI GetMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax) {
+    if (!msg || (window && !x11IsLiveWindow(window))) return -1;
+    if (failNextRetrieval) {
+        failNextRetrieval = false;
+        return -1;
+    }
+    Display* display = x11Display();
+    for (;;) {
+        x11ProcessEvents();
+        if (takeMessage(msg, window, filterMin, filterMax, true)) return msg->message == WM_QUIT ? 0 : 1;
+        // Block on the connection until an event arrives or a timer is due.
+        XFlush(display);
+        if (XPending(display)) continue;
+        pollfd descriptor{ConnectionNumber(display), POLLIN, 0};
+        if (poll(&descriptor, 1, nextTimerTimeout()) < 0 && errno != EINTR) return -1;
+    }
+}
+
+BOOL WINAPI TranslateMessage(const MSG* msg) {
+    if (!msg || msg->message != WM_KEYDOWN) return FALSE;
+    XKeyEvent key{};
+    key.type = KeyPress;
+    key.display = x11Display();
+    key.keycode = unsigned((msg->lParam >> 16) & 0xff) + 8;
+    key.state = retrievedKeyState;
+    char text[16];
+    KeySym symbol;
+    int length = XLookupString(&key, text, sizeof text, &symbol, nullptr);
+    for (int i = 0; i < length; ++i)
+        PostMessageA(msg->hwnd, WM_CHAR, WPARAM(static_cast<unsigned char>(text[i])), msg->lParam);
+    return length > 0;
+}
+
+LRESULT WINAPI DispatchMessageA(const MSG* msg) {
+    if (!msg || !x11IsLiveWindow(msg->hwnd)) return 0;
+    if (msg->message == WM_TIMER && msg->lParam) {
+        reinterpret_cast<TIMERPROC>(msg->lParam)(msg->hwnd, WM_TIMER, msg->wParam, msg->time);
+        return 0;
+    }
+    return x11Send(msg->hwnd, msg->message, msg->wParam, msg->lParam);
+}
+
+BOOL WINAPI PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (window && !x11IsLiveWindow(window)) return FALSE;
+    postedMessages.push_back({makeMessage(window, message, wParam, lParam), 0});
+    return TRUE;
+}
+
+LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    return x11Send(window, message, wParam, lParam);
+}
+
+void WINAPI PostQuitMessage(int exitCode) {
+    quitPosted = true;
+    quitCode = exitCode;
+}
+
+UINT_PTR WINAPI SetTimer(HWND window, UINT_PTR id, UINT elapse, TIMERPROC timerProc) {
+    if (!x11IsLiveWindow(window)) return 0;
+    elapse = std::max(elapse, 10u);  // the platform's minimum period
+    int64_t due = x11NowMs() + elapse;
+    for (WindowTimer& timer : window->timers)
+        if (timer.id == id) {
+            timer = WindowTimer{id, elapse, due, timerProc};
+            return id;
+        }
+    window->timers.push_back(WindowTimer{id, elapse, due, timerProc});
+    return id ? id : 1;
+}
+
+BOOL WINAPI KillTimer(HWND window, UINT_PTR id) {
+    if (!x11IsLiveWindow(window)) return FALSE;
+    auto& timers = window->timers;
+    auto it = std::find_if(timers.begin(), timers.end(), [id](const WindowTimer& t) { return t.id == id; });
+    if (it == timers.end()) return FALSE;
+    timers.erase(it);
+    return TRUE;
+}

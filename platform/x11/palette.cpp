@@ -1,0 +1,95 @@
+// Logical palettes, mapped onto the colormap of a window whose visual has
+// writable, indexed colours.
+#include "platform/x11/internal.h"
+
+#include <algorithm>
+
+namespace {
+
+std::vector<HPALETTE> livePalettes;
+
+bool isLivePalette(HPALETTE palette) {
+    return palette && std::find(livePalettes.begin(), livePalettes.end(), palette) != livePalettes.end();
+}
+
+bool colormapInstalled(Window window, Colormap colormap) {
+    int count = 0;
+    Colormap* installed = XListInstalledColormaps(x11Display(), window, &count);
+    bool found = std::find(installed, installed + count, colormap) != installed + count;
+    if (installed) XFree(installed);
+    return found;
+}
+
+}  // namespace
+
+HPALETTE WINAPI CreatePalette(const LOGPALETTE* logicalPalette) {
+    if (!logicalPalette || logicalPalette->palVersion != 0x300 || logicalPalette->palNumEntries == 0) return nullptr;
+    HPALETTE palette = new HPALETTE__;
+    palette->entries.assign(logicalPalette->palPalEntry, logicalPalette->palPalEntry + logicalPalette->palNumEntries);
+    livePalettes.push_back(palette);
+    return palette;
+}
+
+HPALETTE WINAPI SelectPalette(HDC dc, HPALETTE palette, BOOL forceBackground) {
+    if (!dc || !isLivePalette(palette)) return nullptr;
+    HPALETTE previous = dc->palette;
+    dc->palette = palette;
+    dc->paletteInForeground = !forceBackground;
+    return previous;
+}
+
+UINT WINAPI RealizePalette(HDC dc) {
+    if (!dc || !x11IsLiveWindow(dc->window) || !isLivePalette(dc->palette)) return 0;
+    HWND window = dc->window;
+    if (!window->colormapWritable) return 0;  // nothing to map on a true-colour visual
+    Display* display = x11Display();
+    const std::vector<PALETTEENTRY>& entries = dc->palette->entries;
+
+    int cells = 0;
+    XWindowAttributes attributes;
+    if (XGetWindowAttributes(display, window->xid, &attributes)) cells = attributes.visual->map_entries;
+    int count = std::min(int(entries.size()), cells);
+    std::vector<XColor> colours(static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i) colours[size_t(i)].pixel = static_cast<unsigned long>(i);
+    XQueryColors(display, window->colormap, colours.data(), count);
+    bool changed = false;
+    for (int i = 0; i < count; ++i) {
+        XColor& colour = colours[size_t(i)];
+        unsigned short red = entries[size_t(i)].peRed * 257, green = entries[size_t(i)].peGreen * 257,
+                       blue = entries[size_t(i)].peBlue * 257;
+        changed |= colour.red != red || colour.green != green || colour.blue != blue;
+        colour.red = red;
+        colour.green = green;
+        colour.blue = blue;
+        colour.flags = DoRed | DoGreen | DoBlue;
+    }
+    XStoreColors(display, window->colormap, colours.data(), count);
+    // Only the focused window's foreground palette takes over the hardware.
+    if (dc->paletteInForeground && window->focused && !colormapInstalled(window->xid, window->colormap)) {
+        XInstallColormap(display, window->colormap);
+        changed = true;
+    }
+    XFlush(display);
+    dc->palette->realized = true;
+    if (changed)
+        for (HWND each : std::vector<HWND>(x11Windows()))
+            x11Send(each, WM_PALETTECHANGED, reinterpret_cast<WPARAM>(window), 0);
+    return UINT(count);
+}
+
+BOOL WINAPI UnrealizeObject(HGDIOBJ object) {
+    HPALETTE palette = static_cast<HPALETTE>(object);
+    if (!isLivePalette(palette)) return FALSE;
+    palette->realized = false;
+    return TRUE;
+}
+
+BOOL WINAPI DeleteObject(HGDIOBJ object) {
+    HPALETTE palette = static_cast<HPALETTE>(object);
+    if (!isLivePalette(palette)) return FALSE;
+    for (HWND window : x11Windows())
+        if (window->deviceContext.palette == palette) window->deviceContext.palette = nullptr;
+    livePalettes.erase(std::find(livePalettes.begin(), livePalettes.end(), palette));
+    delete palette;
+    return TRUE;
+}

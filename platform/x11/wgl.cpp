@@ -1,0 +1,61 @@
+// Rendering contexts over GLX.
+#include "platform/x11/internal.h"
+
+#include <algorithm>
+
+namespace {
+
+std::vector<HGLRC> liveContexts;
+HGLRC currentContext = nullptr;
+
+bool isLiveContext(HGLRC context) {
+    return context && std::find(liveContexts.begin(), liveContexts.end(), context) != liveContexts.end();
+}
+
+}  // namespace
+
+HGLRC WINAPI wglCreateContext(HDC dc) {
+    if (!dc || !x11IsLiveWindow(dc->window)) return nullptr;
+    int format = dc->window->pixelFormat;
+    PIXELFORMATDESCRIPTOR descriptor;
+    if (!DescribePixelFormat(dc, format, sizeof descriptor, &descriptor) ||
+        !(descriptor.dwFlags & PFD_SUPPORT_OPENGL))
+        return nullptr;
+    XVisualInfo visual = *x11PixelFormatVisual(format);
+    Display* display = x11Display();
+    GLXContext context = glXCreateContext(display, &visual, nullptr, True);
+    if (!context) context = glXCreateContext(display, &visual, nullptr, False);
+    if (!context) return nullptr;
+    HGLRC handle = new HGLRC__{context, format};
+    liveContexts.push_back(handle);
+    return handle;
+}
+
+BOOL WINAPI wglMakeCurrent(HDC dc, HGLRC context) {
+    Display* display = x11Display();
+    if (!context) {
+        glXMakeCurrent(display, None, nullptr);
+        currentContext = nullptr;
+        return TRUE;
+    }
+    // The platform requires the window to have the context's pixel format.
+    if (!isLiveContext(context) || !dc || !x11IsLiveWindow(dc->window) ||
+        dc->window->pixelFormat != context->pixelFormat)
+        return FALSE;
+    if (!glXMakeCurrent(display, dc->window->xid, context->context)) return FALSE;
+    currentContext = context;
+    return TRUE;
+}
+
+BOOL WINAPI wglDeleteContext(HGLRC context) {
+    if (!isLiveContext(context)) return FALSE;
+    Display* display = x11Display();
+    // A current context stops being current before it is deleted.
+    if (context == currentContext) wglMakeCurrent(nullptr, nullptr);
+    glXDestroyContext(display, context->context);
+    liveContexts.erase(std::find(liveContexts.begin(), liveContexts.end(), context));
+    delete context;
+    return TRUE;
+}
+
+HGLRC WINAPI wglGetCurrentContext(void) { return currentContext; }

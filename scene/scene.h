@@ -1,0 +1,13 @@
+// One-time OpenGL set-up of the scene and the rendering of each frame.
+#pragma once
+
+// Directions (w = 0) of the seven directional lights, in eye space.
+extern const float lightDirections[7][4];
+
+void initializeScene();
+void setProjection();
+void setMaterials();
+
+void renderFrame();
+// Premultiplies objectMatrix by the rotation (angle, axis) through OpenGL.
+void applyRotationStep();

@@ -1,0 +1,44 @@
+# Shared set-up of run.sh and test.sh: installs the Debian packages that are
+# missing and configures the build. Source it; it defines ensure_packages
+# and configure_build.
+
+ensure_packages() {
+    local missing=()
+    local package
+    for package in "$@"; do
+        dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
+            missing+=("$package")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+
+    local sudo=()
+    if [ "$(id -u)" -ne 0 ]; then
+        if command -v sudo >/dev/null && sudo -n true 2>/dev/null; then
+            sudo=(sudo -n)
+        else
+            echo "error: these Debian packages are missing and cannot be installed without root: ${missing[*]}" >&2
+            echo "       install them with: sudo apt-get install ${missing[*]}" >&2
+            exit 1
+        fi
+    fi
+    echo "Installing Debian packages: ${missing[*]}"
+    if ! "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq ||
+        ! "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"; then
+        echo "error: could not install the Debian packages: ${missing[*]}" >&2
+        exit 1
+    fi
+}
+
+# What the viewer needs to build and run: a compiler and CMake, the Xlib and
+# OpenGL headers, Mesa's GLX with its software rasterizer, and a virtual X
+# server (with xauth, which xvfb-run needs) for machines without a display.
+BUILD_PACKAGES=(g++ make cmake libx11-dev libgl-dev libglx-mesa0 libgl1-mesa-dri xvfb xauth)
+# What the tests add: GoogleTest, the XTEST extension's client library to
+# drive windows with real input.
+TEST_PACKAGES=(libgtest-dev libxtst-dev)
+
+configure_build() {
+    local build_dir=$1
+    shift
+    cmake -S "$ROOT" -B "$build_dir" "$@" >/dev/null || exit 1
+}

@@ -1,0 +1,26 @@
+#include "surface/surface.h"
+
+#include <cstdlib>
+
+namespace {
+
+[[noreturn]] void failPixelFormat(HDC deviceContext, LPCSTR text) {
+    MessageBoxA(WindowFromDC(deviceContext), text, "Error", MB_ICONERROR);
+    std::exit(1);
+}
+
+}  // namespace
+
+void configurePixelFormat(HDC deviceContext) {
+    PIXELFORMATDESCRIPTOR descriptor = {};
+    descriptor.nSize = sizeof descriptor;
+    descriptor.nVersion = 1;
+    descriptor.dwFlags = PFD_DRAW_TO_WINDOW | PFD_SUPPORT_OPENGL | PFD_DOUBLEBUFFER;
+    descriptor.iPixelType = PFD_TYPE_RGBA;
+    descriptor.cColorBits = 8;
+    descriptor.cDepthBits = 16;
+
+    int format = ChoosePixelFormat(deviceContext, &descriptor);
+    if (format == 0) failPixelFormat(deviceContext, "ChoosePixelFormat failed\n");
+    if (SetPixelFormat(deviceContext, format, &descriptor) != 1) failPixelFormat(deviceContext, "SetPixelFormat failed");
+}

@@ -1,0 +1,14 @@
+// The window's pixel format, and the logical palette for displays that
+// need one.
+#pragma once
+
+#include "platform/win32.h"
+
+// Returns only when the format is set; otherwise reports it and exits with 1.
+void configurePixelFormat(HDC deviceContext);
+
+void buildLogicalPalette(HDC deviceContext);
+void reselectPalette();
+// Fills the palette's entries from the format's channel layout; returns
+// false, filling nothing, when the format cannot be described by one.
+bool fillPaletteEntries(const PIXELFORMATDESCRIPTOR& format, LOGPALETTE* palette);
