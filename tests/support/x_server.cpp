@@ -1,0 +1,106 @@
+#include "x_server.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+namespace {
+
+long long nowMs() {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return now.tv_sec * 1000LL + now.tv_nsec / 1000000;
+}
+
+}  // namespace
+
+VirtualServer startVirtualServer(const std::vector<std::string>& arguments) {
+    VirtualServer server;
+    int pipeEnds[2];
+    if (pipe(pipeEnds) != 0) return server;
+    pid_t child = fork();
+    if (child == 0) {
+        close(pipeEnds[0]);
+        int devnull = open("/dev/null", O_RDWR);
+        dup2(devnull, 1);
+        dup2(devnull, 2);
+        std::vector<std::string> argv = {"Xvfb", "-displayfd", std::to_string(pipeEnds[1]), "-nolisten", "tcp"};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        std::vector<char*> raw;
+        for (std::string& argument : argv) raw.push_back(argument.data());
+        raw.push_back(nullptr);
+        execvp("Xvfb", raw.data());
+        _exit(127);
+    }
+    close(pipeEnds[1]);
+    std::string number;
+    long long deadline = nowMs() + 10000;
+    while (nowMs() < deadline) {
+        pollfd descriptor{pipeEnds[0], POLLIN, 0};
+        if (poll(&descriptor, 1, 100) <= 0) continue;
+        char c;
+        ssize_t got = read(pipeEnds[0], &c, 1);
+        if (got <= 0) break;
+        if (c == '\n') break;
+        number += c;
+    }
+    close(pipeEnds[0]);
+    server.pid = child;
+    if (number.empty()) {
+        stopVirtualServer(server);
+        return server;
+    }
+    server.display = ":" + number;
+    return server;
+}
+
+void stopVirtualServer(VirtualServer& server) {
+    if (server.pid > 0) {
+        kill(server.pid, SIGTERM);
+        if (waitForExit(server.pid, 5000) == -1) waitpid(server.pid, nullptr, 0);
+    }
+    server.pid = -1;
+    server.display.clear();
+}
+
+pid_t spawnProgram(const std::string& program, const std::string& display) {
+    pid_t child = fork();
+    if (child == 0) {
+        if (display.empty())
+            unsetenv("DISPLAY");
+        else
+            setenv("DISPLAY", display.c_str(), 1);
+        execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    return child;
+}
+
+int waitForExit(pid_t child, int timeoutMs) {
+    long long deadline = nowMs() + timeoutMs;
+    for (;;) {
+        int status = 0;
+        pid_t done = waitpid(child, &status, WNOHANG);
+        if (done == child) {
+            if (WIFEXITED(status)) return WEXITSTATUS(status);
+            if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+        }
+        if (done < 0 && errno != EINTR) return -2;
+        if (nowMs() >= deadline) {
+            kill(child, SIGKILL);
+            waitpid(child, nullptr, 0);
+            return -1;
+        }
+        usleep(5000);
+    }
+}
+
+bool isRunning(pid_t child) {
+    int status;
+    return waitpid(child, &status, WNOHANG) == 0;
+}

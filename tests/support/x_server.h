@@ -1,0 +1,26 @@
+// Private virtual X servers for tests that need a server of their own
+// (no GLX, 8-bit colour) or a clean one for a child process.
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+struct VirtualServer {
+    pid_t pid = -1;
+    std::string display;  // ":N"
+};
+
+// Starts Xvfb with the given extra arguments and waits until it accepts
+// connections; the display is empty when it could not be started.
+VirtualServer startVirtualServer(const std::vector<std::string>& arguments);
+void stopVirtualServer(VirtualServer& server);
+
+// A child process running `program` with DISPLAY set to `display`
+// (or unset when it is empty).
+pid_t spawnProgram(const std::string& program, const std::string& display);
+// The child's exit code; -1 if it did not end within the time (it is then
+// killed); 128 + signal number if a signal ended it.
+int waitForExit(pid_t child, int timeoutMs);
+// Whether the child is still running.
+bool isRunning(pid_t child);

@@ -1,0 +1,243 @@
+#include "x_user.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <time.h>
+#include <unistd.h>
+
+namespace {
+
+long long nowMs() {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return now.tv_sec * 1000LL + now.tv_nsec / 1000000;
+}
+
+int ignoreErrors(Display*, XErrorEvent*) { return 0; }
+
+unsigned long maskShift(unsigned long mask) { return mask ? static_cast<unsigned long>(__builtin_ctzl(mask)) : 0; }
+
+int channel(unsigned long pixel, unsigned long mask) {
+    unsigned long value = (pixel & mask) >> maskShift(mask);
+    unsigned long maximum = mask >> maskShift(mask);
+    return maximum ? int(value * 255 / maximum) : 0;
+}
+
+uint32_t crcOf(const unsigned char* data, size_t length, uint32_t crc = 0xffffffffu) {
+    for (size_t i = 0; i < length; ++i) {
+        crc ^= data[i];
+        for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
+    }
+    return crc;
+}
+
+void putBigEndian(std::vector<unsigned char>& out, uint32_t value) {
+    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<unsigned char>(value >> shift));
+}
+
+void putChunk(std::vector<unsigned char>& out, const char* type, const std::vector<unsigned char>& data) {
+    putBigEndian(out, uint32_t(data.size()));
+    std::vector<unsigned char> body(type, type + 4);
+    body.insert(body.end(), data.begin(), data.end());
+    out.insert(out.end(), body.begin(), body.end());
+    putBigEndian(out, crcOf(body.data(), body.size()) ^ 0xffffffffu);
+}
+
+}  // namespace
+
+Display* openUserConnection(const std::string& display) {
+    Display* connection = XOpenDisplay(display.empty() ? nullptr : display.c_str());
+    if (connection) XSetErrorHandler(ignoreErrors);
+    return connection;
+}
+
+bool waitUntil(const std::function<bool()>& condition, int timeoutMs) {
+    long long deadline = nowMs() + timeoutMs;
+    for (;;) {
+        if (condition()) return true;
+        if (nowMs() >= deadline) return false;
+        usleep(10000);
+    }
+}
+
+std::vector<Window> windowsNamed(Display* display, const std::string& name) {
+    std::vector<Window> found;
+    Window root, parent, *children = nullptr;
+    unsigned count = 0;
+    if (!XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count)) return found;
+    for (unsigned i = 0; i < count; ++i) {
+        char* windowName = nullptr;
+        if (XFetchName(display, children[i], &windowName) && windowName) {
+            if (name == windowName) found.push_back(children[i]);
+            XFree(windowName);
+        }
+    }
+    if (children) XFree(children);
+    return found;
+}
+
+Window waitForWindowNamed(Display* display, const std::string& name, int timeoutMs) {
+    Window window = 0;
+    waitUntil(
+        [&] {
+            for (Window candidate : windowsNamed(display, name))
+                if (isViewable(display, candidate)) window = candidate;
+            return window != 0;
+        },
+        timeoutMs);
+    return window;
+}
+
+std::string textProperty(Display* display, Window window, const char* property) {
+    Atom type;
+    int format;
+    unsigned long count, after;
+    unsigned char* data = nullptr;
+    std::string text;
+    if (XGetWindowProperty(display, window, XInternAtom(display, property, False), 0, 65536, False,
+                           AnyPropertyType, &type, &format, &count, &after, &data) == Success &&
+        data) {
+        text.assign(reinterpret_cast<char*>(data), count);
+        XFree(data);
+    }
+    return text;
+}
+
+bool isViewable(Display* display, Window window) {
+    XWindowAttributes attributes;
+    return XGetWindowAttributes(display, window, &attributes) && attributes.map_state == IsViewable;
+}
+
+WindowGeometry rootGeometry(Display* display, Window window) {
+    XWindowAttributes attributes{};
+    XGetWindowAttributes(display, window, &attributes);
+    int x = 0, y = 0;
+    Window child;
+    XTranslateCoordinates(display, window, DefaultRootWindow(display), 0, 0, &x, &y, &child);
+    return WindowGeometry{x, y, attributes.width, attributes.height};
+}
+
+void pressKey(Display* display, unsigned long keysym, bool withShift) {
+    KeyCode shift = XKeysymToKeycode(display, XK_Shift_L);
+    KeyCode key = XKeysymToKeycode(display, keysym);
+    if (withShift) XTestFakeKeyEvent(display, shift, True, CurrentTime);
+    XTestFakeKeyEvent(display, key, True, CurrentTime);
+    XTestFakeKeyEvent(display, key, False, CurrentTime);
+    if (withShift) XTestFakeKeyEvent(display, shift, False, CurrentTime);
+    XFlush(display);
+}
+
+void movePointer(Display* display, int rootX, int rootY) {
+    XTestFakeMotionEvent(display, DefaultScreen(display), rootX, rootY, CurrentTime);
+    XFlush(display);
+}
+
+void setButton(Display* display, unsigned button, bool down) {
+    XTestFakeButtonEvent(display, button, down ? True : False, CurrentTime);
+    XFlush(display);
+}
+
+void clickAt(Display* display, int rootX, int rootY) {
+    movePointer(display, rootX, rootY);
+    setButton(display, 1, true);
+    setButton(display, 1, false);
+}
+
+void requestClose(Display* display, Window window) {
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = window;
+    event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = long(XInternAtom(display, "WM_DELETE_WINDOW", False));
+    event.xclient.data.l[1] = CurrentTime;
+    XSendEvent(display, window, False, NoEventMask, &event);
+    XFlush(display);
+}
+
+std::vector<uint32_t> captureWindow(Display* display, Window window, int* width, int* height) {
+    XWindowAttributes attributes{};
+    std::vector<uint32_t> pixels;
+    if (!XGetWindowAttributes(display, window, &attributes)) return pixels;
+    XImage* image = XGetImage(display, window, 0, 0, unsigned(attributes.width), unsigned(attributes.height),
+                              AllPlanes, ZPixmap);
+    if (!image) return pixels;
+    *width = attributes.width;
+    *height = attributes.height;
+    pixels.reserve(size_t(attributes.width) * size_t(attributes.height));
+    for (int y = 0; y < attributes.height; ++y)
+        for (int x = 0; x < attributes.width; ++x) {
+            unsigned long pixel = XGetPixel(image, x, y);
+            pixels.push_back(uint32_t(channel(pixel, image->red_mask) << 16 | channel(pixel, image->green_mask) << 8 |
+                                      channel(pixel, image->blue_mask)));
+        }
+    XDestroyImage(image);
+    return pixels;
+}
+
+Rgb pixelAt(Display* display, Window window, int x, int y) {
+    XImage* image = XGetImage(display, window, x, y, 1, 1, AllPlanes, ZPixmap);
+    if (!image) return Rgb{-1, -1, -1};
+    unsigned long pixel = XGetPixel(image, 0, 0);
+    Rgb colour{channel(pixel, image->red_mask), channel(pixel, image->green_mask), channel(pixel, image->blue_mask)};
+    XDestroyImage(image);
+    return colour;
+}
+
+bool closeTo(Rgb colour, Rgb expected, int tolerance) {
+    return std::abs(colour.red - expected.red) <= tolerance && std::abs(colour.green - expected.green) <= tolerance &&
+           std::abs(colour.blue - expected.blue) <= tolerance;
+}
+
+Rgb rgbOf(float red, float green, float blue) {
+    return Rgb{int(std::lround(red * 255)), int(std::lround(green * 255)), int(std::lround(blue * 255))};
+}
+
+// An uncompressed PNG: deflate "stored" blocks need no compressor.
+bool writePng(const std::string& path, int width, int height, const std::vector<uint32_t>& pixels) {
+    std::vector<unsigned char> raw;
+    for (int y = 0; y < height; ++y) {
+        raw.push_back(0);
+        for (int x = 0; x < width; ++x) {
+            uint32_t pixel = pixels[size_t(y) * size_t(width) + size_t(x)];
+            raw.push_back(static_cast<unsigned char>(pixel >> 16));
+            raw.push_back(static_cast<unsigned char>(pixel >> 8));
+            raw.push_back(static_cast<unsigned char>(pixel));
+        }
+    }
+    std::vector<unsigned char> zlib = {0x78, 0x01};
+    for (size_t offset = 0; offset < raw.size() || offset == 0; offset += 65535) {
+        size_t length = std::min<size_t>(65535, raw.size() - offset);
+        bool last = offset + length >= raw.size();
+        zlib.push_back(last ? 1 : 0);
+        zlib.push_back(static_cast<unsigned char>(length));
+        zlib.push_back(static_cast<unsigned char>(length >> 8));
+        zlib.push_back(static_cast<unsigned char>(~length));
+        zlib.push_back(static_cast<unsigned char>(~length >> 8));
+        zlib.insert(zlib.end(), raw.begin() + long(offset), raw.begin() + long(offset + length));
+        if (last) break;
+    }
+    uint32_t a = 1, b = 0;
+    for (unsigned char byte : raw) {
+        a = (a + byte) % 65521;
+        b = (b + a) % 65521;
+    }
+    putBigEndian(zlib, (b << 16) | a);
+
+    std::vector<unsigned char> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+    std::vector<unsigned char> header;
+    putBigEndian(header, uint32_t(width));
+    putBigEndian(header, uint32_t(height));
+    header.insert(header.end(), {8, 2, 0, 0, 0});
+    putChunk(png, "IHDR", header);
+    putChunk(png, "IDAT", zlib);
+    putChunk(png, "IEND", {});
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file) return false;
+    bool written = std::fwrite(png.data(), 1, png.size(), file) == png.size();
+    return std::fclose(file) == 0 && written;
+}

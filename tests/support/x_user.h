@@ -1,0 +1,44 @@
+// The user's side of the X server: a connection of its own that finds
+// windows, reads what they show and sends real input through XTEST.
+#pragma once
+
+#include <X11/Xlib.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+struct Rgb {
+    int red, green, blue;
+};
+
+struct WindowGeometry {
+    int x, y, width, height;
+};
+
+Display* openUserConnection(const std::string& display = "");
+
+// Polls `condition` until it holds or the time is up.
+bool waitUntil(const std::function<bool()>& condition, int timeoutMs);
+
+// Top-level windows whose WM_NAME is exactly `name`.
+std::vector<Window> windowsNamed(Display* display, const std::string& name);
+Window waitForWindowNamed(Display* display, const std::string& name, int timeoutMs);
+std::string textProperty(Display* display, Window window, const char* property);
+bool isViewable(Display* display, Window window);
+WindowGeometry rootGeometry(Display* display, Window window);
+
+void pressKey(Display* display, unsigned long keysym, bool withShift = false);
+void movePointer(Display* display, int rootX, int rootY);
+void setButton(Display* display, unsigned button, bool down);
+void clickAt(Display* display, int rootX, int rootY);
+void requestClose(Display* display, Window window);
+
+Rgb pixelAt(Display* display, Window window, int x, int y);
+// The window's contents as 0xRRGGBB values, row by row.
+std::vector<uint32_t> captureWindow(Display* display, Window window, int* width, int* height);
+bool closeTo(Rgb colour, Rgb expected, int tolerance = 2);
+Rgb rgbOf(float red, float green, float blue);
+
+bool writePng(const std::string& path, int width, int height, const std::vector<uint32_t>& pixels);
