@@ -1,0 +1,174 @@
+// X events turned into the window messages the platform promises for them,
+// driven by real input through XTEST and by requests a desktop would send.
+#include "layer_test.h"
+
+#include <X11/keysym.h>
+
+#include <unistd.h>
+
+namespace {
+
+using PlatformInput = PrivateServerTest;
+
+const int windowX = 100, windowY = 50;
+
+HWND showTestWindow(const char* title = "input") {
+    return createRecordingWindow(title, windowX, windowY, 300, 200, true);
+}
+
+TEST_F(PlatformInput, KeysBecomeKeyDownAndTranslateToTheTypedCharacter) {
+    HWND window = showTestWindow();
+    movePointer(user, windowX + 10, windowY + 10);
+    struct Case {
+        unsigned long keysym;
+        bool shift;
+        WPARAM virtualKey, character;
+    };
+    for (Case key : {Case{XK_f, false, 'F', 102}, Case{XK_f, true, 'F', 70}, Case{XK_Escape, false, VK_ESCAPE, 27},
+                     Case{XK_p, false, 'P', 112}, Case{XK_j, false, 'J', 106}}) {
+        recorded.clear();
+        pressKey(user, key.keysym, key.shift);
+        ASSERT_TRUE(pumpUntil([] { return !recordedMessages(WM_CHAR).empty() && !recordedMessages(WM_KEYUP).empty(); }))
+            << "keysym " << key.keysym;
+        const RecordedMessage* down = lastRecorded(WM_KEYDOWN);
+        ASSERT_NE(down, nullptr);
+        EXPECT_EQ(down->window, window);
+        EXPECT_EQ(down->wParam, key.virtualKey);
+        EXPECT_EQ(down->lParam & 0xffff, 1) << "repeat count";
+        EXPECT_EQ(lastRecorded(WM_CHAR)->wParam, key.character);
+        EXPECT_EQ(recordedMessages(WM_CHAR).size(), 1u);
+    }
+}
+
+TEST_F(PlatformInput, LeftButtonAndMotionArriveInClientCoordinates) {
+    HWND window = showTestWindow();
+    movePointer(user, windowX + 30, windowY + 20);
+    ASSERT_TRUE(pumpUntil([] { return lastRecorded(WM_MOUSEMOVE) != nullptr; }));
+    recorded.clear();
+    setButton(user, 1, true);
+    movePointer(user, windowX + 45, windowY + 25);
+    setButton(user, 1, false);
+    ASSERT_TRUE(pumpUntil([] { return lastRecorded(WM_LBUTTONUP) != nullptr; }));
+    const RecordedMessage* down = lastRecorded(WM_LBUTTONDOWN);
+    ASSERT_NE(down, nullptr);
+    EXPECT_EQ(down->window, window);
+    EXPECT_EQ(GET_X_LPARAM(down->lParam), 30);
+    EXPECT_EQ(GET_Y_LPARAM(down->lParam), 20);
+    EXPECT_TRUE(down->wParam & MK_LBUTTON);
+    const RecordedMessage* move = lastRecorded(WM_MOUSEMOVE);
+    ASSERT_NE(move, nullptr);
+    EXPECT_EQ(GET_X_LPARAM(move->lParam), 45);
+    EXPECT_EQ(GET_Y_LPARAM(move->lParam), 25);
+    const RecordedMessage* up = lastRecorded(WM_LBUTTONUP);
+    EXPECT_EQ(GET_X_LPARAM(up->lParam), 45);
+    EXPECT_FALSE(up->wParam & MK_LBUTTON);
+    // Order as the user did it.
+    std::vector<UINT> mouse;
+    for (UINT m : recordedMessages())
+        if (m == WM_LBUTTONDOWN || m == WM_MOUSEMOVE || m == WM_LBUTTONUP) mouse.push_back(m);
+    ASSERT_GE(mouse.size(), 3u);
+    EXPECT_EQ(mouse.front(), UINT(WM_LBUTTONDOWN));
+    EXPECT_EQ(mouse.back(), UINT(WM_LBUTTONUP));
+}
+
+TEST_F(PlatformInput, ConsecutiveMovesCoalesceIntoTheLatest) {
+    showTestWindow();
+    movePointer(user, windowX + 1, windowY + 1);
+    pumpUntil([] { return lastRecorded(WM_MOUSEMOVE) != nullptr; });
+    recorded.clear();
+    for (int i = 2; i <= 100; ++i) movePointer(user, windowX + i, windowY + 1);
+    XSync(user, False);
+    usleep(100000);
+    MSG msg;
+    int moves = 0;
+    int lastX = -1;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
+        if (msg.message == WM_MOUSEMOVE) {
+            ++moves;
+            lastX = GET_X_LPARAM(msg.lParam);
+        }
+    EXPECT_GE(moves, 1);
+    EXPECT_LT(moves, 10);
+    EXPECT_EQ(lastX, 100);
+}
+
+TEST_F(PlatformInput, CaptureDeliversMovesAndReleaseOutsideTheWindowWithNegativeCoordinates) {
+    HWND window = showTestWindow();
+    movePointer(user, windowX + 10, windowY + 10);
+    setButton(user, 1, true);
+    ASSERT_TRUE(pumpUntil([] { return lastRecorded(WM_LBUTTONDOWN) != nullptr; }));
+    EXPECT_EQ(SetCapture(window), nullptr);
+    EXPECT_EQ(GetCapture(), window);
+    movePointer(user, 5, 3);  // left of and above the window
+    ASSERT_TRUE(pumpUntil([] {
+        const RecordedMessage* move = lastRecorded(WM_MOUSEMOVE);
+        return move && GET_X_LPARAM(move->lParam) < 0;
+    }));
+    EXPECT_EQ(GET_X_LPARAM(lastRecorded(WM_MOUSEMOVE)->lParam), 5 - windowX);
+    EXPECT_EQ(GET_Y_LPARAM(lastRecorded(WM_MOUSEMOVE)->lParam), 3 - windowY);
+    movePointer(user, 1200, 900);  // right of and below it
+    setButton(user, 1, false);
+    ASSERT_TRUE(pumpUntil([] { return lastRecorded(WM_LBUTTONUP) != nullptr; }));
+    EXPECT_EQ(GET_X_LPARAM(lastRecorded(WM_LBUTTONUP)->lParam), 1200 - windowX);
+    EXPECT_EQ(GET_Y_LPARAM(lastRecorded(WM_LBUTTONUP)->lParam), 900 - windowY);
+
+    ReleaseCapture();
+    EXPECT_EQ(GetCapture(), nullptr);
+    recorded.clear();
+    movePointer(user, 1100, 800);
+    pumpUntil([] { return false; }, 200);
+    EXPECT_TRUE(recordedMessages(WM_MOUSEMOVE).empty()) << "without capture, moves outside do not arrive";
+}
+
+TEST_F(PlatformInput, AResizeByAnotherClientGivesOneWmSizeAndAMoveGivesNone) {
+    showTestWindow("resized");
+    Window xid = windowsNamed(user, "resized").at(0);
+    recorded.clear();
+    XResizeWindow(user, xid, 220, 180);
+    XSync(user, False);
+    ASSERT_TRUE(pumpUntil([] { return lastRecorded(WM_SIZE) != nullptr; }));
+    EXPECT_EQ(LOWORD(lastRecorded(WM_SIZE)->lParam), 220);
+    EXPECT_EQ(HIWORD(lastRecorded(WM_SIZE)->lParam), 180);
+    XMoveWindow(user, xid, 10, 10);
+    XSync(user, False);
+    pumpUntil([] { return false; }, 200);
+    EXPECT_EQ(recordedMessages(WM_SIZE).size(), 1u);
+}
+
+TEST_F(PlatformInput, UncoveringTheWindowAsksForPaint) {
+    showTestWindow("covered");
+    pumpUntil([] { return false; }, 100);
+    Window cover = XCreateSimpleWindow(user, DefaultRootWindow(user), windowX + 20, windowY + 20, 100, 100, 0, 0, 0);
+    XMapWindow(user, cover);
+    XSync(user, False);
+    usleep(50000);
+    recorded.clear();
+    XDestroyWindow(user, cover);
+    XSync(user, False);
+    EXPECT_TRUE(pumpUntil([] { return lastRecorded(WM_PAINT) != nullptr; }));
+}
+
+TEST_F(PlatformInput, TheWindowManagersCloseRequestGivesWmCloseWhoseDefaultDestroys) {
+    HWND window = showTestWindow("closing");
+    requestClose(user, windowsNamed(user, "closing").at(0));
+    ASSERT_TRUE(pumpUntil([] { return lastRecorded(WM_DESTROY) != nullptr; }));
+    EXPECT_NE(lastRecorded(WM_CLOSE), nullptr);
+    EXPECT_FALSE(IsWindow(window));
+    XSync(user, False);
+    EXPECT_TRUE(windowsNamed(user, "closing").empty());
+}
+
+TEST_F(PlatformInput, ShowingTakesTheFocusOfferingThePaletteFirst) {
+    showTestWindow("focus");
+    ASSERT_TRUE(pumpUntil([] { return lastRecorded(WM_SETFOCUS) != nullptr; }));
+    std::vector<UINT> focus;
+    for (UINT m : recordedMessages())
+        if (m == WM_QUERYNEWPALETTE || m == WM_SETFOCUS) focus.push_back(m);
+    EXPECT_EQ(focus, (std::vector<UINT>{WM_QUERYNEWPALETTE, WM_SETFOCUS}));
+    Window focused;
+    int revert;
+    XGetInputFocus(user, &focused, &revert);
+    EXPECT_EQ(focused, windowsNamed(user, "focus").at(0));
+}
+
+}  // namespace

@@ -1,0 +1,232 @@
+// The message queue and window life cycle of the platform layer, as the
+// platform documents them.
+#include "layer_test.h"
+#include "platform/x11/testing.h"
+
+#include <X11/Xutil.h>
+#include <sys/resource.h>
+#include <time.h>
+
+namespace {
+
+using PlatformQueue = PrivateServerTest;
+
+double cpuSeconds() {
+    rusage usage;
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+double wallSeconds() {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
+}
+
+TEST_F(PlatformQueue, PostedMessagesArriveFirstInFirstOut) {
+    HWND window = createRecordingWindow("queue", 0, 0, 100, 100, false);
+    for (WPARAM i = 0; i < 5; ++i) ASSERT_TRUE(PostMessageA(window, WM_USER, i, LPARAM(i * 10)));
+    MSG msg;
+    for (WPARAM i = 0; i < 5; ++i) {
+        ASSERT_EQ(GetMessageA(&msg, nullptr, 0, 0), 1);
+        EXPECT_EQ(msg.hwnd, window);
+        EXPECT_EQ(msg.message, UINT(WM_USER));
+        EXPECT_EQ(msg.wParam, i);
+        EXPECT_EQ(msg.lParam, LPARAM(i * 10));
+    }
+    EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE));
+}
+
+TEST_F(PlatformQueue, QuitComesAfterPostedMessagesAndBeforePaint) {
+    HWND window = createRecordingWindow("queue", 0, 0, 100, 100, true);
+    InvalidateRect(window, nullptr, FALSE);
+    PostMessageA(window, WM_USER, 1, 0);
+    PostQuitMessage(7);
+    MSG msg;
+    ASSERT_EQ(GetMessageA(&msg, nullptr, 0, 0), 1);
+    EXPECT_EQ(msg.message, UINT(WM_USER));
+    ASSERT_EQ(GetMessageA(&msg, nullptr, 0, 0), 0);
+    EXPECT_EQ(msg.message, UINT(WM_QUIT));
+    EXPECT_EQ(msg.wParam, 7u);
+    ASSERT_EQ(GetMessageA(&msg, nullptr, 0, 0), 1);
+    EXPECT_EQ(msg.message, UINT(WM_PAINT));
+}
+
+TEST_F(PlatformQueue, PaintWaitsForOtherMessagesAndRepeatsUntilValidated) {
+    HWND window = createRecordingWindow("paint", 0, 0, 100, 100, true);
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);  // default paint validates
+    EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE));
+
+    InvalidateRect(window, nullptr, FALSE);
+    PostMessageA(window, WM_USER, 0, 0);
+    ASSERT_TRUE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
+    EXPECT_EQ(msg.message, UINT(WM_USER));
+    // Retrieving WM_PAINT does not validate: it comes again until painted.
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
+        EXPECT_EQ(msg.message, UINT(WM_PAINT));
+        EXPECT_EQ(msg.hwnd, window);
+    }
+    PAINTSTRUCT paint;
+    EXPECT_EQ(BeginPaint(window, &paint), GetDC(window));
+    EXPECT_EQ(paint.rcPaint.right, 100);
+    EndPaint(window, &paint);
+    EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE));
+}
+
+TEST_F(PlatformQueue, PeekWithoutRemovingLeavesTheMessage) {
+    HWND window = createRecordingWindow("peek", 0, 0, 100, 100, false);
+    PostMessageA(window, WM_USER + 3, 0, 0);
+    MSG msg;
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE));
+        EXPECT_EQ(msg.message, UINT(WM_USER + 3));
+    }
+    ASSERT_TRUE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
+    EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE));
+}
+
+TEST_F(PlatformQueue, TimerTicksAfterItsPeriodWhileGetMessageBlocksWithoutSpinning) {
+    HWND window = createRecordingWindow("timer", 0, 0, 100, 100, false);
+    EXPECT_EQ(SetTimer(window, 1, 100, nullptr), 1u);
+    double wallStart = wallSeconds(), cpuStart = cpuSeconds();
+    MSG msg;
+    for (int tick = 0; tick < 3; ++tick) {
+        ASSERT_EQ(GetMessageA(&msg, nullptr, 0, 0), 1);
+        EXPECT_EQ(msg.message, UINT(WM_TIMER));
+        EXPECT_EQ(msg.wParam, 1u);
+        EXPECT_EQ(msg.hwnd, window);
+        DispatchMessageA(&msg);
+    }
+    double wall = wallSeconds() - wallStart, cpu = cpuSeconds() - cpuStart;
+    EXPECT_GE(wall, 0.28);
+    EXPECT_LT(wall, 1.0);
+    EXPECT_LT(cpu, 0.1 * wall) << "GetMessageA must block, not spin";
+    EXPECT_TRUE(KillTimer(window, 1));
+    EXPECT_FALSE(KillTimer(window, 1));
+}
+
+TEST_F(PlatformQueue, TimerYieldsToPostedMessages) {
+    HWND window = createRecordingWindow("timer", 0, 0, 100, 100, false);
+    SetTimer(window, 4, 10, nullptr);
+    timespec pause{0, 30000000};
+    nanosleep(&pause, nullptr);
+    PostMessageA(window, WM_USER, 0, 0);
+    MSG msg;
+    ASSERT_EQ(GetMessageA(&msg, nullptr, 0, 0), 1);
+    EXPECT_EQ(msg.message, UINT(WM_USER));
+    ASSERT_EQ(GetMessageA(&msg, nullptr, 0, 0), 1);
+    EXPECT_EQ(msg.message, UINT(WM_TIMER));
+    EXPECT_EQ(msg.wParam, 4u);
+}
+
+TEST_F(PlatformQueue, GetMessageFailsWithMinusOne) {
+    MSG msg;
+    EXPECT_EQ(GetMessageA(&msg, reinterpret_cast<HWND>(0x1234), 0, 0), -1);  // no such window
+    EXPECT_EQ(GetMessageA(nullptr, nullptr, 0, 0), -1);
+    x11FailNextMessageRetrieval();
+    EXPECT_EQ(GetMessageA(&msg, nullptr, 0, 0), -1);
+}
+
+TEST_F(PlatformQueue, WindowLifeCycleMessages) {
+    std::vector<UINT> seenDuringCreate;
+    recordingBehaviour = [&](HWND window, UINT message, WPARAM wParam, LPARAM lParam) -> LRESULT {
+        if (message == WM_CREATE) {
+            // The window exists, with its device context, while WM_CREATE runs.
+            EXPECT_TRUE(IsWindow(window));
+            EXPECT_EQ(WindowFromDC(GetDC(window)), window);
+        }
+        return DefWindowProcA(window, message, wParam, lParam);
+    };
+    HWND window = createRecordingWindow("life", 0, 0, 120, 80, false);
+    ASSERT_NE(window, nullptr);
+    ASSERT_FALSE(recorded.empty());
+    EXPECT_EQ(recorded.front().message, UINT(WM_CREATE));
+    EXPECT_EQ(GetDC(window), GetDC(window)) << "a class with CS_OWNDC has one device context";
+    EXPECT_EQ(ReleaseDC(window, GetDC(window)), 1);
+
+    PostMessageA(window, WM_USER, 0, 0);
+    recorded.clear();
+    EXPECT_TRUE(DestroyWindow(window));
+    EXPECT_EQ(recordedMessages(), std::vector<UINT>{WM_DESTROY});
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_FALSE(DestroyWindow(window));
+    MSG msg;
+    EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE)) << "messages of a destroyed window are dropped";
+    EXPECT_FALSE(PostMessageA(window, WM_USER, 0, 0));
+}
+
+TEST_F(PlatformQueue, CreationFailsForUnknownClassesAndWhenWmCreateRefuses) {
+    EXPECT_EQ(CreateWindowExA(0, "NoSuchClass", "x", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr), nullptr);
+    recordingBehaviour = [](HWND window, UINT message, WPARAM wParam, LPARAM lParam) -> LRESULT {
+        return message == WM_CREATE ? -1 : DefWindowProcA(window, message, wParam, lParam);
+    };
+    EXPECT_EQ(createRecordingWindow("refused", 0, 0, 10, 10, false), nullptr);
+    EXPECT_EQ(recordedMessages(), (std::vector<UINT>{WM_CREATE, WM_DESTROY}));
+    EXPECT_TRUE(windowsNamed(user, "refused").empty());
+}
+
+TEST_F(PlatformQueue, RegisteringAClassTwiceFails) {
+    WNDCLASSA windowClass = {};
+    windowClass.lpfnWndProc = recordingWindowProc;
+    windowClass.lpszClassName = "Twice";
+    EXPECT_NE(RegisterClassA(&windowClass), 0);
+    EXPECT_EQ(RegisterClassA(&windowClass), 0);
+}
+
+TEST_F(PlatformQueue, SendMessageCallsTheProcedureAtOnce) {
+    recordingBehaviour = [](HWND, UINT message, WPARAM wParam, LPARAM) -> LRESULT {
+        return message == WM_USER ? LRESULT(wParam * 2) : 0;
+    };
+    HWND window = createRecordingWindow("send", 0, 0, 10, 10, false);
+    EXPECT_EQ(SendMessageA(window, WM_USER, 21, 0), 42);
+    MSG msg;
+    EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE));
+}
+
+TEST_F(PlatformQueue, SetWindowPosSendsWmSizeOnlyWhenTheSizeChanges) {
+    HWND window = createRecordingWindow("size", 30, 40, 200, 150, true);
+    recorded.clear();
+    SetWindowPos(window, HWND_TOP, 80, 80, 300, 250, SWP_NOMOVE);
+    ASSERT_EQ(recordedMessages(WM_SIZE).size(), 1u);
+    const RecordedMessage* size = lastRecorded(WM_SIZE);
+    EXPECT_EQ(LOWORD(size->lParam), 300);
+    EXPECT_EQ(HIWORD(size->lParam), 250);
+    SetWindowPos(window, HWND_TOP, 80, 80, 300, 250, SWP_NOMOVE);
+    EXPECT_EQ(recordedMessages(WM_SIZE).size(), 1u);
+    // The server confirms the size; no second WM_SIZE follows from it.
+    XSync(user, False);
+    ASSERT_TRUE(waitUntil([&] { return rootGeometry(user, windowsNamed(user, "size").at(0)).width == 300; }, 2000));
+    pumpUntil([] { return false; }, 200);
+    EXPECT_EQ(recordedMessages(WM_SIZE).size(), 1u);
+    WindowGeometry geometry = rootGeometry(user, windowsNamed(user, "size").at(0));
+    EXPECT_EQ(geometry.x, 30) << "SWP_NOMOVE keeps the position";
+    EXPECT_EQ(geometry.y, 40);
+    EXPECT_EQ(geometry.height, 250);
+}
+
+TEST_F(PlatformQueue, ShownWindowIsViewableWithItsTitleAndClass) {
+    HWND window = createRecordingWindow("vorandile ", 0, 0, 320, 240, false);
+    EXPECT_TRUE(windowsNamed(user, "vorandile ").size() == 1 && !isViewable(user, windowsNamed(user, "vorandile ")[0]));
+    recorded.clear();
+    EXPECT_FALSE(ShowWindow(window, SW_SHOW));
+    EXPECT_TRUE(recordedMessages(WM_PAINT).empty()) << "showing only invalidates";
+    UpdateWindow(window);
+    EXPECT_EQ(recordedMessages(WM_PAINT).size(), 1u) << "UpdateWindow paints at once";
+    Window xid = windowsNamed(user, "vorandile ").at(0);
+    EXPECT_TRUE(isViewable(user, xid));
+    XClassHint hint;
+    ASSERT_TRUE(XGetClassHint(user, xid, &hint));
+    EXPECT_STREQ(hint.res_class, "Recorder");
+    XFree(hint.res_name);
+    XFree(hint.res_class);
+    RECT rect;
+    GetWindowRect(window, &rect);
+    EXPECT_EQ(rect.left, 0);
+    EXPECT_EQ(rect.right, 320);
+    EXPECT_TRUE(ShowWindow(window, SW_HIDE));
+}
+
+}  // namespace

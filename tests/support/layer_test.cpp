@@ -1,0 +1,82 @@
+#include "layer_test.h"
+
+#include <cstdlib>
+#include <time.h>
+
+std::vector<RecordedMessage> recorded;
+std::function<LRESULT(HWND, UINT, WPARAM, LPARAM)> recordingBehaviour;
+
+LRESULT CALLBACK recordingWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    recorded.push_back({window, message, wParam, lParam});
+    if (recordingBehaviour) return recordingBehaviour(window, message, wParam, lParam);
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+HWND createRecordingWindow(const char* title, int x, int y, int width, int height, bool show) {
+    static bool registered = false;
+    if (!registered) {
+        WNDCLASSA windowClass = {};
+        windowClass.style = CS_OWNDC | CS_HREDRAW | CS_VREDRAW;
+        windowClass.lpfnWndProc = recordingWindowProc;
+        windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+        windowClass.lpszClassName = "Recorder";
+        registered = RegisterClassA(&windowClass) != 0;
+    }
+    HWND window = CreateWindowExA(0, "Recorder", title, WS_OVERLAPPEDWINDOW, x, y, width, height, nullptr,
+                                  nullptr, nullptr, nullptr);
+    if (window && show) {
+        ShowWindow(window, SW_SHOW);
+        UpdateWindow(window);
+    }
+    return window;
+}
+
+std::vector<UINT> recordedMessages(UINT only) {
+    std::vector<UINT> messages;
+    for (const RecordedMessage& each : recorded)
+        if (!only || each.message == only) messages.push_back(each.message);
+    return messages;
+}
+
+const RecordedMessage* lastRecorded(UINT message) {
+    for (auto it = recorded.rbegin(); it != recorded.rend(); ++it)
+        if (it->message == message) return &*it;
+    return nullptr;
+}
+
+bool pumpUntil(const std::function<bool()>& done, int timeoutMs) {
+    timespec start;
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    for (;;) {
+        if (done()) return true;
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) continue;
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+            if (done()) return true;
+        }
+        timespec now;
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        if ((now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000 > timeoutMs) return done();
+        timespec pause{0, 2000000};
+        nanosleep(&pause, nullptr);
+    }
+}
+
+void PrivateServerTest::SetUp() {
+    server = startVirtualServer(serverArguments());
+    ASSERT_FALSE(server.display.empty()) << "could not start Xvfb";
+    setenv("DISPLAY", server.display.c_str(), 1);
+    user = openUserConnection(server.display);
+    ASSERT_NE(user, nullptr);
+    recorded.clear();
+    recordingBehaviour = nullptr;
+}
+
+void PrivateServerTest::TearDown() {
+    if (user) XCloseDisplay(user);
+    // The layer's own connection ends with the test's process, which runs
+    // this one test only.
+    stopVirtualServer(server);
+}

@@ -1,0 +1,46 @@
+// Shared pieces of the tests that drive the platform layer in-process:
+// a private virtual X server, a user connection to it, and a window class
+// whose procedure records every message it is given.
+#pragma once
+
+// GoogleTest before Xlib, whose macros (None, Bool) would break it.
+#include <gtest/gtest.h>
+
+#include "platform/win32.h"
+#include "x_server.h"
+#include "x_user.h"
+
+#include <functional>
+#include <vector>
+
+struct RecordedMessage {
+    HWND window;
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+};
+
+extern std::vector<RecordedMessage> recorded;
+// What the recording procedure returns for a message, and does besides.
+extern std::function<LRESULT(HWND, UINT, WPARAM, LPARAM)> recordingBehaviour;
+
+LRESULT CALLBACK recordingWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+// Registers the "Recorder" class once and creates a window of it.
+HWND createRecordingWindow(const char* title, int x, int y, int width, int height, bool show);
+std::vector<UINT> recordedMessages(UINT only = 0);
+const RecordedMessage* lastRecorded(UINT message);
+
+// Retrieves and dispatches messages until `done` holds or time is up.
+bool pumpUntil(const std::function<bool()>& done, int timeoutMs = 3000);
+
+// Each test has an X server of its own, so that input sent through XTEST
+// reaches only the test that sent it.
+class PrivateServerTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    virtual std::vector<std::string> serverArguments() const { return {"-screen", "0", "1280x1024x24"}; }
+
+    VirtualServer server;
+    Display* user = nullptr;
+};
