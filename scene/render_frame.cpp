@@ -10,25 +10,40 @@
 namespace {
 
 // Single-precision products drift away from a rotation (after 2^20 frames
-// the model is visibly stretched); bring the matrix back with Gram-Schmidt
-// on its three columns. The change per frame is at the level of rounding.
+// the model is visibly stretched). Once the drift passes a millionth, bring
+// the matrix back with Gram-Schmidt on its three columns; below that it is
+// left alone, so a frame that turns by nothing changes nothing.
+const double orthonormalTolerance = 1e-6;
+
+double column(const float* m, int j, int i) { return m[4 * j + i]; }
+
+bool isOrthonormal(const float* m) {
+    for (int j = 0; j < 3; ++j)
+        for (int k = j; k < 3; ++k) {
+            double dot = 0;
+            for (int i = 0; i < 3; ++i) dot += column(m, j, i) * column(m, k, i);
+            if (std::fabs(dot - (j == k ? 1.0 : 0.0)) > orthonormalTolerance) return false;
+        }
+    return true;
+}
+
 void orthonormalizeObjectMatrix() {
     float* m = viewer.objectMatrix;
-    double column[3][3];
+    if (isOrthonormal(m)) return;
+    double c[3][3];
     for (int j = 0; j < 3; ++j)
-        for (int i = 0; i < 3; ++i) column[j][i] = m[4 * j + i];
+        for (int i = 0; i < 3; ++i) c[j][i] = column(m, j, i);
     for (int j = 0; j < 3; ++j) {
         for (int k = 0; k < j; ++k) {
-            double dot = column[j][0] * column[k][0] + column[j][1] * column[k][1] + column[j][2] * column[k][2];
-            for (int i = 0; i < 3; ++i) column[j][i] -= dot * column[k][i];
+            double dot = c[j][0] * c[k][0] + c[j][1] * c[k][1] + c[j][2] * c[k][2];
+            for (int i = 0; i < 3; ++i) c[j][i] -= dot * c[k][i];
         }
-        double length = std::sqrt(column[j][0] * column[j][0] + column[j][1] * column[j][1] +
-                                  column[j][2] * column[j][2]);
+        double length = std::sqrt(c[j][0] * c[j][0] + c[j][1] * c[j][1] + c[j][2] * c[j][2]);
         if (length < 1e-6) return;  // not a rotation at all: leave it as it is
-        for (int i = 0; i < 3; ++i) column[j][i] /= length;
+        for (int i = 0; i < 3; ++i) c[j][i] /= length;
     }
     for (int j = 0; j < 3; ++j)
-        for (int i = 0; i < 3; ++i) m[4 * j + i] = float(column[j][i]);
+        for (int i = 0; i < 3; ++i) m[4 * j + i] = float(c[j][i]);
 }
 
 void sendLightDirection(int light) { glLightfv(GLenum(GL_LIGHT0 + light), GL_POSITION, lightDirections[light]); }

@@ -1,0 +1,49 @@
+#include "viewer_window.h"
+
+#include "app/window_proc.h"
+#include "scene/scene.h"
+
+#include <GL/gl.h>
+
+void ViewerWindowTest::SetUp() { PrivateServerTest::SetUp(); }
+
+HWND ViewerWindowTest::createViewerWindow(int windowSide) {
+    side = windowSide;
+    WNDCLASSA windowClass = {};
+    windowClass.style = CS_OWNDC | CS_HREDRAW | CS_VREDRAW;
+    windowClass.lpfnWndProc = windowProc;
+    windowClass.lpszClassName = "OpenGL";
+    RegisterClassA(&windowClass);
+    viewer.windowWidth = side;
+    viewer.windowHeight = side;
+    window = CreateWindowExA(0, "OpenGL", "vorandile ", WS_OVERLAPPEDWINDOW, 0, 0, side, side, nullptr, nullptr,
+                             nullptr, nullptr);
+    if (!window) return nullptr;
+    ShowWindow(window, SW_SHOW);
+    XSync(user, False);
+    std::vector<Window> found = windowsNamed(user, "vorandile ");
+    xid = found.empty() ? 0 : found[0];
+    return window;
+}
+
+std::vector<uint32_t> ViewerWindowTest::screen() {
+    int width = 0, height = 0;
+    return captureWindow(user, xid, &width, &height);
+}
+
+Rgb ViewerWindowTest::screenPixel(int x, int y) { return pixelAt(user, xid, x, y); }
+
+void ViewerWindowTest::renderAndWait() {
+    renderFrame();
+    glFinish();
+    XSync(user, False);
+}
+
+bool sameImage(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b) { return !a.empty() && a == b; }
+
+size_t countColour(const std::vector<uint32_t>& image, Rgb colour, int tolerance) {
+    size_t count = 0;
+    for (uint32_t pixel : image)
+        if (closeTo(Rgb{int(pixel >> 16 & 255), int(pixel >> 8 & 255), int(pixel & 255)}, colour, tolerance)) ++count;
+    return count;
+}

@@ -1,0 +1,29 @@
+// The viewer's own window, created in-process with the real window
+// procedure, on a private server; for tests of the scene, the loop and the
+// window procedure.
+#pragma once
+
+#include "layer_test.h"
+
+#include "app/viewer_state.h"
+
+class ViewerWindowTest : public PrivateServerTest {
+protected:
+    void SetUp() override;
+    // Fresh viewer state, a window of the given side, shown; WM_CREATE has
+    // set up the pixel format, the context and the scene.
+    HWND createViewerWindow(int side = 400);
+    // What the user sees of the window after the frames so far.
+    std::vector<uint32_t> screen();
+    Rgb screenPixel(int x, int y);
+    // Renders one frame and waits until the server has it.
+    void renderAndWait();
+
+    HWND window = nullptr;
+    Window xid = 0;
+    int side = 0;
+};
+
+bool sameImage(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b);
+// How many pixels of an image have exactly this colour.
+size_t countColour(const std::vector<uint32_t>& image, Rgb colour, int tolerance = 2);
