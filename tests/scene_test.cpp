@@ -16,6 +16,7 @@ class Scene : public ViewerWindowTest {
 protected:
     void SetUp() override {
         ViewerWindowTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
         viewer = ViewerState{};
         for (float& value : viewer.objectMatrix) value = 7.0f;  // whatever it held before
         ASSERT_NE(createViewerWindow(), nullptr);
