@@ -1,0 +1,163 @@
+// The redraw mechanism and the real message loop in the viewer's window.
+#include "viewer_window.h"
+
+#include "platform/x11/testing.h"
+#include "scene/scene.h"
+
+#include <cmath>
+#include <cstring>
+#include <sys/resource.h>
+
+namespace {
+
+void otherCallback() {}
+
+TEST(RedrawMechanism, RequestFillsAnEmptySlotAndLeavesAFilledOne) {
+    viewer = ViewerState{};
+    requestRedraw();
+    EXPECT_EQ(viewer.idleCallback, idleStep);
+    requestRedraw();
+    EXPECT_EQ(viewer.idleCallback, idleStep);
+    viewer.idleCallback = otherCallback;
+    requestRedraw();
+    EXPECT_EQ(viewer.idleCallback, otherCallback);
+}
+
+TEST(RedrawMechanism, InitialStateSpinsAboutTheStartAxis) {
+    ViewerState fresh;
+    EXPECT_EQ(fresh.idleCallback, nullptr);
+    EXPECT_EQ(fresh.continueSpin, 1);
+    EXPECT_EQ(fresh.applyRotation, 1);
+    EXPECT_EQ(fresh.tracking, 0);
+    EXPECT_EQ(fresh.angle, 0.2f);
+    EXPECT_EQ(fresh.axis.x, 0.2f);
+    EXPECT_EQ(fresh.axis.y, 0.3f);
+    EXPECT_EQ(fresh.axis.z, 1.0f);
+    EXPECT_EQ(fresh.fogEnabled, 0);
+    EXPECT_EQ(fresh.wireframe, 0);
+    for (float value : fresh.objectMatrix) EXPECT_EQ(value, 0.0f);
+}
+
+// The rotation that objectMatrix holds: angle in degrees, and unit axis.
+double rotationDegrees(const float* m) {
+    double cosine = (m[0] + m[5] + m[10] - 1.0) / 2.0;
+    return std::acos(std::max(-1.0, std::min(1.0, cosine))) * 180.0 / M_PI;
+}
+
+Vector3 rotationAxis(const float* m) {
+    double x = m[6] - m[9], y = m[8] - m[2], z = m[1] - m[4];
+    double length = std::sqrt(x * x + y * y + z * z);
+    return Vector3{float(x / length), float(y / length), float(z / length)};
+}
+
+double cpuSeconds() {
+    rusage usage;
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+float matrixAtEsc[16];
+HWND recorderWindow = nullptr;
+float matrixAtPost[16];
+float matrixAtDispatch[16];
+int ticks = 0;
+
+// Runs on the loop's own thread when its timer message is dispatched.
+void CALLBACK pressEscape(HWND window, UINT, UINT_PTR, DWORD) {
+    std::memcpy(matrixAtEsc, viewer.objectMatrix, sizeof matrixAtEsc);
+    PostMessageA(window, WM_CHAR, 27, 0);
+}
+
+void CALLBACK postToRecorder(HWND window, UINT, UINT_PTR id, DWORD) {
+    if (++ticks == 1) {
+        std::memcpy(matrixAtPost, viewer.objectMatrix, sizeof matrixAtPost);
+        PostMessageA(recorderWindow, WM_USER, 0, 0);
+        return;
+    }
+    KillTimer(window, id);
+    PostMessageA(window, WM_CHAR, 27, 0);
+}
+
+class MainLoop : public ViewerWindowTest {
+protected:
+    void SetUp() override {
+        ViewerWindowTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
+        viewer = ViewerState{};
+        ASSERT_NE(createViewerWindow(200), nullptr);
+    }
+};
+
+TEST_F(MainLoop, IdleStepRendersOneFrameAndUninstallsItselfUnlessSpinning) {
+    viewer.angle = 10.0f;
+    viewer.axis = Vector3{0, 0, 1};
+    viewer.continueSpin = 0;
+    requestRedraw();
+    idleStep();
+    EXPECT_EQ(viewer.idleCallback, nullptr);
+    EXPECT_NEAR(rotationDegrees(viewer.objectMatrix), 10.0, 1e-3);
+    viewer.continueSpin = 1;
+    requestRedraw();
+    idleStep();
+    EXPECT_EQ(viewer.idleCallback, idleStep);
+    EXPECT_NEAR(rotationDegrees(viewer.objectMatrix), 20.0, 1e-3);
+}
+
+TEST_F(MainLoop, FromStartUpFramesFollowContinuouslyTurningAboutTheStartAxis) {
+    SetTimer(window, 2, 400, pressEscape);
+    EXPECT_EQ(runMessageLoop(), 0);
+    double turned = rotationDegrees(viewer.objectMatrix);
+    double frames = turned / 0.2;
+    EXPECT_GT(frames, 10.0) << "frames follow each other without input";
+    EXPECT_NEAR(frames, std::round(frames), 0.05) << "each frame turns 0.2 degrees";
+    Vector3 axis = rotationAxis(viewer.objectMatrix);
+    double length = std::sqrt(0.2 * 0.2 + 0.3 * 0.3 + 1.0);
+    EXPECT_NEAR(axis.x, 0.2 / length, 1e-3);
+    EXPECT_NEAR(axis.y, 0.3 / length, 1e-3);
+    EXPECT_NEAR(axis.z, 1.0 / length, 1e-3);
+    // Esc renders no further frame.
+    EXPECT_EQ(0, std::memcmp(viewer.objectMatrix, matrixAtEsc, sizeof matrixAtEsc));
+    EXPECT_EQ(viewer.idleCallback, nullptr);
+    EXPECT_EQ(viewer.renderingContext, nullptr);
+    EXPECT_FALSE(IsWindow(window));
+}
+
+TEST_F(MainLoop, AMessageArrivingWhileAnimatingIsDispatchedBeforeTheNextFrame) {
+    recordingBehaviour = [](HWND w, UINT message, WPARAM wParam, LPARAM lParam) -> LRESULT {
+        if (message == WM_USER) std::memcpy(matrixAtDispatch, viewer.objectMatrix, sizeof matrixAtDispatch);
+        return DefWindowProcA(w, message, wParam, lParam);
+    };
+    recorderWindow = createRecordingWindow("recorder", 300, 0, 20, 20, false);
+    SetTimer(window, 3, 150, postToRecorder);
+    EXPECT_EQ(runMessageLoop(), 0);
+    ASSERT_NE(lastRecorded(WM_USER), nullptr);
+    EXPECT_GT(rotationDegrees(matrixAtPost), 0.0) << "the model was spinning";
+    EXPECT_EQ(0, std::memcmp(matrixAtPost, matrixAtDispatch, sizeof matrixAtPost));
+}
+
+TEST_F(MainLoop, WithNothingScheduledTheLoopBlocks) {
+    viewer.continueSpin = 0;
+    viewer.applyRotation = 0;
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);  // the first paint
+    idleStep();
+    ASSERT_EQ(viewer.idleCallback, nullptr);
+    double before = cpuSeconds();
+    SetTimer(window, 2, 500, pressEscape);
+    EXPECT_EQ(runMessageLoop(), 0);
+    EXPECT_LT(cpuSeconds() - before, 0.1) << "half a second of waiting must cost next to nothing";
+}
+
+TEST_F(MainLoop, AFailedRetrievalEndsTheLoopAsAFailure) {
+    x11FailNextMessageRetrieval();
+    EXPECT_EQ(runMessageLoop(), 1) << "the very first retrieval failed";
+
+    viewer.continueSpin = 0;
+    PostMessageA(window, WM_CHAR, 'j', 0);  // a message with wParam 0 would otherwise be reported
+    PostMessageA(window, WM_USER, 0, 0);
+    SetTimer(window, 5, 200, [](HWND, UINT, UINT_PTR, DWORD) { x11FailNextMessageRetrieval(); });
+    EXPECT_EQ(runMessageLoop(), 1);
+}
+
+}  // namespace
