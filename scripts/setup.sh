@@ -30,12 +30,12 @@ ensure_packages() {
 }
 
 # What the viewer needs to build and run: a compiler and CMake, the Xlib and
-# OpenGL headers, Mesa's GLX with its software rasterizer, and a virtual X
-# server (with xauth, which xvfb-run needs) for machines without a display.
-BUILD_PACKAGES=(g++ make cmake libx11-dev libgl-dev libglx-mesa0 libgl1-mesa-dri xvfb xauth)
-# What the tests add: GoogleTest, the XTEST extension's client library to
-# drive windows with real input.
-TEST_PACKAGES=(libgtest-dev libxtst-dev)
+# OpenGL headers, Mesa's GLX with its software rasterizer, and, for machines
+# without a display, a virtual X server (with xauth, which xvfb-run needs)
+# and the XTEST client library that the snapshot driver types with.
+BUILD_PACKAGES=(g++ make cmake libx11-dev libxtst-dev libgl-dev libglx-mesa0 libgl1-mesa-dri xvfb xauth)
+# What the tests add: GoogleTest.
+TEST_PACKAGES=(libgtest-dev)
 
 configure_build() {
     local build_dir=$1

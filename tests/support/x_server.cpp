@@ -68,9 +68,13 @@ void stopVirtualServer(VirtualServer& server) {
     server.display.clear();
 }
 
-pid_t spawnProgram(const std::string& program, const std::string& display) {
+pid_t spawnProgram(const std::string& program, const std::string& display, const std::string& errorPath) {
     pid_t child = fork();
     if (child == 0) {
+        if (!errorPath.empty()) {
+            int file = open(errorPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(file, 2);
+        }
         if (display.empty())
             unsetenv("DISPLAY");
         else

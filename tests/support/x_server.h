@@ -18,7 +18,8 @@ void stopVirtualServer(VirtualServer& server);
 
 // A child process running `program` with DISPLAY set to `display`
 // (or unset when it is empty).
-pid_t spawnProgram(const std::string& program, const std::string& display);
+// Its standard error goes to `errorPath` when that is given.
+pid_t spawnProgram(const std::string& program, const std::string& display, const std::string& errorPath = "");
 // The child's exit code; -1 if it did not end within the time (it is then
 // killed); 128 + signal number if a signal ended it.
 int waitForExit(pid_t child, int timeoutMs);

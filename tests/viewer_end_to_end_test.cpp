@@ -1,0 +1,267 @@
+// The real program, started as a user starts it, on a server of its own,
+// and used only as a user can: keys and the mouse through XTEST, requests
+// a window manager sends, and what the server shows.
+#include "layer_test.h"
+
+#include <X11/Xutil.h>
+#include <X11/keysym.h>
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+#include <time.h>
+#include <unistd.h>
+
+namespace {
+
+const Rgb background = rgbOf(0.5f, 0.25f, 0.35f);
+const Rgb foggyBackground = rgbOf(0.5f, 0.25f, 0.25f);
+
+double secondsSince(const timespec& start) {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return double(now.tv_sec - start.tv_sec) + double(now.tv_nsec - start.tv_nsec) / 1e9;
+}
+
+class Viewer : public PrivateServerTest {
+protected:
+    void TearDown() override {
+        if (child > 0 && isRunning(child)) waitForExit(child, 0);
+        PrivateServerTest::TearDown();
+    }
+
+    Window startAndWaitForNotice() {
+        child = spawnProgram(VIEWER_BINARY, server.display);
+        return waitForWindowNamed(user, "vorandile", 10000);
+    }
+
+    // Starts the viewer, dismisses the notice and waits for the window.
+    Window start() {
+        if (!startAndWaitForNotice()) return 0;
+        pressKey(user, XK_Return);
+        window = waitForWindowNamed(user, "vorandile ", 10000);
+        if (window) waitUntil([&] { return closeTo(pixelAt(user, window, 3, 3), background); }, 5000);
+        return window;
+    }
+
+    std::vector<uint32_t> screen() {
+        int width = 0, height = 0;
+        return captureWindow(user, window, &width, &height);
+    }
+
+    // Waits until two captures a quarter of a second apart agree.
+    std::vector<uint32_t> steadyScreen() {
+        std::vector<uint32_t> last = screen();
+        for (int i = 0; i < 20; ++i) {
+            usleep(250000);
+            std::vector<uint32_t> now = screen();
+            if (now == last) return now;
+            last = now;
+        }
+        return {};
+    }
+
+    bool keepsChanging() {
+        std::vector<uint32_t> first = screen();
+        usleep(300000);
+        return screen() != first;
+    }
+
+    void clickCentre() {
+        WindowGeometry g = rootGeometry(user, window);
+        clickAt(user, g.x + g.width / 2, g.y + g.height / 2);
+    }
+
+    void stop() {
+        clickCentre();
+        ASSERT_FALSE(steadyScreen().empty()) << "a click without movement stops the model";
+    }
+
+    pid_t child = -1;
+    Window window = 0;
+};
+
+TEST_F(Viewer, TheNoticeComesFirstWithItsTextAndAKeyDismissesIt) {
+    Window notice = startAndWaitForNotice();
+    ASSERT_NE(notice, 0u);
+    EXPECT_EQ(textProperty(user, notice, "WIN32_MESSAGE_TEXT"), " mouse: touch the window image for movement  ");
+    usleep(300000);
+    EXPECT_TRUE(windowsNamed(user, "vorandile ").empty()) << "the window is created only after the notice";
+    pressKey(user, XK_space);
+    window = waitForWindowNamed(user, "vorandile ", 10000);
+    EXPECT_NE(window, 0u);
+    EXPECT_TRUE(windowsNamed(user, "vorandile").empty() || !isViewable(user, notice));
+}
+
+TEST_F(Viewer, AClickOnOkDismissesTheNotice) {
+    Window notice = startAndWaitForNotice();
+    ASSERT_NE(notice, 0u);
+    WindowGeometry g = rootGeometry(user, notice);
+    clickAt(user, g.x + g.width / 2, g.y + g.height - 29);
+    EXPECT_NE(waitForWindowNamed(user, "vorandile ", 10000), 0u);
+}
+
+TEST_F(Viewer, TheWindowIsSquareAtTheOriginWithEightyPercentOfTheScreenHeight) {
+    ASSERT_NE(start(), 0u);
+    WindowGeometry g = rootGeometry(user, window);
+    EXPECT_EQ(g.x, 0);
+    EXPECT_EQ(g.y, 0);
+    EXPECT_EQ(g.width, 819);  // 1024 * 0.8, truncated
+    EXPECT_EQ(g.height, 819);
+    XClassHint hint;
+    ASSERT_TRUE(XGetClassHint(user, window, &hint));
+    EXPECT_STREQ(hint.res_class, "OpenGL");
+    XFree(hint.res_name);
+    XFree(hint.res_class);
+}
+
+class ViewerOnAFullHdScreen : public Viewer {
+    std::vector<std::string> serverArguments() const override { return {"-screen", "0", "1920x1080x24"}; }
+};
+
+TEST_F(ViewerOnAFullHdScreen, TheWindowIs864Square) {
+    ASSERT_NE(start(), 0u);
+    WindowGeometry g = rootGeometry(user, window);
+    EXPECT_EQ(g.width, 864);
+    EXPECT_EQ(g.height, 864);
+}
+
+TEST_F(Viewer, ItSpinsAClickStopsItAndADragTurnsItAndLeavesItSpinning) {
+    ASSERT_NE(start(), 0u);
+    EXPECT_TRUE(keepsChanging()) << "the model spins from the first frame";
+    stop();
+    std::vector<uint32_t> stopped = steadyScreen();
+    usleep(300000);
+    EXPECT_EQ(screen(), stopped);
+
+    WindowGeometry g = rootGeometry(user, window);
+    int x = g.x + g.width / 2, y = g.y + g.height / 2;
+    movePointer(user, x, y);
+    setButton(user, 1, true);
+    for (int step = 1; step <= 20; ++step) {
+        movePointer(user, x + 8 * step, y + 3 * step);
+        usleep(10000);
+    }
+    usleep(200000);
+    std::vector<uint32_t> turned = screen();
+    EXPECT_NE(turned, stopped) << "the drag turned the model";
+    setButton(user, 1, false);
+    EXPECT_TRUE(keepsChanging()) << "released away from the press point, it keeps spinning";
+}
+
+TEST_F(Viewer, FogChangesTheBackgroundAndBack) {
+    ASSERT_NE(start(), 0u);
+    EXPECT_TRUE(closeTo(pixelAt(user, window, 3, 3), background));
+    pressKey(user, XK_f);
+    EXPECT_TRUE(waitUntil([&] { return closeTo(pixelAt(user, window, 3, 3), foggyBackground); }, 2000));
+    pressKey(user, XK_f);
+    EXPECT_TRUE(waitUntil([&] { return closeTo(pixelAt(user, window, 3, 3), background); }, 2000));
+}
+
+TEST_F(Viewer, WireframeShowsOutlinesAndBackWhileStopped) {
+    ASSERT_NE(start(), 0u);
+    stop();
+    std::vector<uint32_t> filled = steadyScreen();
+    pressKey(user, XK_p);
+    ASSERT_TRUE(waitUntil([&] { return screen() != filled; }, 2000));
+    std::vector<uint32_t> outlined = steadyScreen();
+    size_t filledBackground = std::count(filled.begin(), filled.end(), uint32_t(128 << 16 | 64 << 8 | 89));
+    size_t outlinedBackground = std::count(outlined.begin(), outlined.end(), uint32_t(128 << 16 | 64 << 8 | 89));
+    EXPECT_GT(outlinedBackground, filledBackground + 819 * 819 / 20) << "the background shows through";
+    pressKey(user, XK_p);
+    EXPECT_TRUE(waitUntil([&] { return screen() == filled; }, 2000)) << "filled again, as before";
+}
+
+TEST_F(Viewer, KeysWithoutACommandChangeNothing) {
+    ASSERT_NE(start(), 0u);
+    stop();
+    std::vector<uint32_t> stopped = steadyScreen();
+    for (unsigned long key : {XK_j, XK_k}) {
+        pressKey(user, key);
+        usleep(300000);
+        EXPECT_EQ(screen(), stopped) << "keysym " << key;
+    }
+    pressKey(user, XK_f, true);
+    pressKey(user, XK_p, true);
+    usleep(300000);
+    EXPECT_EQ(screen(), stopped) << "capital F and P are not bound";
+}
+
+TEST_F(Viewer, AResizeIsSetStraightBack) {
+    ASSERT_NE(start(), 0u);
+    XResizeWindow(user, window, 400, 300);
+    XSync(user, False);
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            WindowGeometry g = rootGeometry(user, window);
+            return g.width == 819 && g.height == 819;
+        },
+        2000));
+    EXPECT_TRUE(isRunning(child));
+}
+
+TEST_F(Viewer, EscapeEndsItWithExitCodeZeroWithinASecond) {
+    ASSERT_NE(start(), 0u);
+    timespec pressed;
+    clock_gettime(CLOCK_MONOTONIC, &pressed);
+    pressKey(user, XK_Escape);
+    EXPECT_EQ(waitForExit(child, 1000), 0);
+    EXPECT_LT(secondsSince(pressed), 1.0);
+}
+
+TEST_F(Viewer, TheWindowManagersCloseEndsItWithExitCodeZeroWithinASecond) {
+    ASSERT_NE(start(), 0u);
+    requestClose(user, window);
+    EXPECT_EQ(waitForExit(child, 1000), 0);
+}
+
+void expectPixelFormatFailure(Display* user, pid_t& child, const std::string& display) {
+    child = spawnProgram(VIEWER_BINARY, display);
+    Window notice = waitForWindowNamed(user, "vorandile", 10000);
+    ASSERT_NE(notice, 0u);
+    pressKey(user, XK_Return);
+    Window box = waitForWindowNamed(user, "Error", 10000);
+    ASSERT_NE(box, 0u);
+    EXPECT_EQ(textProperty(user, box, "WIN32_MESSAGE_TEXT"), "ChoosePixelFormat failed\n");
+    for (Window main : windowsNamed(user, "vorandile ")) EXPECT_FALSE(isViewable(user, main)) << "never shown";
+    usleep(200000);
+    EXPECT_TRUE(isRunning(child)) << "the box waits for the user";
+    pressKey(user, XK_Return);
+    EXPECT_EQ(waitForExit(child, 5000), 1);
+}
+
+class ViewerWithoutGlx : public Viewer {
+    std::vector<std::string> serverArguments() const override {
+        return {"-screen", "0", "1280x1024x24", "-extension", "GLX"};
+    }
+};
+
+TEST_F(ViewerWithoutGlx, ReportsThatNoPixelFormatFitsAndExitsWithOne) {
+    expectPixelFormatFailure(user, child, server.display);
+}
+
+class ViewerOnAnEightBitServer : public Viewer {
+    std::vector<std::string> serverArguments() const override { return {"-screen", "0", "1024x768x8"}; }
+};
+
+TEST_F(ViewerOnAnEightBitServer, ReportsThatNoPixelFormatFitsAndExitsWithOne) {
+    expectPixelFormatFailure(user, child, server.display);
+}
+
+TEST(ViewerWithoutADisplay, SaysSoOnStandardErrorAndExitsWithOneAtOnce) {
+    std::string errors = testing::TempDir() + "viewer-no-display.txt";
+    timespec started;
+    clock_gettime(CLOCK_MONOTONIC, &started);
+    pid_t child = spawnProgram(VIEWER_BINARY, ":", errors);
+    EXPECT_EQ(waitForExit(child, 2000), 1);
+    EXPECT_LT(secondsSince(started), 1.0);
+    std::ifstream file(errors);
+    std::stringstream text;
+    text << file.rdbuf();
+    EXPECT_NE(text.str().find("cannot open the X display"), std::string::npos) << text.str();
+
+    child = spawnProgram(VIEWER_BINARY, "", errors);
+    EXPECT_EQ(waitForExit(child, 2000), 1);
+}
+
+}  // namespace
