@@ -132,7 +132,7 @@ TEST_F(PixelFormats, SettingBindsTheWindowToTheVisualOnceOnly) {
     EXPECT_EQ(GetPixelFormat(dc), format);
 
     XSync(user, False);
-    Window xid = windowsNamed(user, "bound").at(0);
+    Window xid = layerWindow(user, "bound");
     XWindowAttributes attributes;
     ASSERT_TRUE(XGetWindowAttributes(user, xid, &attributes));
     EXPECT_EQ(XVisualIDFromVisual(attributes.visual), serverVisuals(user)[size_t(format - 1)].visualid);
@@ -161,7 +161,7 @@ TEST_F(PixelFormats, AContextIsCreatedMadeCurrentUsedToClearAndSwapAndDeleted) {
     glFlush();
     EXPECT_TRUE(SwapBuffers(dc));
     glFinish();
-    Window xid = windowsNamed(user, "context").at(0);
+    Window xid = layerWindow(user, "context");
     EXPECT_TRUE(waitUntil([&] { return closeTo(pixelAt(user, xid, 32, 24), rgbOf(0.5f, 0.25f, 0.35f)); }, 2000))
         << "the user sees the cleared colour";
 

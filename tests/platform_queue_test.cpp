@@ -165,6 +165,7 @@ TEST_F(PlatformQueue, CreationFailsForUnknownClassesAndWhenWmCreateRefuses) {
     };
     EXPECT_EQ(createRecordingWindow("refused", 0, 0, 10, 10, false), nullptr);
     EXPECT_EQ(recordedMessages(), (std::vector<UINT>{WM_CREATE, WM_DESTROY}));
+    syncLayer();
     EXPECT_TRUE(windowsNamed(user, "refused").empty());
 }
 
@@ -198,10 +199,10 @@ TEST_F(PlatformQueue, SetWindowPosSendsWmSizeOnlyWhenTheSizeChanges) {
     EXPECT_EQ(recordedMessages(WM_SIZE).size(), 1u);
     // The server confirms the size; no second WM_SIZE follows from it.
     XSync(user, False);
-    ASSERT_TRUE(waitUntil([&] { return rootGeometry(user, windowsNamed(user, "size").at(0)).width == 300; }, 2000));
+    ASSERT_TRUE(waitUntil([&] { return rootGeometry(user, layerWindow(user, "size")).width == 300; }, 2000));
     pumpUntil([] { return false; }, 200);
     EXPECT_EQ(recordedMessages(WM_SIZE).size(), 1u);
-    WindowGeometry geometry = rootGeometry(user, windowsNamed(user, "size").at(0));
+    WindowGeometry geometry = rootGeometry(user, layerWindow(user, "size"));
     EXPECT_EQ(geometry.x, 30) << "SWP_NOMOVE keeps the position";
     EXPECT_EQ(geometry.y, 40);
     EXPECT_EQ(geometry.height, 250);
@@ -209,13 +210,14 @@ TEST_F(PlatformQueue, SetWindowPosSendsWmSizeOnlyWhenTheSizeChanges) {
 
 TEST_F(PlatformQueue, ShownWindowIsViewableWithItsTitleAndClass) {
     HWND window = createRecordingWindow("vorandile ", 0, 0, 320, 240, false);
-    EXPECT_TRUE(windowsNamed(user, "vorandile ").size() == 1 && !isViewable(user, windowsNamed(user, "vorandile ")[0]));
+    ASSERT_NE(layerWindow(user, "vorandile "), 0u);
+    EXPECT_FALSE(isViewable(user, layerWindow(user, "vorandile ")));
     recorded.clear();
     EXPECT_FALSE(ShowWindow(window, SW_SHOW));
     EXPECT_TRUE(recordedMessages(WM_PAINT).empty()) << "showing only invalidates";
     UpdateWindow(window);
     EXPECT_EQ(recordedMessages(WM_PAINT).size(), 1u) << "UpdateWindow paints at once";
-    Window xid = windowsNamed(user, "vorandile ").at(0);
+    Window xid = layerWindow(user, "vorandile ");
     EXPECT_TRUE(isViewable(user, xid));
     XClassHint hint;
     ASSERT_TRUE(XGetClassHint(user, xid, &hint));

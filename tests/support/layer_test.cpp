@@ -1,5 +1,7 @@
 #include "layer_test.h"
 
+#include "platform/x11/internal.h"
+
 #include <cstdlib>
 #include <time.h>
 
@@ -42,6 +44,14 @@ const RecordedMessage* lastRecorded(UINT message) {
     for (auto it = recorded.rbegin(); it != recorded.rend(); ++it)
         if (it->message == message) return &*it;
     return nullptr;
+}
+
+void syncLayer() { XSync(x11Display(), False); }
+
+Window layerWindow(Display* user, const char* name) {
+    syncLayer();
+    std::vector<Window> found = windowsNamed(user, name);
+    return found.size() == 1 ? found[0] : 0;
 }
 
 bool pumpUntil(const std::function<bool()>& done, int timeoutMs) {

@@ -30,6 +30,12 @@ HWND createRecordingWindow(const char* title, int x, int y, int width, int heigh
 std::vector<UINT> recordedMessages(UINT only = 0);
 const RecordedMessage* lastRecorded(UINT message);
 
+// Waits until the server has carried out every request the layer made, so
+// that what the user's connection sees is up to date.
+void syncLayer();
+// The layer's one window of this name, once the server has it; 0 if none.
+Window layerWindow(Display* user, const char* name);
+
 // Retrieves and dispatches messages until `done` holds or time is up.
 bool pumpUntil(const std::function<bool()>& done, int timeoutMs = 3000);
 

@@ -20,9 +20,7 @@ HWND ViewerWindowTest::createViewerWindow(int windowSide) {
                              nullptr, nullptr);
     if (!window) return nullptr;
     ShowWindow(window, SW_SHOW);
-    XSync(user, False);
-    std::vector<Window> found = windowsNamed(user, "vorandile ");
-    xid = found.empty() ? 0 : found[0];
+    xid = layerWindow(user, "vorandile ");
     return window;
 }
 
