@@ -67,21 +67,25 @@ void releaseColormap(HWND window) {
 }
 
 // A DirectColor visual is a true-colour visual whose ramps are writable:
-// fill them linearly so pixel values mean what their bit layout says.
+// fill each channel's ramp linearly, so that pixel values mean what their
+// bit layout says.
 void fillLinearRamps(Colormap colormap, const XVisualInfo* visual) {
-    int entries = visual->colormap_size;
-    std::vector<XColor> colors(entries);
-    for (int i = 0; i < entries; ++i) {
-        unsigned short level = entries > 1 ? (unsigned short)(i * 65535 / (entries - 1)) : 65535;
-        colors[i].pixel = 0;
-        for (unsigned long mask : {visual->red_mask, visual->green_mask, visual->blue_mask}) {
-            int shift = __builtin_ctzl(mask);
-            colors[i].pixel |= (static_cast<unsigned long>(i) << shift) & mask;
+    const unsigned long masks[3] = {visual->red_mask, visual->green_mask, visual->blue_mask};
+    const char flags[3] = {DoRed, DoGreen, DoBlue};
+    for (int channel = 0; channel < 3; ++channel) {
+        unsigned long mask = masks[channel];
+        if (!mask) continue;
+        int shift = __builtin_ctzl(mask);
+        int levels = int(mask >> shift) + 1;
+        std::vector<XColor> ramp(static_cast<size_t>(levels));
+        for (int i = 0; i < levels; ++i) {
+            XColor& colour = ramp[size_t(i)];
+            colour.pixel = static_cast<unsigned long>(i) << shift;
+            colour.red = colour.green = colour.blue = levels > 1 ? (unsigned short)(i * 65535 / (levels - 1)) : 65535;
+            colour.flags = flags[channel];
         }
-        colors[i].red = colors[i].green = colors[i].blue = level;
-        colors[i].flags = DoRed | DoGreen | DoBlue;
+        XStoreColors(x11Display(), colormap, ramp.data(), levels);
     }
-    XStoreColors(x11Display(), colormap, colors.data(), entries);
 }
 
 bool waitForMapNotify(Window xid, int timeoutMs) {
