@@ -34,8 +34,8 @@ ensure_packages() {
 # without a display, a virtual X server (with xauth, which xvfb-run needs)
 # and the XTEST client library that the snapshot driver types with.
 BUILD_PACKAGES=(g++ make cmake libx11-dev libxtst-dev libgl-dev libglx-mesa0 libgl1-mesa-dri xvfb xauth)
-# What the tests add: GoogleTest.
-TEST_PACKAGES=(libgtest-dev)
+# What the tests add: GoogleTest, and valgrind for the memcheck session.
+TEST_PACKAGES=(libgtest-dev valgrind)
 
 configure_build() {
     local build_dir=$1

@@ -51,6 +51,7 @@ struct HWND__ {
     bool needsPaint = false;
     bool focused = false;
     bool destroying = false;
+    bool destroyedElsewhere = false;  // another client destroyed the X window
     HDC__ deviceContext;
     std::vector<WindowTimer> timers;
 };

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <deque>
 #include <poll.h>
 
@@ -26,6 +27,9 @@ int quitCode = 0;
 unsigned retrievedKeyState = 0;
 POINT lastPointer{0, 0};
 bool failNextRetrieval = false;
+// Set when the queue can no longer serve the program: its window was taken
+// away by another client. Retrieval then fails, as the platform's does.
+bool queueBroken = false;
 
 MSG makeMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     MSG msg{};
@@ -244,6 +248,16 @@ void translateEvent(XEvent& event) {
             for (HWND each : std::vector<HWND>(x11Windows()))
                 if (x11IsLiveWindow(each)) x11Send(each, WM_PALETTECHANGED, 0, 0);
         break;
+    case DestroyNotify:
+        // The platform has nothing like it: no other program can destroy our
+        // window. Report it, let the window procedure release what it holds,
+        // and fail the queue so that the program ends as after a failure.
+        std::fprintf(stderr, "%s: the window \"%s\" was destroyed by another client\n",
+                     program_invocation_short_name, window->title.c_str());
+        window->destroyedElsewhere = true;
+        queueBroken = true;
+        DestroyWindow(window);
+        break;
     case MapNotify: window->visible = true; break;
     case UnmapNotify: window->visible = false; break;
     default: break;
@@ -292,6 +306,7 @@ BOOL WINAPI GetMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax) 
     Display* display = x11Display();
     for (;;) {
         x11ProcessEvents();
+        if (queueBroken) return -1;
         if (takeMessage(msg, window, filterMin, filterMax, true)) return msg->message == WM_QUIT ? 0 : 1;
         // Block on the connection until an event arrives or a timer is due.
         XFlush(display);

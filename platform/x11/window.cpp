@@ -236,14 +236,12 @@ BOOL WINAPI DestroyWindow(HWND window) {
     window->destroying = true;
     Display* display = x11Display();
     if (captureWindow == window) ReleaseCapture();
-    if (window->visible) {
-        XUnmapWindow(display, window->xid);
-        window->visible = false;
-    }
+    if (window->visible && !window->destroyedElsewhere) XUnmapWindow(display, window->xid);
+    window->visible = false;
     x11Send(window, WM_DESTROY, 0, 0);
     x11ForgetWindow(window);
     liveWindows.erase(std::find(liveWindows.begin(), liveWindows.end(), window));
-    XDestroyWindow(display, window->xid);
+    if (!window->destroyedElsewhere) XDestroyWindow(display, window->xid);
     releaseColormap(window);
     if (window->cursor) XFreeCursor(display, window->cursor);
     XFlush(display);

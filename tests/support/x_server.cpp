@@ -68,7 +68,8 @@ void stopVirtualServer(VirtualServer& server) {
     server.display.clear();
 }
 
-pid_t spawnProgram(const std::string& program, const std::string& display, const std::string& errorPath) {
+pid_t spawnCommand(const std::vector<std::string>& command, const std::string& display,
+                   const std::string& errorPath) {
     pid_t child = fork();
     if (child == 0) {
         if (!errorPath.empty()) {
@@ -79,10 +80,18 @@ pid_t spawnProgram(const std::string& program, const std::string& display, const
             unsetenv("DISPLAY");
         else
             setenv("DISPLAY", display.c_str(), 1);
-        execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+        std::vector<std::string> arguments = command;
+        std::vector<char*> raw;
+        for (std::string& argument : arguments) raw.push_back(argument.data());
+        raw.push_back(nullptr);
+        execvp(raw[0], raw.data());
         _exit(127);
     }
     return child;
+}
+
+pid_t spawnProgram(const std::string& program, const std::string& display, const std::string& errorPath) {
+    return spawnCommand({program}, display, errorPath);
 }
 
 int waitForExit(pid_t child, int timeoutMs) {

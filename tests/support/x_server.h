@@ -20,6 +20,10 @@ void stopVirtualServer(VirtualServer& server);
 // (or unset when it is empty).
 // Its standard error goes to `errorPath` when that is given.
 pid_t spawnProgram(const std::string& program, const std::string& display, const std::string& errorPath = "");
+// A child process running a command line (looked up in PATH), with DISPLAY
+// set to `display`.
+pid_t spawnCommand(const std::vector<std::string>& command, const std::string& display,
+                   const std::string& errorPath = "");
 // The child's exit code; -1 if it did not end within the time (it is then
 // killed); 128 + signal number if a signal ended it.
 int waitForExit(pid_t child, int timeoutMs);

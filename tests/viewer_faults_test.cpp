@@ -1,0 +1,116 @@
+// The real program under faults and hostile input: it keeps working, or it
+// ends at once with a clear message and a non-zero exit code.
+#include "layer_test.h"
+
+#include <X11/keysym.h>
+#include <X11/extensions/XTest.h>
+
+#include <csignal>
+#include <fstream>
+#include <sstream>
+#include <time.h>
+#include <unistd.h>
+
+namespace {
+
+double now() {
+    timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
+long residentKilobytes(pid_t process) {
+    std::ifstream status("/proc/" + std::to_string(process) + "/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+    return -1;
+}
+
+class ViewerUnderFaults : public PrivateServerTest {
+protected:
+    void TearDown() override {
+        if (child > 0 && isRunning(child)) waitForExit(child, 0);
+        PrivateServerTest::TearDown();
+    }
+
+    Window start() {
+        errors = testing::TempDir() + "viewer-faults-" + std::to_string(getpid()) + ".txt";
+        child = spawnProgram(VIEWER_BINARY, server.display, errors);
+        if (!waitForWindowNamed(user, "vorandile", 10000)) return 0;
+        pressKey(user, XK_Return);
+        window = waitForWindowNamed(user, "vorandile ", 10000);
+        usleep(300000);
+        return window;
+    }
+
+    std::string errorText() {
+        std::ifstream file(errors);
+        std::stringstream text;
+        text << file.rdbuf();
+        return text.str();
+    }
+
+    pid_t child = -1;
+    Window window = 0;
+    std::string errors;
+};
+
+TEST_F(ViewerUnderFaults, TheServerGoingAwayWhileItSpinsEndsItWithAMessage) {
+    ASSERT_NE(start(), 0u);
+    XCloseDisplay(user);
+    user = nullptr;
+    double killed = now();
+    kill(server.pid, SIGKILL);
+    int status = waitForExit(child, 2000);
+    EXPECT_LT(now() - killed, 1.0);
+    EXPECT_GT(status, 0);
+    EXPECT_LT(status, 128) << "an exit, not a crash or a core dump";
+    EXPECT_NE(errorText().find("lost the connection to the X server"), std::string::npos) << errorText();
+}
+
+TEST_F(ViewerUnderFaults, AnotherClientKillingItsConnectionEndsItWithAMessage) {
+    ASSERT_NE(start(), 0u);
+    double killed = now();
+    XKillClient(user, window);
+    XSync(user, False);
+    int status = waitForExit(child, 2000);
+    EXPECT_LT(now() - killed, 1.0);
+    EXPECT_GT(status, 0);
+    EXPECT_LT(status, 128);
+    EXPECT_NE(errorText().find("lost the connection"), std::string::npos) << errorText();
+}
+
+TEST_F(ViewerUnderFaults, AnotherClientDestroyingItsWindowEndsItWithAMessage) {
+    ASSERT_NE(start(), 0u);
+    double destroyed = now();
+    XDestroyWindow(user, window);
+    XSync(user, False);
+    int status = waitForExit(child, 2000);
+    EXPECT_LT(now() - destroyed, 1.0);
+    EXPECT_EQ(status, 1);
+    EXPECT_NE(errorText().find("was destroyed by another client"), std::string::npos) << errorText();
+}
+
+TEST_F(ViewerUnderFaults, ABurstOfMotionDuringADragLeavesItResponsiveAndItsMemoryBounded) {
+    ASSERT_NE(start(), 0u);
+    WindowGeometry g = rootGeometry(user, window);
+    movePointer(user, g.x + g.width / 2, g.y + g.height / 2);
+    setButton(user, 1, true);
+    usleep(200000);
+    long before = residentKilobytes(child);
+    for (int i = 0; i < 100000; ++i)
+        XTestFakeMotionEvent(user, DefaultScreen(user), (i * 37) % 2000 - 300, (i * 53) % 1600 - 300, CurrentTime);
+    XSync(user, False);
+    long after = residentKilobytes(child);
+    setButton(user, 1, false);
+    double burstEnd = now();
+    pressKey(user, XK_Escape);
+    EXPECT_EQ(waitForExit(child, 2000), 0);
+    EXPECT_LT(now() - burstEnd, 1.0) << "Esc still ends it within a second";
+    EXPECT_GT(before, 0);
+    EXPECT_LT(after - before, 10 * 1024) << "resident size grew from " << before << " kB to " << after << " kB";
+    RecordProperty("resident_growth_kB", std::to_string(after - before));
+}
+
+}  // namespace
