@@ -6,6 +6,7 @@
 #include <X11/extensions/XTest.h>
 
 #include <csignal>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <time.h>
@@ -109,8 +110,10 @@ TEST_F(ViewerUnderFaults, ABurstOfMotionDuringADragLeavesItResponsiveAndItsMemor
     EXPECT_EQ(waitForExit(child, 2000), 0);
     EXPECT_LT(now() - burstEnd, 1.0) << "Esc still ends it within a second";
     EXPECT_GT(before, 0);
+#ifndef __SANITIZE_ADDRESS__  // the sanitizer's quarantine keeps freed memory resident on purpose
     EXPECT_LT(after - before, 10 * 1024) << "resident size grew from " << before << " kB to " << after << " kB";
-    RecordProperty("resident_growth_kB", std::to_string(after - before));
+#endif
+    std::printf("100000 motions: resident size %ld kB before, %ld kB after\n", before, after);
 }
 
 }  // namespace

@@ -20,8 +20,8 @@ struct QueuedMessage {
     unsigned keyState;
 };
 
-std::deque<QueuedMessage> postedMessages;
-std::deque<QueuedMessage> inputMessages;
+std::deque<QueuedMessage>& postedMessages = *new std::deque<QueuedMessage>;
+std::deque<QueuedMessage>& inputMessages = *new std::deque<QueuedMessage>;
 bool quitPosted = false;
 int quitCode = 0;
 unsigned retrievedKeyState = 0;

@@ -6,7 +6,9 @@
 
 namespace {
 
-std::vector<HPALETTE> livePalettes;
+// Registries live as long as the process: never destroyed, so that what they
+// hold stays reachable to the end.
+std::vector<HPALETTE>& livePalettes = *new std::vector<HPALETTE>;
 
 bool isLivePalette(HPALETTE palette) {
     return palette && std::find(livePalettes.begin(), livePalettes.end(), palette) != livePalettes.end();

@@ -11,7 +11,7 @@ struct PixelFormat {
     PIXELFORMATDESCRIPTOR descriptor;
 };
 
-std::vector<PixelFormat> formats;
+std::vector<PixelFormat>& formats = *new std::vector<PixelFormat>;
 bool formatsListed = false;
 
 int glxAttribute(XVisualInfo* visual, int attribute) {

@@ -5,7 +5,7 @@
 
 namespace {
 
-std::vector<HGLRC> liveContexts;
+std::vector<HGLRC>& liveContexts = *new std::vector<HGLRC>;
 HGLRC currentContext = nullptr;
 
 bool isLiveContext(HGLRC context) {

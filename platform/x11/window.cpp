@@ -25,8 +25,10 @@ struct WindowClass {
     HCURSOR cursor;
 };
 
-std::vector<WindowClass> windowClasses;
-std::vector<HWND> liveWindows;
+// Registries live as long as the process: never destroyed, so that what they
+// hold stays reachable to the end.
+std::vector<WindowClass>& windowClasses = *new std::vector<WindowClass>;
+std::vector<HWND>& liveWindows = *new std::vector<HWND>;
 HWND captureWindow = nullptr;
 
 HICON__ applicationIcon{32512};
@@ -81,7 +83,8 @@ void fillLinearRamps(Colormap colormap, const XVisualInfo* visual) {
         for (int i = 0; i < levels; ++i) {
             XColor& colour = ramp[size_t(i)];
             colour.pixel = static_cast<unsigned long>(i) << shift;
-            colour.red = colour.green = colour.blue = levels > 1 ? (unsigned short)(i * 65535 / (levels - 1)) : 65535;
+            colour.red = colour.green = colour.blue =
+                static_cast<unsigned short>(levels > 1 ? i * 65535 / (levels - 1) : 65535);
             colour.flags = flags[channel];
         }
         XStoreColors(x11Display(), colormap, ramp.data(), levels);
