@@ -3,8 +3,6 @@
 #include "app/viewer_state.h"
 #include "scene/scene.h"
 
-ViewerState viewer;
-
 void requestRedraw() {
     if (!viewer.idleCallback) viewer.idleCallback = idleStep;
 }

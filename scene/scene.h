@@ -8,6 +8,9 @@ void initializeScene();
 void setProjection();
 void setMaterials();
 
+// Draws one frame and presents it in the window.
 void renderFrame();
+// Everything of a frame but its presentation: pure OpenGL, no window system.
+void drawScene();
 // Premultiplies objectMatrix by the rotation (angle, axis) through OpenGL.
 void applyRotationStep();

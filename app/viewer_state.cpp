@@ -1,0 +1,3 @@
+#include "app/viewer_state.h"
+
+ViewerState viewer;
