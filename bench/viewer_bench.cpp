@@ -1,0 +1,322 @@
+// Measures the real viewer against the floor (a bare GLX loop drawing the
+// same frames) and against a freeglut program, on a private virtual X
+// server: frames per second, CPU while stopped, response times and memory.
+// With --long-spin it instead lets the viewer render 2^20 frames and checks
+// that the model's matrix is still a rotation.
+#include "swap_log.h"
+#include "x_server.h"
+#include "x_user.h"
+
+#include <X11/keysym.h>
+
+#include <algorithm>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <string>
+#include <sys/mman.h>
+#include <time.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+std::string toolDirectory;
+
+double now() {
+    timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+struct Mapped {
+    SwapLog* log = nullptr;
+    std::string path;
+};
+
+Mapped mapLog(const std::string& path) {
+    unlink(path.c_str());
+    int file = open(path.c_str(), O_RDWR | O_CREAT, 0644);
+    Mapped mapped{nullptr, path};
+    if (file < 0 || ftruncate(file, sizeof(SwapLog)) != 0) return mapped;
+    void* memory = mmap(nullptr, sizeof(SwapLog), PROT_READ | PROT_WRITE, MAP_SHARED, file, 0);
+    close(file);
+    if (memory != MAP_FAILED) mapped.log = static_cast<SwapLog*>(memory);
+    return mapped;
+}
+
+pid_t launch(const std::string& program, const Mapped& mapped, const std::string& display,
+             const std::vector<std::string>& extraEnvironment = {}) {
+    std::vector<std::string> command = {"env", "LD_PRELOAD=" + toolDirectory + "/libswap-counter.so",
+                                        "BENCH_SWAP_LOG=" + mapped.path};
+    command.insert(command.end(), extraEnvironment.begin(), extraEnvironment.end());
+    command.push_back(program);
+    return spawnCommand(command, display);
+}
+
+double cpuSeconds(pid_t process) {
+    std::ifstream stat("/proc/" + std::to_string(process) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    size_t close = text.rfind(')');
+    if (close == std::string::npos) return -1;
+    std::vector<std::string> fields;
+    size_t at = close + 2;
+    while (at < text.size()) {
+        size_t end = text.find(' ', at);
+        fields.push_back(text.substr(at, end - at));
+        if (end == std::string::npos) break;
+        at = end + 1;
+    }
+    // Fields 14 and 15 of the whole line (utime, stime) are 11 and 12 after the name.
+    return (std::stod(fields[11]) + std::stod(fields[12])) / double(sysconf(_SC_CLK_TCK));
+}
+
+long statusKilobytes(pid_t process, const char* key) {
+    std::ifstream status("/proc/" + std::to_string(process) + "/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind(key, 0) == 0) return std::stol(line.substr(std::strlen(key)));
+    return -1;
+}
+
+bool waitForSwaps(const SwapLog* log, uint64_t swaps, int timeoutMs) {
+    return waitUntil([&] { return log->swaps >= swaps; }, timeoutMs);
+}
+
+double framesPerSecond(const SwapLog* log, double seconds) {
+    usleep(1000000);  // warm up
+    uint64_t s0 = log->swaps;
+    double t0 = log->lastSwap;
+    usleep(useconds_t(seconds * 1e6));
+    uint64_t s1 = log->swaps;
+    double t1 = log->lastSwap;
+    return t1 > t0 ? double(s1 - s0) / (t1 - t0) : 0;
+}
+
+// Time from pressing f to the first frame drawn with the fogged background,
+// from the press and from the moment the program read the key event, and
+// how many frames that took. The first fogged frame of a run also waits for
+// Mesa to compile its fog shader; `warm` presses f twice first, so that only
+// the program's own response is left.
+struct KeyResponse {
+    double fromPress = 0, fromEvent = 0, frames = 0;
+};
+
+KeyResponse keyResponse(Display* user, SwapLog* log, bool warm) {
+    auto fogged = [&] { return log->clearColour[2] == 0.25f; };
+    if (warm) {
+        for (int press = 0; press < 2; ++press) {
+            bool was = fogged();
+            pressKey(user, XK_f);
+            waitUntil([&] { return fogged() != was; }, 5000);
+        }
+        usleep(200000);
+    }
+    log->keyReadAt = 0;
+    double pressed = now();
+    pressKey(user, XK_f);
+    waitUntil([&] { return log->clearChangedAt > pressed && fogged(); }, 5000);
+    KeyResponse response;
+    response.fromPress = log->clearChangedAt - pressed;
+    if (log->keyReadAt > 0) {
+        response.fromEvent = log->clearChangedAt - log->keyReadAt;
+        response.frames = double(log->swapsAtClearChange - log->swapsAtKeyRead);
+    }
+    return response;
+}
+
+struct ViewerFigures {
+    double fps = 0, startup = 0, stoppedCpu = 0;
+    KeyResponse coldKey, keyResponse;
+    long peakKilobytes = 0;
+};
+
+ViewerFigures measureViewer(Display* user, const std::string& display, double seconds) {
+    ViewerFigures figures;
+    Mapped mapped = mapLog("/tmp/viewer-bench-viewer.log");
+    pid_t viewer = launch(toolDirectory + "/vorandile", mapped, display);
+    if (!waitForWindowNamed(user, "vorandile", 10000)) return figures;
+    double dismissed = now();
+    pressKey(user, XK_Return);
+    if (!waitForSwaps(mapped.log, 1, 10000)) return figures;
+    figures.startup = mapped.log->firstSwap - dismissed;
+    Window window = waitForWindowNamed(user, "vorandile ", 5000);
+
+    figures.fps = framesPerSecond(mapped.log, seconds);
+
+    figures.coldKey = keyResponse(user, mapped.log, false);
+    pressKey(user, XK_f);
+    figures.keyResponse = keyResponse(user, mapped.log, true);
+
+    WindowGeometry g = rootGeometry(user, window);
+    clickAt(user, g.x + g.width / 2, g.y + g.height / 2);
+    usleep(1000000);
+    double cpu0 = cpuSeconds(viewer), wall0 = now();
+    usleep(5000000);
+    figures.stoppedCpu = (cpuSeconds(viewer) - cpu0) / (now() - wall0);
+    figures.peakKilobytes = statusKilobytes(viewer, "VmHWM:");
+
+    pressKey(user, XK_Escape);
+    waitForExit(viewer, 5000);
+    munmap(mapped.log, sizeof(SwapLog));
+    return figures;
+}
+
+struct LoopFigures {
+    double fps = 0;
+    KeyResponse keyResponse;
+};
+
+LoopFigures measureLoop(Display* user, const std::string& program, const std::string& display, double seconds,
+                        bool withKey) {
+    Mapped mapped = mapLog("/tmp/viewer-bench-loop.log");
+    pid_t loop = launch(program, mapped, display);
+    LoopFigures figures;
+    if (waitForSwaps(mapped.log, 1, 10000)) {
+        figures.fps = framesPerSecond(mapped.log, seconds);
+        if (withKey) {
+            Window window = waitForWindowNamed(user, "bare-loop", 2000);
+            if (window) XSetInputFocus(user, window, RevertToParent, CurrentTime);
+            XSync(user, False);
+            figures.keyResponse = keyResponse(user, mapped.log, true);
+        }
+    }
+    kill(loop, SIGTERM);
+    waitForExit(loop, 5000);
+    munmap(mapped.log, sizeof(SwapLog));
+    return figures;
+}
+
+int longSpin(const std::string& display, Display* user) {
+    const uint64_t frames = 1u << 20;
+    Mapped mapped = mapLog("/tmp/viewer-bench-spin.log");
+    pid_t viewer = launch(toolDirectory + "/vorandile", mapped, display, {"BENCH_MATRIX_AT=" + std::to_string(frames)});
+    if (!waitForWindowNamed(user, "vorandile", 10000)) return 1;
+    pressKey(user, XK_Return);
+    double started = now();
+    while (!mapped.log->matrixAtReady) {
+        sleep(10);
+        std::fprintf(stderr, "\r%llu frames", static_cast<unsigned long long>(mapped.log->swaps));
+    }
+    double took = now() - started;
+    pressKey(user, XK_Escape);
+    int status = waitForExit(viewer, 5000);
+    const volatile float* m = mapped.log->matrixAtSwap;
+    double worst = 0;
+    for (int j = 0; j < 3; ++j)
+        for (int k = 0; k < 3; ++k) {
+            double dot = 0;
+            for (int i = 0; i < 3; ++i) dot += double(m[4 * j + i]) * double(m[4 * k + i]);
+            worst = std::max(worst, std::fabs(dot - (j == k ? 1.0 : 0.0)));
+        }
+    std::printf("\n%llu frames of the real viewer in %.0f s (%.0f frames/s); exit code %d\n",
+                static_cast<unsigned long long>(frames), took, double(frames) / took, status);
+    std::printf("largest deviation of the model's matrix from orthonormal: %.2e (limit 1e-5)\n", worst);
+    return worst < 1e-5 && status == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string self = argv[0];
+    toolDirectory = self.substr(0, self.rfind('/'));
+    bool spin = argc > 1 && std::strcmp(argv[1], "--long-spin") == 0;
+    int rounds = 5;
+    double seconds = 5;
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (std::strcmp(argv[i], "--rounds") == 0) rounds = std::atoi(argv[i + 1]);
+        if (std::strcmp(argv[i], "--seconds") == 0) seconds = std::atof(argv[i + 1]);
+    }
+    std::vector<std::string> serverArguments = {"-screen", "0", spin ? "640x480x24" : "1280x1024x24"};
+    // The server's smart scheduler lets a busy client (a spinning viewer)
+    // keep the server for time slices of 20 ms, which delays everyone
+    // else's input; this runs it without.
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], "--dumb-scheduler") == 0) serverArguments.push_back("-dumbSched");
+    VirtualServer server = startVirtualServer(serverArguments);
+    if (server.display.empty()) {
+        std::fprintf(stderr, "viewer-bench: cannot start Xvfb\n");
+        return 1;
+    }
+    Display* user = openUserConnection(server.display);
+    if (spin) {
+        int result = longSpin(server.display, user);
+        stopVirtualServer(server);
+        return result;
+    }
+
+    std::vector<double> viewerFps, bareFps, glutFps, bareRatio, glutRatio, startup, coldKey, key, keyInProgram,
+        keyFrames, bareKey, bareKeyInProgram, frameTime, cpu;
+    std::vector<double> peak;
+    for (int round = 0; round < rounds; ++round) {
+        // Alternate the order, so that no contender always runs first.
+        double v = 0, b = 0, g = 0;
+        ViewerFigures figures;
+        LoopFigures bare;
+        for (int turn = 0; turn < 3; ++turn) {
+            switch ((round + turn) % 3) {
+            case 0: figures = measureViewer(user, server.display, seconds); v = figures.fps; break;
+            case 1:
+                bare = measureLoop(user, toolDirectory + "/bare-loop", server.display, seconds, true);
+                b = bare.fps;
+                break;
+            case 2: g = measureLoop(user, toolDirectory + "/glut-loop", server.display, seconds, false).fps; break;
+            }
+        }
+        viewerFps.push_back(v);
+        bareFps.push_back(b);
+        glutFps.push_back(g);
+        bareRatio.push_back(b > 0 ? v / b : 0);
+        glutRatio.push_back(g > 0 ? v / g : 0);
+        startup.push_back(figures.startup * 1000);
+        coldKey.push_back(figures.coldKey.fromPress * 1000);
+        keyFrames.push_back(figures.keyResponse.frames);
+        key.push_back(figures.keyResponse.fromPress * 1000);
+        keyInProgram.push_back(figures.keyResponse.fromEvent * 1000);
+        bareKey.push_back(bare.keyResponse.fromPress * 1000);
+        bareKeyInProgram.push_back(bare.keyResponse.fromEvent * 1000);
+        frameTime.push_back(v > 0 ? 1000 / v : 0);
+        cpu.push_back(figures.stoppedCpu * 100);
+        peak.push_back(double(figures.peakKilobytes) / 1024);
+        std::fprintf(stderr, "round %d: viewer %.1f, bare loop %.1f, freeglut %.1f frames/s\n", round + 1, v, b, g);
+    }
+    stopVirtualServer(server);
+
+    std::printf("| measure (%d rounds, %.0f s each, window 819x819) | median | per round |\n", rounds, seconds);
+    std::printf("|---|---|---|\n");
+    auto row = [](const char* name, const std::vector<double>& values, const char* format) {
+        std::printf("| %s | ", name);
+        std::printf(format, median(values));
+        std::printf(" |");
+        for (double value : values) {
+            std::printf(" ");
+            std::printf(format, value);
+        }
+        std::printf(" |\n");
+    };
+    row("viewer, frames/s", viewerFps, "%.1f");
+    row("bare GLX loop, frames/s", bareFps, "%.1f");
+    row("freeglut, frames/s", glutFps, "%.1f");
+    row("viewer / bare loop", bareRatio, "%.3f");
+    row("viewer / freeglut", glutRatio, "%.3f");
+    row("CPU while stopped, % of a core", cpu, "%.2f");
+    row("notice dismissed to first frame, ms", startup, "%.1f");
+    row("first f of a run to first fogged frame (with Mesa's shader compile), ms", coldKey, "%.1f");
+    row("f pressed to first fogged frame, ms", key, "%.2f");
+    row("the same in the bare loop, ms", bareKey, "%.2f");
+    row("f read by the program to first fogged frame, ms", keyInProgram, "%.2f");
+    row("the same in the bare loop, ms", bareKeyInProgram, "%.2f");
+    row("frames from reading f to the fogged frame", keyFrames, "%.0f");
+    row("viewer frame time, ms", frameTime, "%.2f");
+    row("viewer peak resident memory, MiB", peak, "%.1f");
+    return 0;
+}
