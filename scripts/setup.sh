@@ -37,6 +37,10 @@ BUILD_PACKAGES=(g++ make cmake libx11-dev libxtst-dev libgl-dev libglx-mesa0 lib
 # What the tests add: GoogleTest, and valgrind for the memcheck session.
 TEST_PACKAGES=(libgtest-dev valgrind)
 
+# What the Windows build adds: the MinGW-w64 cross compiler, and Wine to run
+# what it builds.
+WINDOWS_PACKAGES=(g++-mingw-w64-x86-64 wine64 wine)
+
 configure_build() {
     local build_dir=$1
     shift

@@ -1,0 +1,122 @@
+// The Windows build, run under Wine on a server of its own, used as a user
+// of that build would: the notice, frames, fog, a click, Esc, and the error
+// box where no pixel format fits. The checks that both builds can answer
+// expect the same as the Linux build's end-to-end tests.
+#include "layer_test.h"
+
+#include <X11/keysym.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <unistd.h>
+
+namespace {
+
+const Rgb background = rgbOf(0.5f, 0.25f, 0.35f);
+const Rgb foggyBackground = rgbOf(0.5f, 0.25f, 0.25f);
+
+class WindowsBuild : public PrivateServerTest {
+protected:
+    void SetUp() override {
+        PrivateServerTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
+        setenv("WINEPREFIX", WINE_PREFIX, 1);
+        setenv("WINEDEBUG", "-all", 1);
+        setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 1);
+    }
+    void TearDown() override {
+        if (child > 0 && isRunning(child)) waitForExit(child, 0);
+        PrivateServerTest::TearDown();
+    }
+
+    Window startAndWaitForNotice() {
+        child = spawnCommand({"wine", WINDOWS_VIEWER}, server.display);
+        return waitForWindowNamed(user, "vorandile", 60000);
+    }
+
+    Window start() {
+        if (!startAndWaitForNotice()) return 0;
+        usleep(500000);
+        pressKey(user, XK_Return);
+        window = waitForWindowNamed(user, "vorandile ", 30000);
+        if (window) waitUntil([&] { return closeTo(backgroundPixel(), background); }, 10000);
+        return window;
+    }
+
+    // Well inside the client area, away from the model and from any frame
+    // the platform draws around it.
+    Rgb backgroundPixel() {
+        WindowGeometry g = rootGeometry(user, window);
+        return pixelAt(user, window, 40, g.height - 40);
+    }
+
+    std::vector<uint32_t> screen() {
+        int width = 0, height = 0;
+        return captureWindow(user, window, &width, &height);
+    }
+
+    pid_t child = -1;
+    Window window = 0;
+};
+
+TEST_F(WindowsBuild, ShowsTheNoticeThenSpinsChangesWithFogStopsOnAClickAndEndsOnEscape) {
+    ASSERT_NE(startAndWaitForNotice(), 0u);
+    EXPECT_TRUE(windowsNamed(user, "vorandile ").empty()) << "the window comes after the notice";
+    usleep(500000);
+    pressKey(user, XK_Return);
+    window = waitForWindowNamed(user, "vorandile ", 30000);
+    ASSERT_NE(window, 0u);
+    ASSERT_TRUE(waitUntil([&] { return closeTo(backgroundPixel(), background); }, 10000))
+        << "the same background as the Linux build";
+    WindowGeometry g = rootGeometry(user, window);
+    // Wine's X window is the client area; the outer size is 819 as on Linux.
+    std::printf("Windows build: X window %dx%d at (%d, %d)\n", g.width, g.height, g.x, g.y);
+    EXPECT_EQ(g.width + 2 * g.x, 819) << "the frame's borders and the client area make up 80 percent of 1024";
+    EXPECT_EQ(g.height + g.y + g.x, 819);
+
+    std::vector<uint32_t> first = screen();
+    usleep(400000);
+    EXPECT_NE(screen(), first) << "frames keep changing";
+
+    pressKey(user, XK_f);
+    EXPECT_TRUE(waitUntil([&] { return closeTo(backgroundPixel(), foggyBackground); }, 5000));
+    pressKey(user, XK_f);
+    EXPECT_TRUE(waitUntil([&] { return closeTo(backgroundPixel(), background); }, 5000));
+
+    clickAt(user, g.x + g.width / 2, g.y + g.height / 2);
+    std::vector<uint32_t> stopped;
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            std::vector<uint32_t> a = screen();
+            usleep(300000);
+            std::vector<uint32_t> b = screen();
+            if (a != b) return false;
+            stopped = b;
+            return true;
+        },
+        5000))
+        << "a click stops the model";
+
+    pressKey(user, XK_Escape);
+    EXPECT_EQ(waitForExit(child, 10000), 0);
+}
+
+class WindowsBuildWithoutGlx : public WindowsBuild {
+    std::vector<std::string> serverArguments() const override {
+        return {"-screen", "0", "1280x1024x24", "-extension", "GLX"};
+    }
+};
+
+TEST_F(WindowsBuildWithoutGlx, ReportsThatNoPixelFormatFitsAndExitsWithOne) {
+    ASSERT_NE(startAndWaitForNotice(), 0u);
+    usleep(500000);
+    pressKey(user, XK_Return);
+    Window box = waitForWindowNamed(user, "Error", 30000);
+    ASSERT_NE(box, 0u) << "the error box";
+    for (Window main : windowsNamed(user, "vorandile ")) EXPECT_FALSE(isViewable(user, main));
+    usleep(500000);
+    pressKey(user, XK_Return);
+    EXPECT_EQ(waitForExit(child, 10000), 1);
+}
+
+}  // namespace
