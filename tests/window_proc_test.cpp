@@ -186,4 +186,24 @@ TEST_F(WindowProcedure, PaletteMessagesReselectAndAskForAFrameOnlyWithAPalette) 
     EXPECT_EQ(viewer.idleCallback, idleStep);
 }
 
+using ProgramStart = PrivateServerTest;
+
+TEST_F(ProgramStart, AClassThatCannotBeRegisteredIsReportedAndEndsTheProgramWithOne) {
+    pid_t child = fork();
+    if (child == 0) {
+        WNDCLASSA taken = {};
+        taken.lpfnWndProc = DefWindowProcA;
+        taken.lpszClassName = "OpenGL";
+        RegisterClassA(&taken);
+        char commandLine[] = "";
+        _exit(WinMain(nullptr, nullptr, commandLine, SW_SHOW));
+    }
+    Window box = waitForWindowNamed(user, "Error", 5000);
+    ASSERT_NE(box, 0u);
+    EXPECT_EQ(textProperty(user, box, "WIN32_MESSAGE_TEXT"), "RegisterClass failed");
+    EXPECT_TRUE(windowsNamed(user, "vorandile").empty()) << "no notice: the program stops first";
+    pressKey(user, XK_Return);
+    EXPECT_EQ(waitForExit(child, 5000), 1);
+}
+
 }  // namespace
