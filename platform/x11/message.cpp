@@ -179,12 +179,12 @@ void translateButton(HWND window, const XButtonEvent& button, bool press) {
 }
 
 void translateConfigure(HWND window, const XConfigureEvent& configure) {
-    // Only the server's synthetic notices (and ours without a window
-    // manager) give root coordinates; the position is informative only.
-    if (configure.send_event || configure.above == None) {
-        window->x = configure.x;
-        window->y = configure.y;
-    }
+    // The notice's position is relative to the parent, which a window
+    // manager may have put around the window: ask for the position on screen.
+    Display* display = x11Display();
+    Window child;
+    XTranslateCoordinates(display, window->xid, RootWindow(display, x11Screen()), 0, 0, &window->x, &window->y,
+                          &child);
     if (configure.width == window->width && configure.height == window->height) return;
     window->width = configure.width;
     window->height = configure.height;
