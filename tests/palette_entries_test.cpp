@@ -1,30 +1,13 @@
 // Logical palette entries computed from a pixel format's channel layout.
 #include "surface/surface.h"
 
+#include "support/palette_formats.h"
+
 #include <gtest/gtest.h>
 
 #include <vector>
 
 namespace {
-
-PIXELFORMATDESCRIPTOR format332() {
-    PIXELFORMATDESCRIPTOR format = {};
-    format.nSize = sizeof format;
-    format.nVersion = 1;
-    format.dwFlags = PFD_DRAW_TO_WINDOW | PFD_SUPPORT_OPENGL | PFD_NEED_PALETTE;
-    format.cColorBits = 8;
-    format.cRedBits = 3;
-    format.cRedShift = 0;
-    format.cGreenBits = 3;
-    format.cGreenShift = 3;
-    format.cBlueBits = 2;
-    format.cBlueShift = 6;
-    return format;
-}
-
-std::vector<unsigned char> paletteBuffer(int entries) {
-    return std::vector<unsigned char>(sizeof(LOGPALETTE) + sizeof(PALETTEENTRY) * size_t(entries));
-}
 
 TEST(PaletteEntries, ThreeThreeTwoLayout) {
     std::vector<unsigned char> buffer = paletteBuffer(256);

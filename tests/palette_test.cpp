@@ -5,6 +5,7 @@
 #include "app/viewer_state.h"
 #include "app/window_proc.h"
 #include "surface/surface.h"
+#include "support/palette_formats.h"
 
 #include <X11/Xutil.h>
 
@@ -48,16 +49,9 @@ protected:
 
     // The 3-3-2 palette the viewer builds for such a format.
     HPALETTE threeThreeTwo() {
-        PIXELFORMATDESCRIPTOR format = {};
-        format.cColorBits = 8;
-        format.cRedBits = 3;
-        format.cGreenBits = 3;
-        format.cGreenShift = 3;
-        format.cBlueBits = 2;
-        format.cBlueShift = 6;
-        buffer.resize(sizeof(LOGPALETTE) + 256 * sizeof(PALETTEENTRY));
+        buffer = paletteBuffer(256);
         LOGPALETTE* logical = reinterpret_cast<LOGPALETTE*>(buffer.data());
-        fillPaletteEntries(format, logical);
+        fillPaletteEntries(format332(), logical);
         return CreatePalette(logical);
     }
 
