@@ -4,6 +4,7 @@
 
 #include "platform/win32.h"
 
+#include <cstddef>
 #include <vector>
 
 inline PIXELFORMATDESCRIPTOR format332() {
@@ -22,5 +23,5 @@ inline PIXELFORMATDESCRIPTOR format332() {
 }
 
 inline std::vector<unsigned char> paletteBuffer(int entries) {
-    return std::vector<unsigned char>(sizeof(LOGPALETTE) + sizeof(PALETTEENTRY) * size_t(entries));
+    return std::vector<unsigned char>(sizeof(LOGPALETTE) + sizeof(PALETTEENTRY) * std::size_t(entries));
 }
