@@ -149,6 +149,26 @@ TEST_F(MainLoop, WithNothingScheduledTheLoopBlocks) {
     EXPECT_LT(cpuSeconds() - before, 0.1) << "half a second of waiting must cost next to nothing";
 }
 
+TEST_F(MainLoop, AClickStopsTheSpinAfterAtMostOneMoreFrame) {
+    for (int frame = 0; frame < 5; ++frame) idleStep();  // spinning
+    double atPress = rotationDegrees(viewer.objectMatrix);
+    LPARAM point = MAKELPARAM(50, 60);
+    SendMessageA(window, WM_LBUTTONDOWN, MK_LBUTTON, point);
+    SendMessageA(window, WM_LBUTTONUP, 0, point);
+    // What the loop does while the queue is empty, until it would block.
+    int frames = 0;
+    while (viewer.idleCallback && frames < 100) {
+        viewer.idleCallback();
+        ++frames;
+    }
+    EXPECT_LE(frames, 2) << "one frame for the release, at most one more of the old spin";
+    EXPECT_LE(rotationDegrees(viewer.objectMatrix) - atPress, 0.2 + 1e-3);
+    double stopped = rotationDegrees(viewer.objectMatrix);
+    requestRedraw();
+    idleStep();
+    EXPECT_EQ(rotationDegrees(viewer.objectMatrix), stopped) << "stopped";
+}
+
 TEST_F(MainLoop, AFailedRetrievalEndsTheLoopAsAFailure) {
     x11FailNextMessageRetrieval();
     EXPECT_EQ(runMessageLoop(), 1) << "the very first retrieval failed";
