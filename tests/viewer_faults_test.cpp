@@ -56,6 +56,7 @@ protected:
     // failure (no crash, no core dump) and saying why.
     void expectEndedWithin(double fault, const char* message) {
         int status = waitForExit(child, 2000);
+        std::printf("ended %.3f s after the fault, with %d\n", now() - fault, status);
         EXPECT_LT(now() - fault, 1.0);
         EXPECT_GT(status, 0);
         EXPECT_LT(status, 128) << "an exit, not a crash or a core dump";
