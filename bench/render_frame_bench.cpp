@@ -8,18 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <time.h>
 #include <vector>
-
-namespace {
-
-double now() {
-    timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
     int frames = argc > 1 ? std::atoi(argv[1]) : 3000;
@@ -39,9 +28,9 @@ int main(int argc, char** argv) {
 
     std::vector<double> times;
     for (int frame = 0; frame < frames + 100; ++frame) {
-        double start = now();
+        double start = monotonicSeconds();
         renderFrame();
-        if (frame >= 100) times.push_back(now() - start);  // after a warm-up
+        if (frame >= 100) times.push_back(monotonicSeconds() - start);  // after a warm-up
     }
     std::sort(times.begin(), times.end());
     std::printf("renderFrame, %d frames in a %dx%d window: median %.3f ms, 10th percentile %.3f ms, 90th %.3f ms\n",

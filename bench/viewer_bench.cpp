@@ -18,19 +18,12 @@
 #include <fstream>
 #include <string>
 #include <sys/mman.h>
-#include <time.h>
 #include <unistd.h>
 #include <vector>
 
 namespace {
 
 std::string toolDirectory;
-
-double now() {
-    timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
-}
 
 double median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
@@ -122,7 +115,7 @@ KeyResponse keyResponse(Display* user, SwapLog* log, bool warm) {
         usleep(200000);
     }
     log->keyReadAt = 0;
-    double pressed = now();
+    double pressed = monotonicSeconds();
     pressKey(user, XK_f);
     waitUntil([&] { return log->clearChangedAt > pressed && fogged(); }, 5000);
     KeyResponse response;
@@ -145,7 +138,7 @@ ViewerFigures measureViewer(Display* user, const std::string& display, double se
     Mapped mapped = mapLog("/tmp/viewer-bench-viewer.log");
     pid_t viewer = launch(toolDirectory + "/vorandile", mapped, display);
     if (!waitForWindowNamed(user, "vorandile", 10000)) return figures;
-    double dismissed = now();
+    double dismissed = monotonicSeconds();
     pressKey(user, XK_Return);
     if (!waitForSwaps(mapped.log, 1, 10000)) return figures;
     figures.startup = mapped.log->firstSwap - dismissed;
@@ -160,9 +153,9 @@ ViewerFigures measureViewer(Display* user, const std::string& display, double se
     WindowGeometry g = rootGeometry(user, window);
     clickAt(user, g.x + g.width / 2, g.y + g.height / 2);
     usleep(1000000);
-    double cpu0 = cpuSeconds(viewer), wall0 = now();
+    double cpu0 = cpuSeconds(viewer), wall0 = monotonicSeconds();
     usleep(5000000);
-    figures.stoppedCpu = (cpuSeconds(viewer) - cpu0) / (now() - wall0);
+    figures.stoppedCpu = (cpuSeconds(viewer) - cpu0) / (monotonicSeconds() - wall0);
     figures.peakKilobytes = statusKilobytes(viewer, "VmHWM:");
 
     pressKey(user, XK_Escape);
@@ -202,12 +195,12 @@ int longSpin(const std::string& display, Display* user) {
     pid_t viewer = launch(toolDirectory + "/vorandile", mapped, display, {"BENCH_MATRIX_AT=" + std::to_string(frames)});
     if (!waitForWindowNamed(user, "vorandile", 10000)) return 1;
     pressKey(user, XK_Return);
-    double started = now();
+    double started = monotonicSeconds();
     while (!mapped.log->matrixAtReady) {
         sleep(10);
         std::fprintf(stderr, "\r%llu frames", static_cast<unsigned long long>(mapped.log->swaps));
     }
-    double took = now() - started;
+    double took = monotonicSeconds() - started;
     pressKey(user, XK_Escape);
     int status = waitForExit(viewer, 5000);
     const volatile float* m = mapped.log->matrixAtSwap;

@@ -15,30 +15,23 @@ namespace {
 // left alone, so a frame that turns by nothing changes nothing.
 const double orthonormalTolerance = 1e-6;
 
-double column(const float* m, int j, int i) { return m[4 * j + i]; }
-
-bool isOrthonormal(const float* m) {
-    for (int j = 0; j < 3; ++j)
-        for (int k = j; k < 3; ++k) {
-            double dot = 0;
-            for (int i = 0; i < 3; ++i) dot += column(m, j, i) * column(m, k, i);
-            if (std::fabs(dot - (j == k ? 1.0 : 0.0)) > orthonormalTolerance) return false;
-        }
-    return true;
-}
+double dot(const double* a, const double* b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
 
 void orthonormalizeObjectMatrix() {
     float* m = viewer.objectMatrix;
-    if (isOrthonormal(m)) return;
     double c[3][3];
     for (int j = 0; j < 3; ++j)
-        for (int i = 0; i < 3; ++i) c[j][i] = column(m, j, i);
+        for (int i = 0; i < 3; ++i) c[j][i] = m[4 * j + i];
+    double drift = 0;
+    for (int j = 0; j < 3; ++j)
+        for (int k = j; k < 3; ++k) drift = std::fmax(drift, std::fabs(dot(c[j], c[k]) - (j == k ? 1.0 : 0.0)));
+    if (drift <= orthonormalTolerance) return;
     for (int j = 0; j < 3; ++j) {
         for (int k = 0; k < j; ++k) {
-            double dot = c[j][0] * c[k][0] + c[j][1] * c[k][1] + c[j][2] * c[k][2];
-            for (int i = 0; i < 3; ++i) c[j][i] -= dot * c[k][i];
+            double along = dot(c[j], c[k]);
+            for (int i = 0; i < 3; ++i) c[j][i] -= along * c[k][i];
         }
-        double length = std::sqrt(c[j][0] * c[j][0] + c[j][1] * c[j][1] + c[j][2] * c[j][2]);
+        double length = std::sqrt(dot(c[j], c[j]));
         if (length < 1e-6) return;  // not a rotation at all: leave it as it is
         for (int i = 0; i < 3; ++i) c[j][i] /= length;
     }

@@ -11,7 +11,7 @@ namespace {
 
 }  // namespace
 
-void configurePixelFormat(HDC deviceContext) {
+PIXELFORMATDESCRIPTOR pixelFormatRequest() {
     PIXELFORMATDESCRIPTOR descriptor = {};
     descriptor.nSize = sizeof descriptor;
     descriptor.nVersion = 1;
@@ -19,7 +19,11 @@ void configurePixelFormat(HDC deviceContext) {
     descriptor.iPixelType = PFD_TYPE_RGBA;
     descriptor.cColorBits = 8;
     descriptor.cDepthBits = 16;
+    return descriptor;
+}
 
+void configurePixelFormat(HDC deviceContext) {
+    PIXELFORMATDESCRIPTOR descriptor = pixelFormatRequest();
     int format = ChoosePixelFormat(deviceContext, &descriptor);
     if (format == 0) failPixelFormat(deviceContext, "ChoosePixelFormat failed\n");
     if (SetPixelFormat(deviceContext, format, &descriptor) != 1) failPixelFormat(deviceContext, "SetPixelFormat failed");

@@ -4,6 +4,9 @@
 
 #include "platform/win32.h"
 
+// The format the viewer asks for: double-buffered RGBA, 8 colour and 16
+// depth bits, drawn to a window with OpenGL.
+PIXELFORMATDESCRIPTOR pixelFormatRequest();
 // Returns only when the format is set; otherwise reports it and exits with 1.
 void configurePixelFormat(HDC deviceContext);
 

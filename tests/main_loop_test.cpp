@@ -6,7 +6,6 @@
 
 #include <cmath>
 #include <cstring>
-#include <sys/resource.h>
 
 namespace {
 
@@ -50,13 +49,6 @@ Vector3 rotationAxis(const float* m) {
     return Vector3{float(x / length), float(y / length), float(z / length)};
 }
 
-double cpuSeconds() {
-    rusage usage;
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
 float matrixAtEsc[16];
 HWND recorderWindow = nullptr;
 float matrixAtPost[16];
@@ -80,13 +72,7 @@ void CALLBACK postToRecorder(HWND window, UINT, UINT_PTR id, DWORD) {
 }
 
 class MainLoop : public ViewerWindowTest {
-protected:
-    void SetUp() override {
-        ViewerWindowTest::SetUp();
-        if (IsSkipped() || HasFatalFailure()) return;
-        viewer = ViewerState{};
-        ASSERT_NE(createViewerWindow(200), nullptr);
-    }
+    int windowSide() const override { return 200; }
 };
 
 TEST_F(MainLoop, IdleStepRendersOneFrameAndUninstallsItselfUnlessSpinning) {
@@ -143,10 +129,10 @@ TEST_F(MainLoop, WithNothingScheduledTheLoopBlocks) {
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);  // the first paint
     idleStep();
     ASSERT_EQ(viewer.idleCallback, nullptr);
-    double before = cpuSeconds();
+    double before = cpuSecondsUsed();
     SetTimer(window, 2, 500, pressEscape);
     EXPECT_EQ(runMessageLoop(), 0);
-    EXPECT_LT(cpuSeconds() - before, 0.1) << "half a second of waiting must cost next to nothing";
+    EXPECT_LT(cpuSecondsUsed() - before, 0.1) << "half a second of waiting must cost next to nothing";
 }
 
 TEST_F(MainLoop, AClickStopsTheSpinAfterAtMostOneMoreFrame) {

@@ -12,17 +12,6 @@
 
 namespace {
 
-PIXELFORMATDESCRIPTOR viewerRequest() {
-    PIXELFORMATDESCRIPTOR request = {};
-    request.nSize = sizeof request;
-    request.nVersion = 1;
-    request.dwFlags = PFD_DRAW_TO_WINDOW | PFD_SUPPORT_OPENGL | PFD_DOUBLEBUFFER;
-    request.iPixelType = PFD_TYPE_RGBA;
-    request.cColorBits = 8;
-    request.cDepthBits = 16;
-    return request;
-}
-
 std::vector<XVisualInfo> serverVisuals(Display* display) {
     XVisualInfo pattern = {};
     pattern.screen = DefaultScreen(display);
@@ -47,6 +36,14 @@ TEST(PixelFormatLayout, DescriptorMatchesThePlatformsLayout) {
     EXPECT_EQ(offsetof(PIXELFORMATDESCRIPTOR, cDepthBits), 23u);
     EXPECT_EQ(offsetof(PIXELFORMATDESCRIPTOR, dwLayerMask), 28u);
     EXPECT_EQ(PFD_DRAW_TO_WINDOW | PFD_SUPPORT_OPENGL | PFD_DOUBLEBUFFER, 0x25);
+    PIXELFORMATDESCRIPTOR request = pixelFormatRequest();
+    EXPECT_EQ(request.nSize, 40);
+    EXPECT_EQ(request.nVersion, 1);
+    EXPECT_EQ(request.dwFlags, 0x25u);
+    EXPECT_EQ(request.iPixelType, PFD_TYPE_RGBA);
+    EXPECT_EQ(request.cColorBits, 8);
+    EXPECT_EQ(request.cDepthBits, 16);
+    EXPECT_EQ(request.cAlphaBits + request.cAccumBits + request.cStencilBits + request.cAuxBuffers, 0);
     EXPECT_EQ(sizeof(LOGPALETTE), 8u);
     EXPECT_EQ(sizeof(MSG), 48u);
 }
@@ -94,7 +91,7 @@ TEST_F(PixelFormats, ChoiceMatchesFlagsAndTakesTheClosestSizesAtOrAboveTheReques
 
     HWND window = createRecordingWindow("choose", 0, 0, 64, 64, false);
     HDC dc = GetDC(window);
-    PIXELFORMATDESCRIPTOR request = viewerRequest();
+    PIXELFORMATDESCRIPTOR request = pixelFormatRequest();
     int format = ChoosePixelFormat(dc, &request);
     ASSERT_GT(format, 0);
     PIXELFORMATDESCRIPTOR chosen;
@@ -112,7 +109,7 @@ TEST_F(PixelFormats, ChoiceMatchesFlagsAndTakesTheClosestSizesAtOrAboveTheReques
     ASSERT_GT(deep, 0);
     DescribePixelFormat(dc, deep, sizeof chosen, &chosen);
     EXPECT_GE(chosen.cDepthBits, 24);
-    request = viewerRequest();
+    request = pixelFormatRequest();
     request.iPixelType = PFD_TYPE_COLORINDEX;
     EXPECT_EQ(ChoosePixelFormat(dc, &request), 0) << "the server has no colour-index GL visual";
 }
@@ -120,7 +117,7 @@ TEST_F(PixelFormats, ChoiceMatchesFlagsAndTakesTheClosestSizesAtOrAboveTheReques
 TEST_F(PixelFormats, SettingBindsTheWindowToTheVisualOnceOnly) {
     HWND window = createRecordingWindow("bound", 0, 0, 64, 64, false);
     HDC dc = GetDC(window);
-    PIXELFORMATDESCRIPTOR request = viewerRequest();
+    PIXELFORMATDESCRIPTOR request = pixelFormatRequest();
     int format = ChoosePixelFormat(dc, &request);
     EXPECT_EQ(GetPixelFormat(dc), 0);
     EXPECT_EQ(SetPixelFormat(dc, format, &request), TRUE);
@@ -144,7 +141,7 @@ TEST_F(PixelFormats, AContextIsCreatedMadeCurrentUsedToClearAndSwapAndDeleted) {
     HDC dc = GetDC(window);
     EXPECT_EQ(wglCreateContext(dc), nullptr) << "no context before a pixel format is set";
     EXPECT_FALSE(SwapBuffers(dc));
-    PIXELFORMATDESCRIPTOR request = viewerRequest();
+    PIXELFORMATDESCRIPTOR request = pixelFormatRequest();
     ASSERT_TRUE(SetPixelFormat(dc, ChoosePixelFormat(dc, &request), &request));
     ShowWindow(window, SW_SHOW);
     HGLRC context = wglCreateContext(dc);
@@ -177,7 +174,7 @@ TEST_F(PixelFormats, AContextIsCreatedMadeCurrentUsedToClearAndSwapAndDeleted) {
 TEST_F(PixelFormats, AContextCannotBeMadeCurrentOnAWindowOfAnotherFormat) {
     HWND first = createRecordingWindow("first", 0, 0, 32, 32, false);
     HWND second = createRecordingWindow("second", 0, 0, 32, 32, false);
-    PIXELFORMATDESCRIPTOR request = viewerRequest();
+    PIXELFORMATDESCRIPTOR request = pixelFormatRequest();
     int format = ChoosePixelFormat(GetDC(first), &request);
     SetPixelFormat(GetDC(first), format, &request);
     int other = 0;
@@ -204,7 +201,7 @@ class PixelFormatsWithoutGlx : public PrivateServerTest {
 TEST_F(PixelFormatsWithoutGlx, NoFormatSupportsOpenGl) {
     HWND window = createRecordingWindow("noglx", 0, 0, 64, 64, false);
     HDC dc = GetDC(window);
-    PIXELFORMATDESCRIPTOR request = viewerRequest();
+    PIXELFORMATDESCRIPTOR request = pixelFormatRequest();
     EXPECT_EQ(ChoosePixelFormat(dc, &request), 0);
     PIXELFORMATDESCRIPTOR pfd;
     int count = DescribePixelFormat(dc, 1, sizeof pfd, &pfd);
@@ -240,7 +237,7 @@ using ConfigurePixelFormat = PrivateServerTest;
 TEST_F(ConfigurePixelFormat, SetsTheChosenFormatAndReturns) {
     HWND window = createRecordingWindow("configured", 0, 0, 64, 64, false);
     configurePixelFormat(GetDC(window));
-    PIXELFORMATDESCRIPTOR request = viewerRequest();
+    PIXELFORMATDESCRIPTOR request = pixelFormatRequest();
     EXPECT_EQ(GetPixelFormat(GetDC(window)), ChoosePixelFormat(GetDC(window), &request));
 }
 
@@ -248,7 +245,7 @@ TEST_F(ConfigurePixelFormat, AFormatThatCannotBeSetShowsTheSetErrorAndExitsWithO
     pid_t child = fork();
     if (child == 0) {
         HWND window = createRecordingWindow("taken", 0, 0, 64, 64, false);
-        PIXELFORMATDESCRIPTOR request = viewerRequest();
+        PIXELFORMATDESCRIPTOR request = pixelFormatRequest();
         int chosen = ChoosePixelFormat(GetDC(window), &request);
         SetPixelFormat(GetDC(window), chosen == 1 ? 2 : 1, &request);  // the window already has another
         configurePixelFormat(GetDC(window));
@@ -268,7 +265,7 @@ class PixelFormatsOnAnEightBitServer : public PrivateServerTest {
 TEST_F(PixelFormatsOnAnEightBitServer, IndexedVisualsNeedAPaletteAndNoneServesTheRequest) {
     HWND window = createRecordingWindow("eight", 0, 0, 64, 64, false);
     HDC dc = GetDC(window);
-    PIXELFORMATDESCRIPTOR request = viewerRequest();
+    PIXELFORMATDESCRIPTOR request = pixelFormatRequest();
     EXPECT_EQ(ChoosePixelFormat(dc, &request), 0);
     std::vector<XVisualInfo> visuals = serverVisuals(user);
     PIXELFORMATDESCRIPTOR pfd;

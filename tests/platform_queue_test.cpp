@@ -4,25 +4,11 @@
 #include "platform/x11/testing.h"
 
 #include <X11/Xutil.h>
-#include <sys/resource.h>
 #include <time.h>
 
 namespace {
 
 using PlatformQueue = PrivateServerTest;
-
-double cpuSeconds() {
-    rusage usage;
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-double wallSeconds() {
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
-}
 
 TEST_F(PlatformQueue, PostedMessagesArriveFirstInFirstOut) {
     HWND window = createRecordingWindow("queue", 0, 0, 100, 100, false);
@@ -91,7 +77,7 @@ TEST_F(PlatformQueue, PeekWithoutRemovingLeavesTheMessage) {
 TEST_F(PlatformQueue, TimerTicksAfterItsPeriodWhileGetMessageBlocksWithoutSpinning) {
     HWND window = createRecordingWindow("timer", 0, 0, 100, 100, false);
     EXPECT_EQ(SetTimer(window, 1, 100, nullptr), 1u);
-    double wallStart = wallSeconds(), cpuStart = cpuSeconds();
+    double wallStart = monotonicSeconds(), cpuStart = cpuSecondsUsed();
     MSG msg;
     for (int tick = 0; tick < 3; ++tick) {
         ASSERT_EQ(GetMessageA(&msg, nullptr, 0, 0), 1);
@@ -100,7 +86,7 @@ TEST_F(PlatformQueue, TimerTicksAfterItsPeriodWhileGetMessageBlocksWithoutSpinni
         EXPECT_EQ(msg.hwnd, window);
         DispatchMessageA(&msg);
     }
-    double wall = wallSeconds() - wallStart, cpu = cpuSeconds() - cpuStart;
+    double wall = monotonicSeconds() - wallStart, cpu = cpuSecondsUsed() - cpuStart;
     EXPECT_GE(wall, 0.28);
     EXPECT_LT(wall, 1.0);
     EXPECT_LT(cpu, 0.1 * wall) << "GetMessageA must block, not spin";

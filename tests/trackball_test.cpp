@@ -25,6 +25,18 @@ void expectVector(Vector3 v, float x, float y, float z, float tolerance = 1e-6f)
     EXPECT_NEAR(v.z, z, tolerance);
 }
 
+// The rows of the trackball's state table.
+struct TrackballState {
+    int32_t tracking, applyRotation, continueSpin;
+};
+const TrackballState spinning{0, 1, 1}, dragging{1, 1, 0}, stopped{0, 0, 0};
+
+void expectState(TrackballState state) {
+    EXPECT_EQ(viewer.tracking, state.tracking);
+    EXPECT_EQ(viewer.applyRotation, state.applyRotation);
+    EXPECT_EQ(viewer.continueSpin, state.continueSpin);
+}
+
 double lengthOf(Vector3 v) { return std::sqrt(double(v.x) * v.x + double(v.y) * v.y + double(v.z) * v.z); }
 
 TEST_F(Trackball, MappingReferencePoints) {
@@ -54,18 +66,13 @@ TEST_F(Trackball, MappingIsUnitLengthAndFiniteEvenAtThe16BitLimits) {
 }
 
 TEST_F(Trackball, PressEntersDraggingFromAnyState) {
-    struct Start {
-        int32_t tracking, applyRotation, continueSpin;
-    };
-    for (Start start : {Start{0, 1, 1}, Start{1, 1, 0}, Start{0, 0, 0}}) {
+    for (TrackballState start : {spinning, dragging, stopped}) {
         viewer.tracking = start.tracking;
         viewer.applyRotation = start.applyRotation;
         viewer.continueSpin = start.continueSpin;
         viewer.angle = 3.0f;
         beginDrag(100, 200);
-        EXPECT_EQ(viewer.tracking, 1);
-        EXPECT_EQ(viewer.applyRotation, 1);
-        EXPECT_EQ(viewer.continueSpin, 0);
+        expectState(dragging);
         EXPECT_EQ(viewer.startX, 100);
         EXPECT_EQ(viewer.startY, 200);
         Vector3 expected = projectToSphere(100, 200, side, side);
@@ -110,9 +117,7 @@ TEST_F(Trackball, ReleaseAtThePressPointStops) {
     dragTo(400, 400);
     dragTo(250, 260);  // back to the press point
     endDrag(250, 260);
-    EXPECT_EQ(viewer.tracking, 0);
-    EXPECT_EQ(viewer.applyRotation, 0);
-    EXPECT_EQ(viewer.continueSpin, 0);
+    expectState(stopped);
     EXPECT_EQ(viewer.angle, 0.0f);
     EXPECT_EQ(viewer.idleCallback, idleStep);
 }
@@ -123,9 +128,7 @@ TEST_F(Trackball, ReleaseElsewhereSpinsSlowlyAboutTheLastAxis) {
     dragTo(350, 310);
     Vector3 lastAxis = viewer.axis;
     endDrag(351, 310);
-    EXPECT_EQ(viewer.tracking, 0);
-    EXPECT_EQ(viewer.applyRotation, 1);
-    EXPECT_EQ(viewer.continueSpin, 1);
+    expectState(spinning);
     EXPECT_EQ(viewer.angle, 0.2f);
     expectVector(viewer.axis, lastAxis.x, lastAxis.y, lastAxis.z, 0);
     EXPECT_EQ(viewer.idleCallback, idleStep);
@@ -135,11 +138,8 @@ TEST_F(Trackball, ReleaseWhileStoppedChangesNothingAndAsksForNoFrame) {
     beginDrag(5, 5);
     endDrag(5, 5);
     viewer.idleCallback = nullptr;
-    ViewerState before = viewer;
     endDrag(90, 90);
-    EXPECT_EQ(viewer.tracking, before.tracking);
-    EXPECT_EQ(viewer.applyRotation, 0);
-    EXPECT_EQ(viewer.continueSpin, 0);
+    expectState(stopped);
     EXPECT_EQ(viewer.angle, 0.0f);
     EXPECT_EQ(viewer.idleCallback, nullptr);
 }
@@ -147,14 +147,12 @@ TEST_F(Trackball, ReleaseWhileStoppedChangesNothingAndAsksForNoFrame) {
 TEST_F(Trackball, ReleaseWhileSpinningWithoutAPressUsesThePreviousPressPoint) {
     // No press since start-up: the press point is (0, 0).
     endDrag(0, 0);
-    EXPECT_EQ(viewer.applyRotation, 0);
-    EXPECT_EQ(viewer.continueSpin, 0);
+    expectState(stopped);
 
     SetUp();
     viewer.angle = 7.0f;
     endDrag(12, 0);
-    EXPECT_EQ(viewer.applyRotation, 1);
-    EXPECT_EQ(viewer.continueSpin, 1);
+    expectState(spinning);
     EXPECT_EQ(viewer.angle, 0.2f);
     expectVector(viewer.axis, 0.2f, 0.3f, 1.0f, 0);
 }

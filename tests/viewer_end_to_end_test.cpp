@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <fstream>
 #include <sstream>
-#include <time.h>
 #include <unistd.h>
 
 namespace {
@@ -17,19 +16,8 @@ namespace {
 const Rgb background = rgbOf(0.5f, 0.25f, 0.35f);
 const Rgb foggyBackground = rgbOf(0.5f, 0.25f, 0.25f);
 
-double secondsSince(const timespec& start) {
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return double(now.tv_sec - start.tv_sec) + double(now.tv_nsec - start.tv_nsec) / 1e9;
-}
-
-class Viewer : public PrivateServerTest {
+class Viewer : public ChildProgramTest {
 protected:
-    void TearDown() override {
-        if (child > 0 && isRunning(child)) waitForExit(child, 0);
-        PrivateServerTest::TearDown();
-    }
-
     Window startAndWaitForNotice() {
         child = spawnProgram(VIEWER_BINARY, server.display);
         return waitForWindowNamed(user, "vorandile", 10000);
@@ -42,11 +30,6 @@ protected:
         window = waitForWindowNamed(user, "vorandile ", 10000);
         if (window) waitUntil([&] { return closeTo(pixelAt(user, window, 3, 3), background); }, 5000);
         return window;
-    }
-
-    std::vector<uint32_t> screen() {
-        int width = 0, height = 0;
-        return captureWindow(user, window, &width, &height);
     }
 
     // Waits until two captures a quarter of a second apart agree.
@@ -76,9 +59,6 @@ protected:
         clickCentre();
         ASSERT_FALSE(steadyScreen().empty()) << "a click without movement stops the model";
     }
-
-    pid_t child = -1;
-    Window window = 0;
 };
 
 TEST_F(Viewer, TheNoticeComesFirstWithItsTextAndAKeyDismissesIt) {
@@ -202,11 +182,10 @@ TEST_F(Viewer, AResizeIsSetStraightBack) {
 
 TEST_F(Viewer, EscapeEndsItWithExitCodeZeroWithinASecond) {
     ASSERT_NE(start(), 0u);
-    timespec pressed;
-    clock_gettime(CLOCK_MONOTONIC, &pressed);
+    double pressed = monotonicSeconds();
     pressKey(user, XK_Escape);
     EXPECT_EQ(waitForExit(child, 1000), 0);
-    EXPECT_LT(secondsSince(pressed), 1.0);
+    EXPECT_LT(monotonicSeconds() - pressed, 1.0);
 }
 
 TEST_F(Viewer, TheWindowManagersCloseEndsItWithExitCodeZeroWithinASecond) {
@@ -250,11 +229,10 @@ TEST_F(ViewerOnAnEightBitServer, ReportsThatNoPixelFormatFitsAndExitsWithOne) {
 
 TEST(ViewerWithoutADisplay, SaysSoOnStandardErrorAndExitsWithOneAtOnce) {
     std::string errors = testing::TempDir() + "viewer-no-display.txt";
-    timespec started;
-    clock_gettime(CLOCK_MONOTONIC, &started);
+    double started = monotonicSeconds();
     pid_t child = spawnProgram(VIEWER_BINARY, ":", errors);
     EXPECT_EQ(waitForExit(child, 2000), 1);
-    EXPECT_LT(secondsSince(started), 1.0);
+    EXPECT_LT(monotonicSeconds() - started, 1.0);
     std::ifstream file(errors);
     std::stringstream text;
     text << file.rdbuf();

@@ -9,16 +9,9 @@
 #include <cstdio>
 #include <fstream>
 #include <sstream>
-#include <time.h>
 #include <unistd.h>
 
 namespace {
-
-double now() {
-    timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
-}
 
 long residentKilobytes(pid_t process) {
     std::ifstream status("/proc/" + std::to_string(process) + "/status");
@@ -28,13 +21,8 @@ long residentKilobytes(pid_t process) {
     return -1;
 }
 
-class ViewerUnderFaults : public PrivateServerTest {
+class ViewerUnderFaults : public ChildProgramTest {
 protected:
-    void TearDown() override {
-        if (child > 0 && isRunning(child)) waitForExit(child, 0);
-        PrivateServerTest::TearDown();
-    }
-
     Window start() {
         errors = testing::TempDir() + "viewer-faults-" + std::to_string(getpid()) + ".txt";
         child = spawnProgram(VIEWER_BINARY, server.display, errors);
@@ -56,15 +44,13 @@ protected:
     // failure (no crash, no core dump) and saying why.
     void expectEndedWithin(double fault, const char* message) {
         int status = waitForExit(child, 2000);
-        std::printf("ended %.3f s after the fault, with %d\n", now() - fault, status);
-        EXPECT_LT(now() - fault, 1.0);
+        std::printf("ended %.3f s after the fault, with %d\n", monotonicSeconds() - fault, status);
+        EXPECT_LT(monotonicSeconds() - fault, 1.0);
         EXPECT_GT(status, 0);
         EXPECT_LT(status, 128) << "an exit, not a crash or a core dump";
         EXPECT_NE(errorText().find(message), std::string::npos) << errorText();
     }
 
-    pid_t child = -1;
-    Window window = 0;
     std::string errors;
 };
 
@@ -72,14 +58,14 @@ TEST_F(ViewerUnderFaults, TheServerGoingAwayWhileItSpinsEndsItWithAMessage) {
     ASSERT_NE(start(), 0u);
     XCloseDisplay(user);
     user = nullptr;
-    double killed = now();
+    double killed = monotonicSeconds();
     kill(server.pid, SIGKILL);
     expectEndedWithin(killed, "lost the connection to the X server");
 }
 
 TEST_F(ViewerUnderFaults, AnotherClientKillingItsConnectionEndsItWithAMessage) {
     ASSERT_NE(start(), 0u);
-    double killed = now();
+    double killed = monotonicSeconds();
     XKillClient(user, window);
     XSync(user, False);
     expectEndedWithin(killed, "lost the connection to the X server");
@@ -87,7 +73,7 @@ TEST_F(ViewerUnderFaults, AnotherClientKillingItsConnectionEndsItWithAMessage) {
 
 TEST_F(ViewerUnderFaults, AnotherClientDestroyingItsWindowEndsItWithAMessage) {
     ASSERT_NE(start(), 0u);
-    double destroyed = now();
+    double destroyed = monotonicSeconds();
     XDestroyWindow(user, window);
     XSync(user, False);
     expectEndedWithin(destroyed, "was destroyed by another client");
@@ -103,13 +89,13 @@ TEST_F(ViewerUnderFaults, ABurstOfMotionDuringADragLeavesItResponsiveAndItsMemor
     for (int i = 0; i < 100000; ++i)
         XTestFakeMotionEvent(user, DefaultScreen(user), (i * 37) % 2000 - 300, (i * 53) % 1600 - 300, CurrentTime);
     XSync(user, False);
-    double burstEnd = now();
+    double burstEnd = monotonicSeconds();
     usleep(300000);  // let the viewer take in what the server has delivered
     long after = residentKilobytes(child);
     setButton(user, 1, false);
     pressKey(user, XK_Escape);
     EXPECT_EQ(waitForExit(child, 2000), 0);
-    EXPECT_LT(now() - burstEnd, 1.0) << "Esc still ends it within a second";
+    EXPECT_LT(monotonicSeconds() - burstEnd, 1.0) << "Esc still ends it within a second";
     EXPECT_GT(before, 0);
 #ifndef __SANITIZE_ADDRESS__  // the sanitizer's quarantine keeps freed memory resident on purpose
     EXPECT_LT(after - before, 10 * 1024) << "resident size grew from " << before << " kB to " << after << " kB";

@@ -16,10 +16,9 @@ protected:
     void SetUp() override {
         ViewerWindowTest::SetUp();
         if (IsSkipped() || HasFatalFailure()) return;
-        viewer = ViewerState{};
-        ASSERT_NE(createViewerWindow(300), nullptr);
         settle();
     }
+    int windowSide() const override { return 300; }
     // Dispatches what is waiting, including the first paint, then forgets
     // the redraw it asked for.
     void settle() {

@@ -15,20 +15,15 @@ namespace {
 const Rgb background = rgbOf(0.5f, 0.25f, 0.35f);
 const Rgb foggyBackground = rgbOf(0.5f, 0.25f, 0.25f);
 
-class WindowsBuild : public PrivateServerTest {
+class WindowsBuild : public ChildProgramTest {
 protected:
     void SetUp() override {
-        PrivateServerTest::SetUp();
+        ChildProgramTest::SetUp();
         if (IsSkipped() || HasFatalFailure()) return;
         setenv("WINEPREFIX", WINE_PREFIX, 1);
         setenv("WINEDEBUG", "-all", 1);
         setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 1);
     }
-    void TearDown() override {
-        if (child > 0 && isRunning(child)) waitForExit(child, 0);
-        PrivateServerTest::TearDown();
-    }
-
     Window startAndWaitForNotice() {
         child = spawnCommand({"wine", WINDOWS_VIEWER}, server.display);
         return waitForWindowNamed(user, "vorandile", 60000);
@@ -49,14 +44,6 @@ protected:
         WindowGeometry g = rootGeometry(user, window);
         return pixelAt(user, window, 40, g.height - 40);
     }
-
-    std::vector<uint32_t> screen() {
-        int width = 0, height = 0;
-        return captureWindow(user, window, &width, &height);
-    }
-
-    pid_t child = -1;
-    Window window = 0;
 };
 
 TEST_F(WindowsBuild, ShowsTheNoticeThenSpinsChangesWithFogStopsOnAClickAndEndsOnEscape) {

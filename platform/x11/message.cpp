@@ -42,16 +42,16 @@ MSG makeMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     return msg;
 }
 
-bool inFilter(const MSG& msg, HWND window, UINT filterMin, UINT filterMax) {
-    if (window && msg.hwnd != window) return false;
+bool inFilter(HWND target, UINT message, HWND window, UINT filterMin, UINT filterMax) {
+    if (window && target != window) return false;
     if (filterMin == 0 && filterMax == 0) return true;
-    return msg.message >= filterMin && msg.message <= filterMax;
+    return message >= filterMin && message <= filterMax;
 }
 
 bool takeFrom(std::deque<QueuedMessage>& queue, MSG* out, HWND window, UINT filterMin, UINT filterMax,
               bool remove) {
     for (auto it = queue.begin(); it != queue.end(); ++it) {
-        if (!inFilter(it->msg, window, filterMin, filterMax)) continue;
+        if (!inFilter(it->msg.hwnd, it->msg.message, window, filterMin, filterMax)) continue;
         *out = it->msg;
         if (remove) {
             if (&queue == &inputMessages) retrievedKeyState = it->keyState;
@@ -74,18 +74,16 @@ bool takeMessage(MSG* out, HWND window, UINT filterMin, UINT filterMax, bool rem
     }
     if (takeFrom(inputMessages, out, window, filterMin, filterMax, remove)) return true;
     for (HWND each : x11Windows()) {
-        MSG paint = makeMessage(each, WM_PAINT, 0, 0);
-        if (each->visible && each->needsPaint && inFilter(paint, window, filterMin, filterMax)) {
-            *out = paint;
+        if (each->visible && each->needsPaint && inFilter(each, WM_PAINT, window, filterMin, filterMax)) {
+            *out = makeMessage(each, WM_PAINT, 0, 0);
             return true;
         }
     }
     int64_t now = x11NowMs();
     for (HWND each : x11Windows()) {
         for (WindowTimer& timer : each->timers) {
-            MSG tick = makeMessage(each, WM_TIMER, timer.id, reinterpret_cast<LPARAM>(timer.proc));
-            if (timer.dueMs > now || !inFilter(tick, window, filterMin, filterMax)) continue;
-            *out = tick;
+            if (timer.dueMs > now || !inFilter(each, WM_TIMER, window, filterMin, filterMax)) continue;
+            *out = makeMessage(each, WM_TIMER, timer.id, reinterpret_cast<LPARAM>(timer.proc));
             if (remove) timer.dueMs = now + timer.periodMs;
             return true;
         }

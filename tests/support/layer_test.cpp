@@ -55,8 +55,7 @@ Window layerWindow(Display* user, const char* name) {
 }
 
 bool pumpUntil(const std::function<bool()>& done, int timeoutMs) {
-    timespec start;
-    clock_gettime(CLOCK_MONOTONIC, &start);
+    double deadline = monotonicSeconds() + timeoutMs / 1000.0;
     for (;;) {
         if (done()) return true;
         MSG msg;
@@ -66,9 +65,7 @@ bool pumpUntil(const std::function<bool()>& done, int timeoutMs) {
             DispatchMessageA(&msg);
             if (done()) return true;
         }
-        timespec now;
-        clock_gettime(CLOCK_MONOTONIC, &now);
-        if ((now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000 > timeoutMs) return done();
+        if (monotonicSeconds() > deadline) return done();
         timespec pause{0, 2000000};
         nanosleep(&pause, nullptr);
     }
@@ -93,4 +90,14 @@ void PrivateServerTest::TearDown() {
     // The layer's own connection ends with the test's process, which runs
     // this one test only.
     stopVirtualServer(server);
+}
+
+void ChildProgramTest::TearDown() {
+    if (child > 0 && isRunning(child)) waitForExit(child, 0);
+    PrivateServerTest::TearDown();
+}
+
+std::vector<uint32_t> ChildProgramTest::screen() {
+    int width = 0, height = 0;
+    return captureWindow(user, window, &width, &height);
 }

@@ -50,3 +50,15 @@ protected:
     VirtualServer server;
     Display* user = nullptr;
 };
+
+// Tests of a program run as a child process on the private server: the
+// child is ended with the test, and `window` is the one the test watches.
+class ChildProgramTest : public PrivateServerTest {
+protected:
+    void TearDown() override;
+    // What the user sees of `window`.
+    std::vector<uint32_t> screen();
+
+    pid_t child = -1;
+    Window window = 0;
+};

@@ -5,10 +5,14 @@
 
 #include <GL/gl.h>
 
-void ViewerWindowTest::SetUp() { PrivateServerTest::SetUp(); }
+#include <cmath>
 
-HWND ViewerWindowTest::createViewerWindow(int windowSide) {
-    side = windowSide;
+void ViewerWindowTest::SetUp() {
+    PrivateServerTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    viewer = ViewerState{};
+    for (float& value : viewer.objectMatrix) value = 7.0f;
+    side = windowSide();
     WNDCLASSA windowClass = {};
     windowClass.style = CS_OWNDC | CS_HREDRAW | CS_VREDRAW;
     windowClass.lpfnWndProc = windowProc;
@@ -18,10 +22,22 @@ HWND ViewerWindowTest::createViewerWindow(int windowSide) {
     viewer.windowHeight = side;
     window = CreateWindowExA(0, "OpenGL", "vorandile ", WS_OVERLAPPEDWINDOW, 0, 0, side, side, nullptr, nullptr,
                              nullptr, nullptr);
-    if (!window) return nullptr;
+    ASSERT_NE(window, nullptr);
+    ASSERT_NE(viewer.renderingContext, nullptr);
     ShowWindow(window, SW_SHOW);
     xid = layerWindow(user, "vorandile ");
-    return window;
+}
+
+double orthonormalDeviation(const float* m) {
+    double worst = 0;
+    for (int j = 0; j < 3; ++j)
+        for (int k = 0; k < 3; ++k) {
+            double dot = 0;
+            for (int i = 0; i < 3; ++i) dot += double(m[4 * j + i]) * m[4 * k + i];
+            double deviation = std::fabs(dot - (j == k ? 1.0 : 0.0));
+            if (!(deviation <= worst)) worst = deviation;  // a non-number stays one
+        }
+    return worst;
 }
 
 std::vector<uint32_t> ViewerWindowTest::screen() {

@@ -7,12 +7,13 @@
 
 #include "app/viewer_state.h"
 
+// Each test starts from fresh viewer state (but for an objectMatrix that is
+// not yet the identity) and a shown window of windowSide() pixels, whose
+// WM_CREATE has set up the pixel format, the context and the scene.
 class ViewerWindowTest : public PrivateServerTest {
 protected:
     void SetUp() override;
-    // Fresh viewer state, a window of the given side, shown; WM_CREATE has
-    // set up the pixel format, the context and the scene.
-    HWND createViewerWindow(int side = 400);
+    virtual int windowSide() const { return 400; }
     // What the user sees of the window after the frames so far.
     std::vector<uint32_t> screen();
     Rgb screenPixel(int x, int y);
@@ -23,6 +24,10 @@ protected:
     Window xid = 0;
     int side = 0;
 };
+
+// The largest amount by which the matrix's three columns miss being
+// orthonormal.
+double orthonormalDeviation(const float* matrix);
 
 bool sameImage(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b);
 // How many pixels of an image have exactly this colour.

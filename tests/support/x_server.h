@@ -16,10 +16,18 @@ struct VirtualServer {
 VirtualServer startVirtualServer(const std::vector<std::string>& arguments);
 void stopVirtualServer(VirtualServer& server);
 
+// Seconds on the monotonic clock, and the CPU seconds this process has used.
+double monotonicSeconds();
+double cpuSecondsUsed();
+
 // A child process running `program` with DISPLAY set to `display`
 // (or unset when it is empty).
 // Its standard error goes to `errorPath` when that is given.
 pid_t spawnProgram(const std::string& program, const std::string& display, const std::string& errorPath = "");
+// Seconds on the monotonic clock, and the CPU seconds this process has used.
+double monotonicSeconds();
+double cpuSecondsUsed();
+
 // A child process running a command line (looked up in PATH), with DISPLAY
 // set to `display`.
 pid_t spawnCommand(const std::vector<std::string>& command, const std::string& display,

@@ -1,5 +1,7 @@
 #include "x_user.h"
 
+#include "x_server.h"
+
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
@@ -11,11 +13,7 @@
 
 namespace {
 
-long long nowMs() {
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return now.tv_sec * 1000LL + now.tv_nsec / 1000000;
-}
+long long nowMs() { return static_cast<long long>(monotonicSeconds() * 1000); }
 
 int ignoreErrors(Display*, XErrorEvent*) { return 0; }
 
