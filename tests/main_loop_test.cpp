@@ -22,21 +22,6 @@ TEST(RedrawMechanism, RequestFillsAnEmptySlotAndLeavesAFilledOne) {
     EXPECT_EQ(viewer.idleCallback, otherCallback);
 }
 
-TEST(RedrawMechanism, InitialStateSpinsAboutTheStartAxis) {
-    ViewerState fresh;
-    EXPECT_EQ(fresh.idleCallback, nullptr);
-    EXPECT_EQ(fresh.continueSpin, 1);
-    EXPECT_EQ(fresh.applyRotation, 1);
-    EXPECT_EQ(fresh.tracking, 0);
-    EXPECT_EQ(fresh.angle, 0.2f);
-    EXPECT_EQ(fresh.axis.x, 0.2f);
-    EXPECT_EQ(fresh.axis.y, 0.3f);
-    EXPECT_EQ(fresh.axis.z, 1.0f);
-    EXPECT_EQ(fresh.fogEnabled, 0);
-    EXPECT_EQ(fresh.wireframe, 0);
-    for (float value : fresh.objectMatrix) EXPECT_EQ(value, 0.0f);
-}
-
 // The rotation that objectMatrix holds: angle in degrees, and unit axis.
 double rotationDegrees(const float* m) {
     double cosine = (m[0] + m[5] + m[10] - 1.0) / 2.0;
