@@ -1,6 +1,7 @@
 // The real program under faults and hostile input: it keeps working, or it
 // ends at once with a clear message and a non-zero exit code.
 #include "layer_test.h"
+#include "x_relay.h"
 
 #include <X11/keysym.h>
 #include <X11/extensions/XTest.h>
@@ -23,9 +24,9 @@ long residentKilobytes(pid_t process) {
 
 class ViewerUnderFaults : public ChildProgramTest {
 protected:
-    Window start() {
+    Window start(const std::string& display = "") {
         errors = testing::TempDir() + "viewer-faults-" + std::to_string(getpid()) + ".txt";
-        child = spawnProgram(VIEWER_BINARY, server.display, errors);
+        child = spawnProgram(VIEWER_BINARY, display.empty() ? server.display : display, errors);
         if (!waitForWindowNamed(user, "vorandile", 10000)) return 0;
         pressKey(user, XK_Return);
         window = waitForWindowNamed(user, "vorandile ", 10000);
@@ -69,6 +70,18 @@ TEST_F(ViewerUnderFaults, AnotherClientKillingItsConnectionEndsItWithAMessage) {
     XKillClient(user, window);
     XSync(user, False);
     expectEndedWithin(killed, "lost the connection to the X server");
+}
+
+// The spinning viewer writes every frame: when the server no longer takes its
+// requests, the failed write must be reported like any lost connection, not
+// end the process by a broken-pipe signal.
+TEST_F(ViewerUnderFaults, AServerThatStopsTakingItsRequestsEndsItWithAMessage) {
+    ConnectionRelay relay(server.display);
+    ASSERT_FALSE(relay.display.empty());
+    ASSERT_NE(start(relay.display), 0u);
+    double refused = monotonicSeconds();
+    relay.refuseRequests();
+    expectEndedWithin(refused, "lost the connection to the X server");
 }
 
 TEST_F(ViewerUnderFaults, AnotherClientDestroyingItsWindowEndsItWithAMessage) {

@@ -2,6 +2,7 @@
 #include "platform/x11/internal.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -35,6 +36,9 @@ int reportLostConnection(Display*) {
 
 Display* x11Display() {
     if (connection) return connection;
+    // A write to a connection the server has closed must fail with EPIPE and
+    // reach the lost-connection handler, not kill the process by signal.
+    std::signal(SIGPIPE, SIG_IGN);
     connection = XOpenDisplay(nullptr);
     if (!connection) {
         const char* name = std::getenv("DISPLAY");
