@@ -55,6 +55,16 @@ protected:
         return CreatePalette(logical);
     }
 
+    // A PseudoColor window "pseudo" that has the focus, with the 3-3-2
+    // palette selected in the foreground and realized; null if it cannot be had.
+    HWND focusedWindowWithRealizedPalette() {
+        HWND window = windowOfClass(PseudoColor, "pseudo");
+        if (!window || !pumpUntil([] { return lastRecorded(WM_SETFOCUS) != nullptr; })) return nullptr;
+        SelectPalette(GetDC(window), threeThreeTwo(), FALSE);
+        RealizePalette(GetDC(window));
+        return window;
+    }
+
     const PALETTEENTRY& entry(int i) { return reinterpret_cast<LOGPALETTE*>(buffer.data())->palPalEntry[i]; }
 
     void expectColormapHoldsThePalette(Colormap colormap) {
@@ -127,11 +137,7 @@ TEST_F(Palette, ReRealizingRestoresColoursAnotherClientChanged) {
 }
 
 TEST_F(Palette, TheFocusedWindowsForegroundPaletteIsInstalled) {
-    HWND window = windowOfClass(PseudoColor, "pseudo");
-    ASSERT_NE(window, nullptr);
-    ASSERT_TRUE(pumpUntil([] { return lastRecorded(WM_SETFOCUS) != nullptr; }));
-    SelectPalette(GetDC(window), threeThreeTwo(), FALSE);
-    RealizePalette(GetDC(window));
+    ASSERT_NE(focusedWindowWithRealizedPalette(), nullptr);
     syncLayer();
     int count = 0;
     Colormap* installed = XListInstalledColormaps(user, DefaultRootWindow(user), &count);
@@ -141,11 +147,8 @@ TEST_F(Palette, TheFocusedWindowsForegroundPaletteIsInstalled) {
 }
 
 TEST_F(Palette, AnotherClientInstallingItsColormapTellsOurWindowsTheSystemPaletteChanged) {
-    HWND window = windowOfClass(PseudoColor, "pseudo");
+    HWND window = focusedWindowWithRealizedPalette();
     ASSERT_NE(window, nullptr);
-    ASSERT_TRUE(pumpUntil([] { return lastRecorded(WM_SETFOCUS) != nullptr; }));
-    SelectPalette(GetDC(window), threeThreeTwo(), FALSE);
-    RealizePalette(GetDC(window));
     recorded.clear();
     Visual* visual = DefaultVisual(user, DefaultScreen(user));
     Colormap theirs = XCreateColormap(user, DefaultRootWindow(user), visual, AllocNone);

@@ -63,8 +63,7 @@ void ConnectionRelay::refuseRequests() { refusing = true; }
 
 void ConnectionRelay::run(int serverNumber) {
     int client = -1, server = -1;
-    for (;;) {
-        if (stopping) break;
+    while (!stopping) {
         pollfd waiting{listener, POLLIN, 0};
         if (poll(&waiting, 1, 50) == 1) {
             client = accept(listener, nullptr, nullptr);
