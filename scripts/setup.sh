@@ -34,8 +34,10 @@ ensure_packages() {
 # without a display, a virtual X server (with xauth, which xvfb-run needs)
 # and the XTEST client library that the snapshot driver types with.
 BUILD_PACKAGES=(g++ make cmake libx11-dev libxtst-dev libgl-dev libglx-mesa0 libgl1-mesa-dri xvfb xauth)
-# What the tests add: GoogleTest, and valgrind for the memcheck session.
-TEST_PACKAGES=(libgtest-dev valgrind)
+# What the tests add: GoogleTest, valgrind for the memcheck session, and
+# real desktops to run the viewer under: a stacking and a tiling window
+# manager, a second stacking one, and a compositing manager.
+TEST_PACKAGES=(libgtest-dev valgrind openbox i3-wm jwm xcompmgr)
 
 # What the Windows build adds: the MinGW-w64 cross compiler, and Wine to run
 # what it builds.

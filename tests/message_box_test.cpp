@@ -96,4 +96,25 @@ TEST_F(MessageBox, ErrorBoxesCarryTheErrorMarkAndHonourLineFeeds) {
     EXPECT_EQ(waitForExit(plain, 5000), IDOK);
 }
 
+// Nothing waits for a box that is no longer there.
+TEST_F(MessageBox, ABoxThatAnotherClientDestroysReturnsZeroAtOnce) {
+    pid_t child = showBoxInChild("text", "Doomed", MB_OK);
+    Window box = waitForBox(user, "Doomed");
+    ASSERT_NE(box, 0u);
+    XDestroyWindow(user, box);
+    XSync(user, False);
+    EXPECT_EQ(waitForExit(child, 2000), 0) << "the call fails, as when a box cannot be shown";
+}
+
+TEST_F(MessageBox, ABoxThatAnotherClientHidesIsShownAgainAndStillAnswers) {
+    pid_t child = showBoxInChild("text", "Hidden", MB_OK);
+    Window box = waitForBox(user, "Hidden");
+    ASSERT_NE(box, 0u);
+    XUnmapWindow(user, box);
+    XSync(user, False);
+    EXPECT_TRUE(waitUntil([&] { return isViewable(user, box); }, 2000));
+    pressKey(user, XK_Return);
+    EXPECT_EQ(waitForExit(child, 5000), IDOK);
+}
+
 }  // namespace

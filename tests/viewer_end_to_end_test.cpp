@@ -1,7 +1,7 @@
 // The real program, started as a user starts it, on a server of its own,
 // and used only as a user can: keys and the mouse through XTEST, requests
 // a window manager sends, and what the server shows.
-#include "layer_test.h"
+#include "viewer_program.h"
 
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
@@ -13,52 +13,9 @@
 
 namespace {
 
-const Rgb background = rgbOf(0.5f, 0.25f, 0.35f);
-const Rgb foggyBackground = rgbOf(0.5f, 0.25f, 0.25f);
-
-class Viewer : public ChildProgramTest {
+class Viewer : public ViewerProgramTest {
 protected:
-    Window startAndWaitForNotice() {
-        child = spawnProgram(VIEWER_BINARY, server.display);
-        return waitForWindowNamed(user, "vorandile", 10000);
-    }
-
-    // Starts the viewer, dismisses the notice and waits for the window.
-    Window start() {
-        if (!startAndWaitForNotice()) return 0;
-        pressKey(user, XK_Return);
-        window = waitForWindowNamed(user, "vorandile ", 10000);
-        if (window) waitUntil([&] { return closeTo(pixelAt(user, window, 3, 3), background); }, 5000);
-        return window;
-    }
-
-    // Waits until two captures a quarter of a second apart agree.
-    std::vector<uint32_t> steadyScreen() {
-        std::vector<uint32_t> last = screen();
-        for (int i = 0; i < 20; ++i) {
-            usleep(250000);
-            std::vector<uint32_t> now = screen();
-            if (now == last) return now;
-            last = now;
-        }
-        return {};
-    }
-
-    bool keepsChanging() {
-        std::vector<uint32_t> first = screen();
-        usleep(300000);
-        return screen() != first;
-    }
-
-    void clickCentre() {
-        WindowGeometry g = rootGeometry(user, window);
-        clickAt(user, g.x + g.width / 2, g.y + g.height / 2);
-    }
-
-    void stop() {
-        clickCentre();
-        ASSERT_FALSE(steadyScreen().empty()) << "a click without movement stops the model";
-    }
+    void stop() { ASSERT_FALSE(stopModel().empty()) << "a click without movement stops the model"; }
 };
 
 TEST_F(Viewer, TheNoticeComesFirstWithItsTextAndAKeyDismissesIt) {
@@ -88,9 +45,11 @@ TEST_F(Viewer, TheWindowIsSquareAtTheOriginWithEightyPercentOfTheScreenHeight) {
     EXPECT_EQ(g.y, 0);
     EXPECT_EQ(g.width, 819);  // 1024 * 0.8, truncated
     EXPECT_EQ(g.height, 819);
+    // Desktops group windows by the class hint and match it to a launcher.
     XClassHint hint;
     ASSERT_TRUE(XGetClassHint(user, window, &hint));
-    EXPECT_STREQ(hint.res_class, "OpenGL");
+    EXPECT_STREQ(hint.res_name, "vorandile");
+    EXPECT_STREQ(hint.res_class, "Vorandile");
     XFree(hint.res_name);
     XFree(hint.res_class);
 }
@@ -131,11 +90,11 @@ TEST_F(Viewer, ItSpinsAClickStopsItAndADragTurnsItAndLeavesItSpinning) {
 
 TEST_F(Viewer, FogChangesTheBackgroundAndBack) {
     ASSERT_NE(start(), 0u);
-    EXPECT_TRUE(closeTo(pixelAt(user, window, 3, 3), background));
+    EXPECT_TRUE(closeTo(pixelAt(user, window, 3, 3), viewerBackground));
     pressKey(user, XK_f);
-    EXPECT_TRUE(waitUntil([&] { return closeTo(pixelAt(user, window, 3, 3), foggyBackground); }, 2000));
+    EXPECT_TRUE(waitUntil([&] { return closeTo(pixelAt(user, window, 3, 3), viewerFoggyBackground); }, 2000));
     pressKey(user, XK_f);
-    EXPECT_TRUE(waitUntil([&] { return closeTo(pixelAt(user, window, 3, 3), background); }, 2000));
+    EXPECT_TRUE(waitUntil([&] { return closeTo(pixelAt(user, window, 3, 3), viewerBackground); }, 2000));
 }
 
 TEST_F(Viewer, WireframeShowsOutlinesAndBackWhileStopped) {

@@ -1,6 +1,6 @@
 // The real program under faults and hostile input: it keeps working, or it
 // ends at once with a clear message and a non-zero exit code.
-#include "layer_test.h"
+#include "viewer_program.h"
 #include "x_relay.h"
 
 #include <X11/keysym.h>
@@ -8,39 +8,12 @@
 
 #include <csignal>
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <unistd.h>
 
 namespace {
 
-long residentKilobytes(pid_t process) {
-    std::ifstream status("/proc/" + std::to_string(process) + "/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
-    return -1;
-}
-
-class ViewerUnderFaults : public ChildProgramTest {
+class ViewerUnderFaults : public ViewerProgramTest {
 protected:
-    Window start(const std::string& display = "") {
-        errors = testing::TempDir() + "viewer-faults-" + std::to_string(getpid()) + ".txt";
-        child = spawnProgram(VIEWER_BINARY, display.empty() ? server.display : display, errors);
-        if (!waitForWindowNamed(user, "vorandile", 10000)) return 0;
-        pressKey(user, XK_Return);
-        window = waitForWindowNamed(user, "vorandile ", 10000);
-        usleep(300000);
-        return window;
-    }
-
-    std::string errorText() {
-        std::ifstream file(errors);
-        std::stringstream text;
-        text << file.rdbuf();
-        return text.str();
-    }
-
     // The program ended within a second of the fault, by exiting with a
     // failure (no crash, no core dump) and saying why.
     void expectEndedWithin(double fault, const char* message) {
@@ -51,8 +24,6 @@ protected:
         EXPECT_LT(status, 128) << "an exit, not a crash or a core dump";
         EXPECT_NE(errorText().find(message), std::string::npos) << errorText();
     }
-
-    std::string errors;
 };
 
 TEST_F(ViewerUnderFaults, TheServerGoingAwayWhileItSpinsEndsItWithAMessage) {
@@ -114,6 +85,122 @@ TEST_F(ViewerUnderFaults, ABurstOfMotionDuringADragLeavesItResponsiveAndItsMemor
     EXPECT_LT(after - before, 10 * 1024) << "resident size grew from " << before << " kB to " << after << " kB";
 #endif
     std::printf("100000 motions: resident size %ld kB before, %ld kB after\n", before, after);
+}
+
+// Structure events sent by another client are not the server's word: they
+// neither end the viewer nor stop it repainting.
+void forge(Display* user, Window window, int type) {
+    XEvent event{};
+    event.type = type;
+    event.xany.window = window;  // the event window: the viewer's own
+    switch (type) {
+    case DestroyNotify: event.xdestroywindow.window = window; break;
+    case UnmapNotify: event.xunmap.window = window; break;
+    default: break;
+    }
+    XSendEvent(user, window, False, StructureNotifyMask, &event);
+    XSync(user, False);
+}
+
+TEST_F(ViewerUnderFaults, AForgedDestroyNotifyChangesNothing) {
+    ASSERT_NE(start(), 0u);
+    forge(user, window, DestroyNotify);
+    usleep(500000);
+    ASSERT_TRUE(isRunning(child));
+    EXPECT_TRUE(keepsChanging()) << "it goes on drawing";
+    pressKey(user, XK_Escape);
+    EXPECT_EQ(waitForExit(child, 5000), 0);
+    EXPECT_EQ(errorText(), "");
+}
+
+TEST_F(ViewerUnderFaults, AForgedUnmapNotifyDoesNotStopItRepaintingWhatWasCovered) {
+    ASSERT_NE(start(), 0u);
+    std::vector<uint32_t> stopped = stopModel();
+    ASSERT_FALSE(stopped.empty());
+    forge(user, window, UnmapNotify);
+    // A window of another client over the viewer's, then gone again.
+    XSetWindowAttributes attributes{};
+    attributes.override_redirect = True;
+    attributes.background_pixel = WhitePixel(user, DefaultScreen(user));
+    WindowGeometry g = geometry();
+    Window cover = XCreateWindow(user, DefaultRootWindow(user), g.x + 50, g.y + 50, 400, 400, 0, CopyFromParent,
+                                 InputOutput, CopyFromParent, CWOverrideRedirect | CWBackPixel, &attributes);
+    XMapRaised(user, cover);
+    XSync(user, False);
+    usleep(200000);
+    XDestroyWindow(user, cover);
+    XSync(user, False);
+    EXPECT_TRUE(waitUntil([&] { return screen() == stopped; }, 3000)) << "what was covered is drawn again";
+    pressKey(user, XK_Escape);
+    EXPECT_EQ(waitForExit(child, 5000), 0);
+}
+
+// However many events another client sends, the viewer takes them in
+// without a round trip each and answers Esc at once.
+void expectEscapeAnsweredAfterAStorm(Display* user, pid_t child, Window window, int type) {
+    for (int i = 0; i < 100000; ++i) {
+        XEvent event{};
+        event.type = type;
+        if (type == ConfigureNotify) {
+            event.xconfigure.event = event.xconfigure.window = window;
+            event.xconfigure.x = i % 700;
+            event.xconfigure.y = i % 500;
+            event.xconfigure.width = 100 + i % 900;
+            event.xconfigure.height = 100 + i % 800;
+            XSendEvent(user, window, False, StructureNotifyMask, &event);
+        } else {
+            event.xexpose.window = window;
+            event.xexpose.width = event.xexpose.height = 10;
+            XSendEvent(user, window, False, ExposureMask, &event);
+        }
+    }
+    XSync(user, False);
+    double pressed = monotonicSeconds();
+    pressKey(user, XK_Escape);
+    EXPECT_EQ(waitForExit(child, 5000), 0);
+    double answered = monotonicSeconds() - pressed;
+    std::printf("after 100000 events of type %d, Esc ended it in %.3f s\n", type, answered);
+    EXPECT_LT(answered, 1.0);
+}
+
+TEST_F(ViewerUnderFaults, AStormOfForgedConfigureNotifyLeavesItAnsweringEscWithinASecond) {
+    ASSERT_NE(start(), 0u);
+    expectEscapeAnsweredAfterAStorm(user, child, window, ConfigureNotify);
+}
+
+TEST_F(ViewerUnderFaults, AStormOfExposeLeavesItAnsweringEscWithinASecond) {
+    ASSERT_NE(start(), 0u);
+    expectEscapeAnsweredAfterAStorm(user, child, window, Expose);
+}
+
+// A box that another client takes away fails as the platform's call fails;
+// the program goes on as its code says.
+TEST_F(ViewerUnderFaults, ANoticeThatAnotherClientDestroysLetsTheProgramGoOn) {
+    Window notice = startAndWaitForNotice();
+    ASSERT_NE(notice, 0u);
+    XDestroyWindow(user, notice);
+    XSync(user, False);
+    window = waitForWindowNamed(user, "vorandile ", 5000);
+    ASSERT_NE(window, 0u) << "the window follows the notice";
+    EXPECT_TRUE(keepsChanging());
+    pressKey(user, XK_Escape);
+    EXPECT_EQ(waitForExit(child, 5000), 0);
+}
+
+class ViewerWithoutGlxUnderFaults : public ViewerUnderFaults {
+    std::vector<std::string> serverArguments() const override {
+        return {"-screen", "0", "1280x1024x24", "-extension", "GLX"};
+    }
+};
+
+TEST_F(ViewerWithoutGlxUnderFaults, AnErrorBoxThatAnotherClientDestroysEndsItWithOne) {
+    ASSERT_NE(startAndWaitForNotice(), 0u);
+    pressKey(user, XK_Return);
+    Window box = waitForWindowNamed(user, "Error", 10000);
+    ASSERT_NE(box, 0u);
+    XDestroyWindow(user, box);
+    XSync(user, False);
+    EXPECT_EQ(waitForExit(child, 2000), 1);
 }
 
 }  // namespace

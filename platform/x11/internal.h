@@ -35,8 +35,17 @@ struct WindowTimer {
     TIMERPROC proc;
 };
 
+// What a window manager draws around a window, as it publishes it.
+struct FrameExtents {
+    int left = 0, right = 0, top = 0, bottom = 0;
+};
+
+// The platform's window rectangle is the outer one, frame included; the X
+// window is the client area. Sizes are what the server has confirmed, never
+// what was only asked for.
 struct HWND__ {
     Window xid = 0;
+    Window parent = 0;       // the root, or the frame a window manager put around it
     Colormap colormap = 0;   // owned by the window when not the screen default
     bool colormapWritable = false;
     WNDPROC windowProc = nullptr;
@@ -45,9 +54,12 @@ struct HWND__ {
     std::string className;
     std::string title;
     DWORD style = 0;
-    int x = 0, y = 0, width = 0, height = 0;
+    int clientX = 0, clientY = 0;            // the client area's top left on the screen
+    int clientWidth = 0, clientHeight = 0;   // the X window's size
+    FrameExtents frame;
     int pixelFormat = 0;
-    bool visible = false;
+    bool visible = false;    // shown, as ShowWindow and WS_VISIBLE mean it
+    bool mapped = false;     // mapped, as the server last said
     bool needsPaint = false;
     bool focused = false;
     bool destroying = false;
@@ -56,12 +68,24 @@ struct HWND__ {
     std::vector<WindowTimer> timers;
 };
 
+inline int outerWidth(HWND window) { return window->clientWidth + window->frame.left + window->frame.right; }
+inline int outerHeight(HWND window) { return window->clientHeight + window->frame.top + window->frame.bottom; }
+
 // The X connection, opened on first use. Exits with a message when no
 // display can be opened: the program cannot do anything without one.
 Display* x11Display();
 int x11Screen();
+Window x11Root();
 Atom x11Atom(const char* name);
 int64_t x11NowMs();
+
+// Requests whose failure is expected (a window may vanish between two
+// requests, a manager may say no) are bracketed so that their errors are
+// not reported. The checked form waits for the server and returns the code
+// of the first error the requests caused, or Success.
+unsigned long x11BeginQuietRequests();
+void x11EndQuietRequests(unsigned long first);
+int x11EndCheckedRequests(unsigned long first);
 
 // Windows of the layer, found by their X id; null for foreign windows.
 HWND x11FindWindow(Window xid);
@@ -71,8 +95,27 @@ const std::vector<HWND>& x11Windows();
 // Creates (or re-creates, keeping the handle) the X window of `window` on the
 // given visual. Used by window creation and by SetPixelFormat.
 void x11CreateNativeWindow(HWND window, const XVisualInfo* visual);
+// What the server has said of the window's place, size and frame.
+void x11ConfirmGeometry(HWND window, const XConfigureEvent& configure);
+void x11ConfirmFrameExtents(HWND window);
 
-// Reads every X event that has arrived and turns it into messages.
+// The window manager, as ICCCM and EWMH let a client see it (desktop.cpp).
+// Whether a compliant manager runs and lists this hint as supported.
+bool x11ManagerSupports(const char* hint);
+// The properties a manager reads of a new top-level window.
+void x11DescribeToManager(HWND window);
+// Asks the manager for the frame it will draw, waiting a bounded time.
+void x11RequestFrameExtents(HWND window);
+bool x11ReadFrameExtents(Window xid, FrameExtents* extents);
+// Gives a window the focus, through the manager where one runs; without
+// one, only a window the server shows can take it.
+void x11Focus(Window xid, bool viewable);
+inline void x11Activate(HWND window) { x11Focus(window->xid, window->mapped); }
+// Answers a manager's _NET_WM_PING; true if the message was one.
+bool x11AnswerPing(const XClientMessageEvent& client);
+
+// Reads the X events that have arrived, for a bounded time, and turns them
+// into messages.
 void x11ProcessEvents();
 // Sends a message straight to a window procedure, as SendMessageA does.
 LRESULT x11Send(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -83,4 +126,3 @@ void x11ForgetWindow(HWND window);
 int x11PixelFormatCount();
 const XVisualInfo* x11PixelFormatVisual(int format);
 bool x11VisualHasWritableColormap(const XVisualInfo* visual);
-

@@ -30,6 +30,9 @@ bool failNextRetrieval = false;
 // Set when the queue can no longer serve the program: its window was taken
 // away by another client. Retrieval then fails, as the platform's does.
 bool queueBroken = false;
+// However many events arrive, one call works for a bounded time, so that
+// the program's loop always gets on with its frames and its input.
+const int64_t eventBudgetMs = 10;
 
 MSG makeMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     MSG msg{};
@@ -176,21 +179,8 @@ void translateButton(HWND window, const XButtonEvent& button, bool press) {
     queueInput(window, message, mouseKeyState(state), pointLParam(button.x, button.y), button.state);
 }
 
-void translateConfigure(HWND window, const XConfigureEvent& configure) {
-    // The notice's position is relative to the parent, which a window
-    // manager may have put around the window: ask for the position on screen.
-    Display* display = x11Display();
-    Window child;
-    XTranslateCoordinates(display, window->xid, RootWindow(display, x11Screen()), 0, 0, &window->x, &window->y,
-                          &child);
-    if (configure.width == window->width && configure.height == window->height) return;
-    window->width = configure.width;
-    window->height = configure.height;
-    if (window->classStyle & (CS_HREDRAW | CS_VREDRAW)) window->needsPaint = true;
-    x11Send(window, WM_SIZE, SIZE_RESTORED, MAKELPARAM(window->width, window->height));
-}
-
 void translateClientMessage(HWND window, const XClientMessageEvent& client) {
+    if (x11AnswerPing(client)) return;
     if (client.message_type != x11Atom("WM_PROTOCOLS") || client.format != 32) return;
     if (Atom(client.data.l[0]) == x11Atom("WM_DELETE_WINDOW"))
         PostMessageA(window, WM_CLOSE, 0, 0);
@@ -203,11 +193,20 @@ void translateEvent(XEvent& event) {
     }
     HWND window = x11FindWindow(event.xany.window);
     if (!window) return;
+    // ICCCM: structure events that another client sent (send_event set) are
+    // not the server's word, save the manager's word on position.
+    bool forged = event.xany.send_event;
     switch (event.type) {
-    case Expose:
-        if (window->visible) window->needsPaint = true;
+    case Expose: window->needsPaint = true; break;
+    case ConfigureNotify:
+        if (event.xconfigure.window == window->xid) x11ConfirmGeometry(window, event.xconfigure);
         break;
-    case ConfigureNotify: translateConfigure(window, event.xconfigure); break;
+    case ReparentNotify:
+        if (!forged && event.xreparent.window == window->xid) window->parent = event.xreparent.parent;
+        break;
+    case PropertyNotify:
+        if (event.xproperty.atom == x11Atom("_NET_FRAME_EXTENTS")) x11ConfirmFrameExtents(window);
+        break;
     case ButtonPress:
     case ButtonRelease:
         lastPointer = POINT{event.xbutton.x_root, event.xbutton.y_root};
@@ -240,6 +239,7 @@ void translateEvent(XEvent& event) {
         x11Send(window, WM_KILLFOCUS, 0, 0);
         break;
     case ColormapNotify:
+        if (forged) break;
         // Another client installing its colormap takes ours off the hardware:
         // the platform's "system palette changed", by a window not ours.
         if (!event.xcolormap.c_new && event.xcolormap.state == ColormapUninstalled && window->colormapWritable)
@@ -247,6 +247,7 @@ void translateEvent(XEvent& event) {
                 if (x11IsLiveWindow(each)) x11Send(each, WM_PALETTECHANGED, 0, 0);
         break;
     case DestroyNotify:
+        if (forged || event.xdestroywindow.window != window->xid) break;
         // The platform has nothing like it: no other program can destroy our
         // window. Report it, let the window procedure release what it holds,
         // and fail the queue so that the program ends as after a failure.
@@ -256,8 +257,12 @@ void translateEvent(XEvent& event) {
         queueBroken = true;
         DestroyWindow(window);
         break;
-    case MapNotify: window->visible = true; break;
-    case UnmapNotify: window->visible = false; break;
+    case MapNotify:
+        if (!forged && event.xmap.window == window->xid) window->mapped = true;
+        break;
+    case UnmapNotify:
+        if (!forged && event.xunmap.window == window->xid) window->mapped = false;
+        break;
     default: break;
     }
 }
@@ -266,10 +271,12 @@ void translateEvent(XEvent& event) {
 
 void x11ProcessEvents() {
     Display* display = x11Display();
-    while (XPending(display)) {
+    int64_t deadline = x11NowMs() + eventBudgetMs;
+    for (int handled = 1; XPending(display); ++handled) {
         XEvent event;
         XNextEvent(display, &event);
         translateEvent(event);
+        if (handled % 64 == 0 && x11NowMs() >= deadline) break;
     }
 }
 

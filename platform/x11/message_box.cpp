@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <poll.h>
 
 namespace {
 
@@ -161,8 +162,8 @@ Window createBoxWindow(HWND owner, const char* text, const char* caption, const 
     hints->input = True;
     XSetWMHints(display, box, hints);
     XFree(hints);
-    Atom protocols[] = {x11Atom("WM_DELETE_WINDOW")};
-    XSetWMProtocols(display, box, protocols, 1);
+    Atom protocols[] = {x11Atom("WM_DELETE_WINDOW"), x11Atom("_NET_WM_PING")};
+    XSetWMProtocols(display, box, protocols, 2);
     return box;
 }
 
@@ -182,12 +183,43 @@ int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
 
     // Modal: only the box's own events are read here; everything else stays
     // queued for the program's loop.
-    bool buttonDown = false, done = false;
+    bool buttonDown = false, done = false, destroyed = false;
+    // Until the server says the box is shown, it is asked for again now and
+    // then: a window manager that is still starting may drop the request.
+    const int64_t askAgainMs = 1000;
+    int64_t showAgainAt = x11NowMs() + askAgainMs;
     while (!done) {
         XEvent event;
-        XIfEvent(display, &event, isForBox, reinterpret_cast<XPointer>(&box));
+        if (!XCheckIfEvent(display, &event, isForBox, reinterpret_cast<XPointer>(&box))) {
+            if (showAgainAt && x11NowMs() >= showAgainAt) {
+                XMapRaised(display, box);
+                showAgainAt = x11NowMs() + askAgainMs;
+            }
+            XFlush(display);
+            int wait = showAgainAt ? int(std::max<int64_t>(showAgainAt - x11NowMs(), 0)) : -1;
+            pollfd descriptor{ConnectionNumber(display), POLLIN, 0};
+            poll(&descriptor, 1, wait);
+            XEventsQueued(display, QueuedAfterReading);
+            continue;
+        }
+        bool forged = event.xany.send_event;
         switch (event.type) {
-        case MapNotify: XSetInputFocus(display, box, RevertToParent, CurrentTime); break;
+        case MapNotify:
+            if (forged) break;
+            showAgainAt = 0;
+            x11Focus(box, true);
+            break;
+        case UnmapNotify:
+            // Taken off the screen by someone else, a modal box is shown
+            // again, unless it comes back by itself, as when a window manager
+            // puts a frame around it.
+            if (!forged) showAgainAt = x11NowMs() + 250;
+            break;
+        case DestroyNotify:
+            // Destroyed by another client: the call fails, as on the platform
+            // when the box cannot be shown.
+            destroyed = done = !forged;
+            break;
         case Expose:
             if (event.xexpose.count == 0) drawBox(box, gc, layout, font, colors, buttonDown);
             break;
@@ -208,6 +240,7 @@ int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
             if (buttonDown && !done) drawBox(box, gc, layout, font, colors, buttonDown = false);
             break;
         case ClientMessage:
+            if (x11AnswerPing(event.xclient)) break;
             done = event.xclient.message_type == x11Atom("WM_PROTOCOLS") &&
                    Atom(event.xclient.data.l[0]) == x11Atom("WM_DELETE_WINDOW");
             break;
@@ -217,7 +250,7 @@ int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
 
     XFreeGC(display, gc);
     if (font) XFreeFont(display, font);
-    XDestroyWindow(display, box);
+    if (!destroyed) XDestroyWindow(display, box);
     XSync(display, False);
-    return IDOK;
+    return destroyed ? 0 : IDOK;
 }

@@ -95,6 +95,35 @@ int sizeDistance(int have, int want) { return have >= want ? have - want : 1000 
 
 bool flagWanted(DWORD flags, DWORD flag, DWORD dontCare) { return (flags & flag) && !(flags & dontCare); }
 
+// A compositing manager takes the depth of a visual beyond its colour bits
+// as alpha, and blends the window with what lies behind it.
+bool pixelsCarryAlpha(const PixelFormat& format) {
+    const PIXELFORMATDESCRIPTOR& pfd = format.descriptor;
+    return pfd.cAlphaBits > 0 || (pfd.iPixelType == PFD_TYPE_RGBA && format.visual.depth > pfd.cColorBits);
+}
+
+// On the platform a window is opaque whatever alpha its pixel format has.
+// Where only visuals with alpha can draw with OpenGL, the back buffer's alpha
+// is set to one before it is shown, leaving the program's state as it was.
+void makeBackBufferOpaque() {
+    GLboolean writeMask[4];
+    GLfloat clearColour[4];
+    GLint drawBuffer = GL_BACK;
+    glGetBooleanv(GL_COLOR_WRITEMASK, writeMask);
+    glGetFloatv(GL_COLOR_CLEAR_VALUE, clearColour);
+    glGetIntegerv(GL_DRAW_BUFFER, &drawBuffer);
+    GLboolean scissor = glIsEnabled(GL_SCISSOR_TEST);
+    glDrawBuffer(GL_BACK);
+    glDisable(GL_SCISSOR_TEST);
+    glColorMask(GL_FALSE, GL_FALSE, GL_FALSE, GL_TRUE);
+    glClearColor(0, 0, 0, 1);
+    glClear(GL_COLOR_BUFFER_BIT);
+    glColorMask(writeMask[0], writeMask[1], writeMask[2], writeMask[3]);
+    glClearColor(clearColour[0], clearColour[1], clearColour[2], clearColour[3]);
+    if (scissor) glEnable(GL_SCISSOR_TEST);
+    glDrawBuffer(GLenum(drawBuffer));
+}
+
 }  // namespace
 
 int x11PixelFormatCount() {
@@ -130,7 +159,12 @@ int WINAPI ChoosePixelFormat(HDC, const PIXELFORMATDESCRIPTOR* request) {
             matches = false;
         if (!matches) continue;
         bool singleWanted = !(request->dwFlags & (PFD_DOUBLEBUFFER | PFD_DOUBLEBUFFER_DONTCARE));
+        // Alpha that was not asked for would make the window see-through
+        // under a compositing manager, which takes a visual's extra depth as
+        // alpha: any opaque format comes before it.
+        bool unwantedAlpha = request->cAlphaBits == 0 && pixelsCarryAlpha(formats[i]);
         std::vector<int> score = {
+            unwantedAlpha ? 1 : 0,
             sizeDistance(have.cColorBits, request->cColorBits),
             (request->dwFlags & PFD_DEPTH_DONTCARE) ? 0 : sizeDistance(have.cDepthBits, request->cDepthBits),
             sizeDistance(have.cAlphaBits, request->cAlphaBits),
@@ -176,6 +210,8 @@ BOOL WINAPI SwapBuffers(HDC dc) {
     if (!dc || !x11IsLiveWindow(dc->window)) return FALSE;
     const PixelFormat* pixelFormat = formatAt(dc->window->pixelFormat);
     if (!pixelFormat || !(pixelFormat->descriptor.dwFlags & PFD_SUPPORT_OPENGL)) return FALSE;
-    if (pixelFormat->descriptor.dwFlags & PFD_DOUBLEBUFFER) glXSwapBuffers(x11Display(), dc->window->xid);
+    if (!(pixelFormat->descriptor.dwFlags & PFD_DOUBLEBUFFER)) return TRUE;
+    if (pixelsCarryAlpha(*pixelFormat) && glXGetCurrentDrawable() == dc->window->xid) makeBackBufferOpaque();
+    glXSwapBuffers(x11Display(), dc->window->xid);
     return TRUE;
 }

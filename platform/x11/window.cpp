@@ -41,26 +41,6 @@ const WindowClass* findClass(LPCSTR name) {
     return nullptr;
 }
 
-void setTitle(HWND window) {
-    Display* display = x11Display();
-    XStoreName(display, window->xid, window->title.c_str());
-    XChangeProperty(display, window->xid, x11Atom("_NET_WM_NAME"), x11Atom("UTF8_STRING"), 8,
-                    PropModeReplace, reinterpret_cast<const unsigned char*>(window->title.data()),
-                    int(window->title.size()));
-}
-
-// Tells a window manager where the program placed the window and how big it is.
-void setPlacementHints(HWND window) {
-    XSizeHints* hints = XAllocSizeHints();
-    hints->flags = USPosition | USSize;
-    hints->x = window->x;
-    hints->y = window->y;
-    hints->width = window->width;
-    hints->height = window->height;
-    XSetWMNormalHints(x11Display(), window->xid, hints);
-    XFree(hints);
-}
-
 void releaseColormap(HWND window) {
     if (window->colormap && window->colormap != DefaultColormap(x11Display(), x11Screen()))
         XFreeColormap(x11Display(), window->colormap);
@@ -91,12 +71,18 @@ void fillLinearRamps(Colormap colormap, const XVisualInfo* visual) {
     }
 }
 
+// Only the server's own MapNotify says the window is mapped; anyone can send one.
+Bool isRealMapNotify(Display*, XEvent* event, XPointer xid) {
+    return event->type == MapNotify && !event->xmap.send_event &&
+           event->xmap.window == *reinterpret_cast<Window*>(xid);
+}
+
 bool waitForMapNotify(Window xid, int timeoutMs) {
     Display* display = x11Display();
     int64_t deadline = x11NowMs() + timeoutMs;
     XEvent event;
     for (;;) {
-        if (XCheckTypedWindowEvent(display, xid, MapNotify, &event)) return true;
+        if (XCheckIfEvent(display, &event, isRealMapNotify, reinterpret_cast<XPointer>(&xid))) return true;
         int64_t left = deadline - x11NowMs();
         if (left <= 0) return false;
         pollfd descriptor{ConnectionNumber(display), POLLIN, 0};
@@ -105,13 +91,8 @@ bool waitForMapNotify(Window xid, int timeoutMs) {
     }
 }
 
-void activate(HWND window) {
-    Display* display = x11Display();
-    XRaiseWindow(display, window->xid);
-    XWindowAttributes attributes;
-    if (XGetWindowAttributes(display, window->xid, &attributes) && attributes.map_state == IsViewable)
-        XSetInputFocus(display, window->xid, RevertToParent, CurrentTime);
-}
+// The client size that gives an outer size, where a frame is known.
+int clientSide(int outer, int frameA, int frameB) { return std::max(outer - frameA - frameB, 1); }
 
 }  // namespace
 
@@ -141,8 +122,8 @@ void x11CreateNativeWindow(HWND window, const XVisualInfo* visual) {
     attributes.background_pixmap = None;  // no background brush: nothing is erased
     attributes.border_pixel = 0;
     attributes.event_mask = ExposureMask | StructureNotifyMask | KeyPressMask | KeyReleaseMask |
-                            ButtonPressMask | ButtonReleaseMask | PointerMotionMask |
-                            FocusChangeMask | ColormapChangeMask;
+                            ButtonPressMask | ButtonReleaseMask | PointerMotionMask | FocusChangeMask |
+                            ColormapChangeMask | PropertyChangeMask;
     Visual* xvisual = DefaultVisual(display, screen);
     int depth = DefaultDepth(display, screen);
     if (visual) {
@@ -162,27 +143,15 @@ void x11CreateNativeWindow(HWND window, const XVisualInfo* visual) {
         mask |= CWCursor;
     }
 
-    window->xid = XCreateWindow(display, root, window->x, window->y, unsigned(std::max(window->width, 1)),
-                                unsigned(std::max(window->height, 1)), 0, depth, InputOutput, xvisual,
-                                mask, &attributes);
-    setTitle(window);
-    setPlacementHints(window);
-
-    XClassHint classHint;
-    std::string resourceName = program_invocation_short_name;
-    classHint.res_name = resourceName.data();
-    classHint.res_class = window->className.data();
-    XSetClassHint(display, window->xid, &classHint);
-
-    XWMHints* hints = XAllocWMHints();
-    hints->flags = InputHint | StateHint;
-    hints->input = True;
-    hints->initial_state = NormalState;
-    XSetWMHints(display, window->xid, hints);
-    XFree(hints);
-
-    Atom protocols[] = {x11Atom("WM_DELETE_WINDOW")};
-    XSetWMProtocols(display, window->xid, protocols, 1);
+    // With north-west gravity a manager puts the frame's corner where the
+    // window is placed: the outer position, as the platform means it.
+    window->xid = XCreateWindow(display, root, window->clientX - window->frame.left,
+                                window->clientY - window->frame.top, unsigned(std::max(window->clientWidth, 1)),
+                                unsigned(std::max(window->clientHeight, 1)), 0, depth, InputOutput, xvisual, mask,
+                                &attributes);
+    window->parent = root;
+    window->mapped = false;
+    x11DescribeToManager(window);
     if (window->visible) XMapWindow(display, window->xid);
     XFlush(display);
 }
@@ -215,13 +184,26 @@ HWND WINAPI CreateWindowExA(DWORD, LPCSTR className, LPCSTR windowName, DWORD st
     window->className = windowClass->name;
     window->title = windowName ? windowName : "";
     window->style = style;
-    window->x = x;
-    window->y = y;
-    window->width = width;
-    window->height = height;
+    window->clientX = x;
+    window->clientY = y;
+    window->clientWidth = std::max(width, 1);
+    window->clientHeight = std::max(height, 1);
     window->deviceContext.window = window;
     if (windowClass->cursor) window->cursor = XCreateFontCursor(display, windowClass->cursor->shape);
     x11CreateNativeWindow(window, nullptr);
+    // The size asked for is the outer one: where the manager tells the frame
+    // it will draw, the client area is what is left inside it. The window is
+    // not mapped yet, so the size is the program's to set.
+    x11RequestFrameExtents(window);
+    const FrameExtents& frame = window->frame;
+    if (frame.left || frame.right || frame.top || frame.bottom) {
+        window->clientX = x + frame.left;
+        window->clientY = y + frame.top;
+        window->clientWidth = clientSide(width, frame.left, frame.right);
+        window->clientHeight = clientSide(height, frame.top, frame.bottom);
+        XResizeWindow(display, window->xid, unsigned(window->clientWidth), unsigned(window->clientHeight));
+        x11DescribeToManager(window);
+    }
     liveWindows.push_back(window);
 
     if (x11Send(window, WM_CREATE, 0, 0) == -1) {
@@ -257,7 +239,9 @@ BOOL WINAPI ShowWindow(HWND window, int command) {
     Display* display = x11Display();
     BOOL wasVisible = window->visible;
     if (command == SW_HIDE) {
-        if (wasVisible) XUnmapWindow(display, window->xid);
+        // ICCCM: a hidden top-level window is withdrawn, so that a manager
+        // forgets its frame too.
+        if (wasVisible) XWithdrawWindow(display, window->xid, x11Screen());
         window->visible = false;
         XFlush(display);
         return wasVisible;
@@ -265,10 +249,19 @@ BOOL WINAPI ShowWindow(HWND window, int command) {
     if (!wasVisible) {
         window->visible = true;
         window->needsPaint = true;
-        XMapWindow(display, window->xid);
         // Showing activates: wait until the server has mapped the window so
         // that it can take the focus and its first frame is not discarded.
-        if (waitForMapNotify(window->xid, 1000)) activate(window);
+        // A window manager that is still starting may drop the first request.
+        bool mapped = false;
+        for (int attempt = 0; attempt < 2 && !mapped; ++attempt) {
+            XMapWindow(display, window->xid);
+            mapped = waitForMapNotify(window->xid, 1000);
+        }
+        if (mapped) {
+            window->mapped = true;
+            XRaiseWindow(display, window->xid);
+            x11Activate(window);
+        }
     }
     return wasVisible;
 }
@@ -279,43 +272,72 @@ BOOL WINAPI UpdateWindow(HWND window) {
     return TRUE;
 }
 
+// Only asks: the window manager may place and size the window otherwise,
+// and WM_MOVE and WM_SIZE follow from what the server then reports, so a
+// refusal never leads to another request.
 BOOL WINAPI SetWindowPos(HWND window, HWND, int x, int y, int width, int height, UINT flags) {
     if (!x11IsLiveWindow(window)) return FALSE;
     Display* display = x11Display();
-    bool move = !(flags & SWP_NOMOVE) && (x != window->x || y != window->y);
-    bool resize = !(flags & SWP_NOSIZE) && (width != window->width || height != window->height);
-    if (move) {
-        window->x = x;
-        window->y = y;
-        XMoveWindow(display, window->xid, x, y);
-    }
-    if (resize) {
-        window->width = std::max(width, 0);
-        window->height = std::max(height, 0);
-        XResizeWindow(display, window->xid, unsigned(std::max(width, 1)), unsigned(std::max(height, 1)));
-        if (window->classStyle & (CS_HREDRAW | CS_VREDRAW)) window->needsPaint = true;
-    }
+    const FrameExtents& frame = window->frame;
+    int clientWidth = clientSide(width, frame.left, frame.right);
+    int clientHeight = clientSide(height, frame.top, frame.bottom);
+    bool move = !(flags & SWP_NOMOVE) && (x != window->clientX - frame.left || y != window->clientY - frame.top);
+    bool resize = !(flags & SWP_NOSIZE) && (clientWidth != window->clientWidth || clientHeight != window->clientHeight);
+    XWindowChanges changes{};
+    changes.x = x;
+    changes.y = y;
+    changes.width = clientWidth;
+    changes.height = clientHeight;
+    unsigned mask = (move ? CWX | CWY : 0) | (resize ? CWWidth | CWHeight : 0);
+    if (mask) XConfigureWindow(display, window->xid, mask, &changes);
     if (!(flags & SWP_NOZORDER) && window->visible) XRaiseWindow(display, window->xid);
-    if (!(flags & SWP_NOACTIVATE) && window->visible) activate(window);
+    if (!(flags & SWP_NOACTIVATE) && window->visible) x11Activate(window);
     XFlush(display);
-    if (move) x11Send(window, WM_MOVE, 0, MAKELPARAM(window->x, window->y));
-    if (resize) x11Send(window, WM_SIZE, SIZE_RESTORED, MAKELPARAM(window->width, window->height));
     return TRUE;
+}
+
+void x11ConfirmGeometry(HWND window, const XConfigureEvent& configure) {
+    // A real event's position is relative to the parent, which is the root
+    // only until a manager puts a frame around the window; a manager's own
+    // (synthetic) event gives the position on the screen (ICCCM 4.1.5).
+    if (configure.send_event || window->parent == x11Root()) {
+        if (configure.x != window->clientX || configure.y != window->clientY) {
+            window->clientX = configure.x;
+            window->clientY = configure.y;
+            x11Send(window, WM_MOVE, 0, MAKELPARAM(WORD(configure.x & 0xffff), WORD(configure.y & 0xffff)));
+        }
+    }
+    // The size is the server's word alone: anyone can send an event.
+    if (configure.send_event || !x11IsLiveWindow(window)) return;
+    if (configure.width == window->clientWidth && configure.height == window->clientHeight) return;
+    window->clientWidth = configure.width;
+    window->clientHeight = configure.height;
+    if (window->classStyle & (CS_HREDRAW | CS_VREDRAW)) window->needsPaint = true;
+    x11Send(window, WM_SIZE, SIZE_RESTORED, MAKELPARAM(window->clientWidth, window->clientHeight));
+}
+
+void x11ConfirmFrameExtents(HWND window) {
+    FrameExtents extents;
+    if (x11ReadFrameExtents(window->xid, &extents)) window->frame = extents;
 }
 
 BOOL WINAPI GetClientRect(HWND window, RECT* rect) {
     if (!x11IsLiveWindow(window) || !rect) return FALSE;
-    *rect = RECT{0, 0, window->width, window->height};
+    *rect = RECT{0, 0, window->clientWidth, window->clientHeight};
     return TRUE;
 }
 
 BOOL WINAPI GetWindowRect(HWND window, RECT* rect) {
     if (!x11IsLiveWindow(window) || !rect) return FALSE;
     Display* display = x11Display();
-    int rootX = 0, rootY = 0;
+    int rootX = window->clientX, rootY = window->clientY;
     Window child;
-    XTranslateCoordinates(display, window->xid, RootWindow(display, x11Screen()), 0, 0, &rootX, &rootY, &child);
-    *rect = RECT{rootX, rootY, rootX + window->width, rootY + window->height};
+    unsigned long first = x11BeginQuietRequests();
+    XTranslateCoordinates(display, window->xid, x11Root(), 0, 0, &rootX, &rootY, &child);
+    x11EndQuietRequests(first);
+    const FrameExtents& frame = window->frame;
+    *rect = RECT{rootX - frame.left, rootY - frame.top, rootX - frame.left + outerWidth(window),
+                 rootY - frame.top + outerHeight(window)};
     return TRUE;
 }
 
@@ -329,7 +351,7 @@ HDC WINAPI BeginPaint(HWND window, LPPAINTSTRUCT paint) {
     if (!x11IsLiveWindow(window) || !paint) return nullptr;
     std::memset(paint, 0, sizeof *paint);
     paint->hdc = &window->deviceContext;
-    paint->rcPaint = RECT{0, 0, window->width, window->height};
+    paint->rcPaint = RECT{0, 0, window->clientWidth, window->clientHeight};
     window->needsPaint = false;
     return paint->hdc;
 }

@@ -62,19 +62,30 @@ bool waitUntil(const std::function<bool()>& condition, int timeoutMs) {
     }
 }
 
-std::vector<Window> windowsNamed(Display* display, const std::string& name) {
-    std::vector<Window> found;
-    Window root, parent, *children = nullptr;
+namespace {
+
+// A window manager puts frames around top-level windows, so they are looked
+// for in the whole tree.
+void findNamed(Display* display, Window parent, const std::string& name, int depth, std::vector<Window>& found) {
+    Window root, parentReturn, *children = nullptr;
     unsigned count = 0;
-    if (!XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count)) return found;
+    if (!XQueryTree(display, parent, &root, &parentReturn, &children, &count)) return;
     for (unsigned i = 0; i < count; ++i) {
         char* windowName = nullptr;
         if (XFetchName(display, children[i], &windowName) && windowName) {
             if (name == windowName) found.push_back(children[i]);
             XFree(windowName);
         }
+        if (depth > 1) findNamed(display, children[i], name, depth - 1, found);
     }
     if (children) XFree(children);
+}
+
+}  // namespace
+
+std::vector<Window> windowsNamed(Display* display, const std::string& name) {
+    std::vector<Window> found;
+    findNamed(display, DefaultRootWindow(display), name, 4, found);
     return found;
 }
 

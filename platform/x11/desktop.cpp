@@ -1,0 +1,220 @@
+// The window manager's side of a top-level window: what ICCCM and EWMH have
+// a client publish and ask, and how it learns the frame drawn around it.
+#include "platform/x11/internal.h"
+
+#include <X11/Xatom.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <poll.h>
+#include <unistd.h>
+
+namespace {
+
+// A window-valued property of `window`, or 0. Quiet: the window may be gone.
+Window windowProperty(Window window, Atom property) {
+    Display* display = x11Display();
+    Atom type;
+    int format;
+    unsigned long count, after;
+    unsigned char* data = nullptr;
+    Window value = 0;
+    unsigned long first = x11BeginQuietRequests();
+    if (XGetWindowProperty(display, window, property, 0, 1, False, XA_WINDOW, &type, &format, &count, &after,
+                           &data) == Success &&
+        data && type == XA_WINDOW && format == 32 && count == 1)
+        value = Window(reinterpret_cast<unsigned long*>(data)[0]);
+    x11EndQuietRequests(first);
+    if (data) XFree(data);
+    return value;
+}
+
+// EWMH: a manager runs while the root's check window names itself; a stale
+// property left by a manager that has gone names a window that does not.
+bool managerRuns() {
+    Atom check = x11Atom("_NET_SUPPORTING_WM_CHECK");
+    Window child = windowProperty(x11Root(), check);
+    return child && windowProperty(child, check) == child;
+}
+
+void setAtomProperty(Window window, const char* property, const char* value) {
+    Atom atom = x11Atom(value);
+    XChangeProperty(x11Display(), window, x11Atom(property), XA_ATOM, 32, PropModeReplace,
+                    reinterpret_cast<unsigned char*>(&atom), 1);
+}
+
+void setUtf8Property(Window window, const char* property, const std::string& text) {
+    XChangeProperty(x11Display(), window, x11Atom(property), x11Atom("UTF8_STRING"), 8, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(text.data()), int(text.size()));
+}
+
+void sendToRoot(Window window, const char* messageType, long l0, long l1 = 0, long l2 = 0) {
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = window;
+    event.xclient.message_type = x11Atom(messageType);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = l0;
+    event.xclient.data.l[1] = l1;
+    event.xclient.data.l[2] = l2;
+    XSendEvent(x11Display(), x11Root(), False, SubstructureNotifyMask | SubstructureRedirectMask, &event);
+}
+
+// The class hint names the program: task bars group its windows by it and
+// match them to its desktop entry.
+void setClassHint(Window window) {
+    std::string name = program_invocation_short_name;
+    std::string className = name;
+    if (!className.empty() && className[0] >= 'a' && className[0] <= 'z') className[0] = char(className[0] - 'a' + 'A');
+    XClassHint hint;
+    hint.res_name = name.data();
+    hint.res_class = className.data();
+    XSetClassHint(x11Display(), window, &hint);
+}
+
+// The platform's window with a sizing border can be resized by the user, so
+// the manager is told only where the program put it and how big it is.
+void setNormalHints(HWND window) {
+    XSizeHints* hints = XAllocSizeHints();
+    hints->flags = USPosition | USSize | PWinGravity;
+    hints->x = window->clientX - window->frame.left;
+    hints->y = window->clientY - window->frame.top;
+    hints->width = window->clientWidth;
+    hints->height = window->clientHeight;
+    // The position given is the outer frame's, as the platform defines it.
+    hints->win_gravity = NorthWestGravity;
+    if (!(window->style & WS_THICKFRAME)) {
+        hints->flags |= PMinSize | PMaxSize;
+        hints->min_width = hints->max_width = window->clientWidth;
+        hints->min_height = hints->max_height = window->clientHeight;
+    }
+    XSetWMNormalHints(x11Display(), window->xid, hints);
+    XFree(hints);
+}
+
+}  // namespace
+
+bool x11ManagerSupports(const char* hint) {
+    if (!managerRuns()) return false;
+    Display* display = x11Display();
+    Atom type;
+    int format;
+    unsigned long count, after;
+    unsigned char* data = nullptr;
+    bool supported = false;
+    if (XGetWindowProperty(display, x11Root(), x11Atom("_NET_SUPPORTED"), 0, 4096, False, XA_ATOM, &type, &format,
+                           &count, &after, &data) == Success &&
+        data && format == 32) {
+        const Atom* atoms = reinterpret_cast<const Atom*>(data);
+        supported = std::find(atoms, atoms + count, x11Atom(hint)) != atoms + count;
+    }
+    if (data) XFree(data);
+    return supported;
+}
+
+void x11DescribeToManager(HWND window) {
+    Display* display = x11Display();
+    Window xid = window->xid;
+    XStoreName(display, xid, window->title.c_str());
+    XSetIconName(display, xid, window->title.c_str());
+    setUtf8Property(xid, "_NET_WM_NAME", window->title);
+    setUtf8Property(xid, "_NET_WM_ICON_NAME", window->title);
+    setClassHint(xid);
+    setNormalHints(window);
+    setAtomProperty(xid, "_NET_WM_WINDOW_TYPE", "_NET_WM_WINDOW_TYPE_NORMAL");
+
+    XWMHints* hints = XAllocWMHints();
+    hints->flags = InputHint | StateHint;
+    hints->input = True;
+    hints->initial_state = NormalState;
+    XSetWMHints(display, xid, hints);
+    XFree(hints);
+
+    // Who owns the window, so that a manager can end a program that hangs.
+    long pid = long(getpid());
+    XChangeProperty(display, xid, x11Atom("_NET_WM_PID"), XA_CARDINAL, 32, PropModeReplace,
+                    reinterpret_cast<unsigned char*>(&pid), 1);
+    char host[HOST_NAME_MAX + 1] = {};
+    if (gethostname(host, sizeof host - 1) == 0) {
+        XTextProperty machine{};
+        char* hostName = host;
+        if (XStringListToTextProperty(&hostName, 1, &machine)) {
+            XSetWMClientMachine(display, xid, &machine);
+            XFree(machine.value);
+        }
+    }
+    Atom protocols[] = {x11Atom("WM_DELETE_WINDOW"), x11Atom("_NET_WM_PING")};
+    XSetWMProtocols(display, xid, protocols, 2);
+}
+
+bool x11ReadFrameExtents(Window xid, FrameExtents* extents) {
+    Display* display = x11Display();
+    Atom type;
+    int format;
+    unsigned long count, after;
+    unsigned char* data = nullptr;
+    bool found = false;
+    unsigned long first = x11BeginQuietRequests();
+    if (XGetWindowProperty(display, xid, x11Atom("_NET_FRAME_EXTENTS"), 0, 4, False, XA_CARDINAL, &type, &format,
+                           &count, &after, &data) == Success &&
+        data && type == XA_CARDINAL && format == 32 && count == 4) {
+        // Any client can write the property: take only what could be a frame.
+        const long* values = reinterpret_cast<const long*>(data);
+        long limit = std::max(DisplayWidth(display, x11Screen()), DisplayHeight(display, x11Screen())) / 4;
+        auto side = [limit](long value) { return int(std::clamp(value, 0L, limit)); };
+        *extents = FrameExtents{side(values[0]), side(values[1]), side(values[2]), side(values[3])};
+        found = true;
+    }
+    x11EndQuietRequests(first);
+    if (data) XFree(data);
+    return found;
+}
+
+void x11RequestFrameExtents(HWND window) {
+    if (!x11ManagerSupports("_NET_REQUEST_FRAME_EXTENTS")) return;
+    Display* display = x11Display();
+    sendToRoot(window->xid, "_NET_REQUEST_FRAME_EXTENTS", 0);
+    XFlush(display);
+    // A manager answers at once; one that does not leaves the window without
+    // a known frame, as if none were drawn.
+    Atom extentsAtom = x11Atom("_NET_FRAME_EXTENTS");
+    int64_t deadline = x11NowMs() + 500;
+    for (;;) {
+        XEvent event;
+        if (XCheckTypedWindowEvent(display, window->xid, PropertyNotify, &event)) {
+            if (event.xproperty.atom == extentsAtom) break;
+            continue;
+        }
+        int64_t left = deadline - x11NowMs();
+        if (left <= 0) return;
+        pollfd descriptor{ConnectionNumber(display), POLLIN, 0};
+        poll(&descriptor, 1, int(std::min<int64_t>(left, 50)));
+    }
+    x11ReadFrameExtents(window->xid, &window->frame);
+}
+
+void x11Focus(Window xid, bool viewable) {
+    Display* display = x11Display();
+    if (x11ManagerSupports("_NET_ACTIVE_WINDOW")) {
+        // With a manager, focus is its to give (EWMH); 1 says an application asks.
+        sendToRoot(xid, "_NET_ACTIVE_WINDOW", 1, CurrentTime, 0);
+    } else if (viewable) {
+        unsigned long first = x11BeginQuietRequests();
+        XSetInputFocus(display, xid, RevertToParent, CurrentTime);
+        x11EndQuietRequests(first);
+    }
+    XFlush(display);
+}
+
+bool x11AnswerPing(const XClientMessageEvent& client) {
+    if (client.message_type != x11Atom("WM_PROTOCOLS") || client.format != 32 ||
+        Atom(client.data.l[0]) != x11Atom("_NET_WM_PING"))
+        return false;
+    XEvent reply{};
+    reply.xclient = client;
+    reply.xclient.window = x11Root();
+    XSendEvent(x11Display(), x11Root(), False, SubstructureNotifyMask | SubstructureRedirectMask, &reply);
+    XFlush(x11Display());
+    return true;
+}

@@ -1,0 +1,73 @@
+#include "viewer_program.h"
+
+#include <X11/keysym.h>
+
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
+
+std::string ViewerProgramTest::errorPath() {
+    const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = std::string(test->test_suite_name()) + "." + test->name();
+    for (char& c : name)
+        if (c == '/') c = '-';
+    return testing::TempDir() + "viewer-" + name + "-" + std::to_string(getpid()) + ".txt";
+}
+
+Window ViewerProgramTest::startAndWaitForNotice(const std::string& display) {
+    child = spawnProgram(VIEWER_BINARY, display.empty() ? server.display : display, errorPath());
+    return waitForWindowNamed(user, "vorandile", 10000);
+}
+
+Window ViewerProgramTest::start(const std::string& display) {
+    if (!startAndWaitForNotice(display)) return 0;
+    pressKey(user, XK_Return);
+    window = waitForWindowNamed(user, "vorandile ", 10000);
+    if (window) waitUntil([&] { return closeTo(pixel(3, 3), viewerBackground); }, 5000);
+    return window;
+}
+
+std::vector<uint32_t> ViewerProgramTest::steadyScreen() {
+    std::vector<uint32_t> last = screen();
+    for (int i = 0; i < 40; ++i) {
+        usleep(250000);
+        std::vector<uint32_t> now = screen();
+        if (now == last) return now;
+        last = now;
+    }
+    return {};
+}
+
+bool ViewerProgramTest::keepsChanging() {
+    std::vector<uint32_t> first = screen();
+    return waitUntil([&] { return screen() != first; }, 5000);
+}
+
+Rgb ViewerProgramTest::pixel(int x, int y) { return pixelAt(user, window, x, y); }
+
+WindowGeometry ViewerProgramTest::geometry() { return rootGeometry(user, window); }
+
+void ViewerProgramTest::clickCentre() {
+    WindowGeometry g = geometry();
+    clickAt(user, g.x + g.width / 2, g.y + g.height / 2);
+}
+
+std::vector<uint32_t> ViewerProgramTest::stopModel() {
+    clickCentre();
+    return steadyScreen();
+}
+
+std::string ViewerProgramTest::errorText() {
+    std::ifstream file(errorPath());
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+long residentKilobytes(pid_t process) {
+    std::ifstream status("/proc/" + std::to_string(process) + "/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+    return -1;
+}

@@ -1,0 +1,38 @@
+// The real program as a child process on a private server, used only as a
+// user can: keys and the mouse through XTEST, and what the server shows.
+#pragma once
+
+#include "layer_test.h"
+
+#include <string>
+
+// The clear colours without and with fog.
+const Rgb viewerBackground = rgbOf(0.5f, 0.25f, 0.35f);
+const Rgb viewerFoggyBackground = rgbOf(0.5f, 0.25f, 0.25f);
+
+class ViewerProgramTest : public ChildProgramTest {
+protected:
+    // Starts the viewer (on `display`, or the test's server) with its
+    // standard error in errorPath(), and waits for the notice.
+    Window startAndWaitForNotice(const std::string& display = "");
+    // ...then dismisses the notice with Return and waits for the window and
+    // its first frame.
+    Window start(const std::string& display = "");
+
+    // Waits until two captures a quarter of a second apart agree; empty if
+    // the picture never settled.
+    std::vector<uint32_t> steadyScreen();
+    // Whether the picture changes within a few seconds.
+    bool keepsChanging();
+    // A pixel of the window, in its own coordinates.
+    Rgb pixel(int x, int y);
+    WindowGeometry geometry();
+    void clickCentre();
+    // Stops the model with a click and waits until the picture settles.
+    std::vector<uint32_t> stopModel();
+    std::string errorText();
+    std::string errorPath();
+};
+
+// The resident memory of a process, in kilobytes; -1 if it is gone.
+long residentKilobytes(pid_t process);
