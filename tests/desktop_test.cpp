@@ -3,8 +3,7 @@
 // manager, each on a server of its own. Everything is asked of the viewer
 // the way a user asks it, through the manager, and checked against what the
 // server says.
-#include "viewer_program.h"  // GoogleTest before Xlib
-#include "desktop.h"
+#include "viewer_desktop.h"
 
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
@@ -25,60 +24,10 @@ std::string kindName(const DesktopKind& kind) {
 
 void PrintTo(const DesktopKind& kind, std::ostream* out) { *out << kindName(kind); }
 
-class ViewerOnADesktop : public ViewerProgramTest, public testing::WithParamInterface<DesktopKind> {
+class ViewerOnADesktop : public ViewerOnADesktopTest, public testing::WithParamInterface<DesktopKind> {
 protected:
-    void SetUp() override {
-        ViewerProgramTest::SetUp();
-        if (IsSkipped() || HasFatalFailure()) return;
-        manager = startWindowManager(GetParam().manager, server.display, user, testing::TempDir() + "desktop-home");
-        ASSERT_GT(manager, 0) << GetParam().manager << " did not take over the screen";
-        if (GetParam().compositor) {
-            compositor = startCompositor(server.display, user);
-            ASSERT_GT(compositor, 0) << "xcompmgr did not start";
-        }
-        // The pointer away from where the window will be: focus must not
-        // come from it.
-        movePointer(user, 1270, 1015);
-    }
-    void TearDown() override {
-        if (child > 0 && isRunning(child)) waitForExit(child, 0);
-        stopProgram(compositor);
-        stopProgram(manager);
-        ViewerProgramTest::TearDown();
-    }
-
-    bool tiling() const { return std::string(GetParam().manager) == "i3"; }
-
-    // The client size once the manager is done with it: the same for half a second.
-    WindowGeometry settledGeometry() {
-        WindowGeometry last = geometry();
-        for (int i = 0; i < 20; ++i) {
-            usleep(250000);
-            WindowGeometry now = geometry();
-            if (now.width == last.width && now.height == last.height && now.x == last.x && now.y == last.y)
-                return now;
-            last = now;
-        }
-        return last;
-    }
-
-    // At whatever size the window has, frames go on, the whole window is
-    // cleared to the background, and a key shows within a frame or two.
-    void expectAliveAt(const char* action) {
-        WindowGeometry g = settledGeometry();
-        std::printf("%s, %s: client %dx%d at (%d, %d)\n", GetParam().manager, action, g.width, g.height, g.x, g.y);
-        EXPECT_TRUE(keepsChanging()) << action << ": frames go on";
-        Rgb corner = pixel(g.width - 3, 3);
-        EXPECT_TRUE(closeTo(corner, viewerBackground)) << action << ": the far corner is cleared too";
-        pressKey(user, XK_f);
-        EXPECT_TRUE(waitUntil([&] { return closeTo(pixel(g.width - 3, 3), viewerFoggyBackground); }, 3000))
-            << action << ": f answered";
-        pressKey(user, XK_f);
-        EXPECT_TRUE(waitUntil([&] { return closeTo(pixel(g.width - 3, 3), viewerBackground); }, 3000));
-    }
-
-    pid_t manager = -1;
-    pid_t compositor = -1;
+    const char* managerName() const override { return GetParam().manager; }
+    bool composited() const override { return GetParam().compositor; }
 };
 
 TEST_P(ViewerOnADesktop, StartsAndTakesKeysWithoutAClickTurnsOnADragAndEndsOnEscape) {
@@ -121,25 +70,10 @@ TEST_P(ViewerOnADesktop, DrawsAndAnswersAtWhateverSizeTheManagerGivesWithFlatMem
         EXPECT_GT(first.width, 819) << "a tiling manager gives it the screen";
     else
         EXPECT_LE(first.width, 819) << "it starts at its own size";
-    expectAliveAt("start");
     long before = residentKilobytes(child);
-
-    if (!tiling()) {
-        setWindowState(user, window, true, "_NET_WM_STATE_MAXIMIZED_VERT", "_NET_WM_STATE_MAXIMIZED_HORZ");
-        expectAliveAt("maximized");
-        setWindowState(user, window, false, "_NET_WM_STATE_MAXIMIZED_VERT", "_NET_WM_STATE_MAXIMIZED_HORZ");
-        expectAliveAt("restored");
-    }
-    setWindowState(user, window, true, "_NET_WM_STATE_FULLSCREEN");
-    expectAliveAt("fullscreen");
-    setWindowState(user, window, false, "_NET_WM_STATE_FULLSCREEN");
-    expectAliveAt("back from fullscreen");
-    WindowGeometry last = settledGeometry();
-    EXPECT_EQ(last.width, first.width) << "back at the size it started with";
-    EXPECT_EQ(last.height, first.height);
-
+    goThroughTheManagersSizes();
     long after = residentKilobytes(child);
-    std::printf("%s: resident size %ld kB before, %ld kB after\n", GetParam().manager, before, after);
+    std::printf("%s: resident size %ld kB before, %ld kB after\n", managerName(), before, after);
 #ifndef __SANITIZE_ADDRESS__  // the sanitizer's quarantine keeps freed memory resident on purpose
     EXPECT_LT(after - before, 16 * 1024) << "memory stays flat";
 #endif

@@ -14,17 +14,31 @@ std::string ViewerProgramTest::errorPath() {
     return testing::TempDir() + "viewer-" + name + "-" + std::to_string(getpid()) + ".txt";
 }
 
+std::vector<std::string> ViewerProgramTest::viewerCommand() const { return {VIEWER_BINARY}; }
+
 Window ViewerProgramTest::startAndWaitForNotice(const std::string& display) {
-    child = spawnProgram(VIEWER_BINARY, display.empty() ? server.display : display, errorPath());
-    return waitForWindowNamed(user, "vorandile", 10000);
+    child = spawnCommand(viewerCommand(), display.empty() ? server.display : display, errorPath());
+    return waitForWindowNamed(user, "vorandile", patienceMs());
 }
 
 Window ViewerProgramTest::start(const std::string& display) {
     if (!startAndWaitForNotice(display)) return 0;
     pressKey(user, XK_Return);
-    window = waitForWindowNamed(user, "vorandile ", 10000);
-    if (window) waitUntil([&] { return closeTo(pixel(3, 3), viewerBackground); }, 5000);
+    window = waitForWindowNamed(user, "vorandile ", patienceMs());
+    if (window) waitUntil([&] { return closeTo(pixel(3, 3), viewerBackground); }, patienceMs());
     return window;
+}
+
+WindowGeometry ViewerProgramTest::settledGeometry() {
+    WindowGeometry last = geometry();
+    for (int i = 0; i < 20; ++i) {
+        usleep(250000);
+        WindowGeometry now = geometry();
+        if (now.width == last.width && now.height == last.height && now.x == last.x && now.y == last.y)
+            return now;
+        last = now;
+    }
+    return last;
 }
 
 std::vector<uint32_t> ViewerProgramTest::steadyScreen() {

@@ -12,12 +12,19 @@ const Rgb viewerFoggyBackground = rgbOf(0.5f, 0.25f, 0.25f);
 
 class ViewerProgramTest : public ChildProgramTest {
 protected:
+    // The command that starts the viewer, and how long it may take to show
+    // a window.
+    virtual std::vector<std::string> viewerCommand() const;
+    virtual int patienceMs() const { return 10000; }
+
     // Starts the viewer (on `display`, or the test's server) with its
     // standard error in errorPath(), and waits for the notice.
     Window startAndWaitForNotice(const std::string& display = "");
     // ...then dismisses the notice with Return and waits for the window and
     // its first frame.
     Window start(const std::string& display = "");
+    // The client size once nothing changes it: the same for half a second.
+    WindowGeometry settledGeometry();
 
     // Waits until two captures a quarter of a second apart agree; empty if
     // the picture never settled.

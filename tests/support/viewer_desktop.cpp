@@ -1,0 +1,60 @@
+#include "viewer_desktop.h"
+
+#include <X11/keysym.h>
+
+#include <cstdio>
+#include <string>
+
+void ViewerOnADesktopTest::SetUp() {
+    ViewerProgramTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    manager = startWindowManager(managerName(), server.display, user, testing::TempDir() + "desktop-home");
+    ASSERT_GT(manager, 0) << managerName() << " did not take over the screen";
+    if (composited()) {
+        compositor = startCompositor(server.display, user);
+        ASSERT_GT(compositor, 0) << "xcompmgr did not start";
+    }
+    // The pointer away from where the window will be: focus must not come from it.
+    movePointer(user, 1270, 1015);
+}
+
+void ViewerOnADesktopTest::TearDown() {
+    if (child > 0 && isRunning(child)) waitForExit(child, 0);
+    stopProgram(compositor);
+    stopProgram(manager);
+    ViewerProgramTest::TearDown();
+}
+
+bool ViewerOnADesktopTest::tiling() const { return std::string(managerName()) == "i3"; }
+
+void ViewerOnADesktopTest::expectAliveAt(const char* action) {
+    WindowGeometry g = settledGeometry();
+    Rgb corner = pixel(g.width - 3, 3);
+    std::printf("%s, %s: client %dx%d at (%d, %d), far corner (%d, %d, %d)\n", managerName(), action, g.width,
+                g.height, g.x, g.y, corner.red, corner.green, corner.blue);
+    EXPECT_TRUE(keepsChanging()) << action << ": frames go on";
+    if (clearsTheWholeWindow())
+        EXPECT_TRUE(closeTo(corner, viewerBackground)) << action << ": the far corner is cleared too";
+    pressKey(user, XK_f);
+    EXPECT_TRUE(waitUntil([&] { return closeTo(pixel(3, 3), viewerFoggyBackground); }, 3000)) << action << ": f answered";
+    pressKey(user, XK_f);
+    EXPECT_TRUE(waitUntil([&] { return closeTo(pixel(3, 3), viewerBackground); }, 3000));
+}
+
+void ViewerOnADesktopTest::goThroughTheManagersSizes() {
+    WindowGeometry first = settledGeometry();
+    expectAliveAt("start");
+    if (!tiling()) {  // a tiling manager has no maximized state
+        setWindowState(user, window, true, "_NET_WM_STATE_MAXIMIZED_VERT", "_NET_WM_STATE_MAXIMIZED_HORZ");
+        expectAliveAt("maximized");
+        setWindowState(user, window, false, "_NET_WM_STATE_MAXIMIZED_VERT", "_NET_WM_STATE_MAXIMIZED_HORZ");
+        expectAliveAt("restored");
+    }
+    setWindowState(user, window, true, "_NET_WM_STATE_FULLSCREEN");
+    expectAliveAt("fullscreen");
+    setWindowState(user, window, false, "_NET_WM_STATE_FULLSCREEN");
+    expectAliveAt("back from fullscreen");
+    WindowGeometry last = settledGeometry();
+    EXPECT_EQ(last.width, first.width) << "back at the size it started with";
+    EXPECT_EQ(last.height, first.height);
+}

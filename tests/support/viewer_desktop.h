@@ -1,0 +1,32 @@
+// The viewer (either build) on a real desktop: a window manager from the
+// distribution, optionally with a compositing manager, on a server of the
+// test's own, and the sizes a user makes the manager give the window.
+#pragma once
+
+#include "viewer_program.h"  // GoogleTest before Xlib
+#include "desktop.h"
+
+class ViewerOnADesktopTest : public ViewerProgramTest {
+protected:
+    virtual const char* managerName() const = 0;
+    virtual bool composited() const { return false; }
+
+    void SetUp() override;
+    void TearDown() override;
+
+    // Whether each frame clears all of the window, however large the
+    // manager has made it (the Linux build's drawable is the whole client).
+    virtual bool clearsTheWholeWindow() const { return true; }
+
+    bool tiling() const;
+    // At whatever size the window has, frames go on, the whole window is
+    // cleared to the background (where the build does so), and a key shows
+    // within a frame or two. Prints the size, so that runs can be compared.
+    void expectAliveAt(const char* action);
+    // Maximize (where the manager has it), restore, fullscreen, back, each
+    // checked as above; then the window is back at its first size.
+    void goThroughTheManagersSizes();
+
+    pid_t manager = -1;
+    pid_t compositor = -1;
+};
