@@ -14,8 +14,7 @@ void createContexts(HWND window) {
     viewer.deviceContext = GetDC(window);
     configurePixelFormat(viewer.deviceContext);
     buildLogicalPalette(viewer.deviceContext);
-    viewer.renderingContext = wglCreateContext(viewer.deviceContext);
-    wglMakeCurrent(viewer.deviceContext, viewer.renderingContext);
+    createRenderingContext(viewer.deviceContext);
     initializeScene();
 }
 

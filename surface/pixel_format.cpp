@@ -2,14 +2,10 @@
 
 #include <cstdlib>
 
-namespace {
-
-[[noreturn]] void failPixelFormat(HDC deviceContext, LPCSTR text) {
+void reportSurfaceFailure(HDC deviceContext, LPCSTR text) {
     MessageBoxA(WindowFromDC(deviceContext), text, "Error", MB_ICONERROR);
     std::exit(1);
 }
-
-}  // namespace
 
 PIXELFORMATDESCRIPTOR pixelFormatRequest() {
     PIXELFORMATDESCRIPTOR descriptor = {};
@@ -25,6 +21,6 @@ PIXELFORMATDESCRIPTOR pixelFormatRequest() {
 void configurePixelFormat(HDC deviceContext) {
     PIXELFORMATDESCRIPTOR descriptor = pixelFormatRequest();
     int format = ChoosePixelFormat(deviceContext, &descriptor);
-    if (format == 0) failPixelFormat(deviceContext, "ChoosePixelFormat failed\n");
-    if (SetPixelFormat(deviceContext, format, &descriptor) != 1) failPixelFormat(deviceContext, "SetPixelFormat failed");
+    if (format == 0) reportSurfaceFailure(deviceContext, "ChoosePixelFormat failed\n");
+    if (SetPixelFormat(deviceContext, format, &descriptor) != 1) reportSurfaceFailure(deviceContext, "SetPixelFormat failed");
 }

@@ -9,6 +9,12 @@
 PIXELFORMATDESCRIPTOR pixelFormatRequest();
 // Returns only when the format is set; otherwise reports it and exits with 1.
 void configurePixelFormat(HDC deviceContext);
+// Creates the rendering context and makes it current; returns only when
+// both have succeeded, otherwise reports it and exits with 1: a window with
+// no context would stay black for good.
+void createRenderingContext(HDC deviceContext);
+// The error box of a surface that cannot be had, then exit code 1.
+[[noreturn]] void reportSurfaceFailure(HDC deviceContext, LPCSTR text);
 
 void buildLogicalPalette(HDC deviceContext);
 void reselectPalette();

@@ -88,7 +88,7 @@ TEST_F(PlatformQueue, TimerTicksAfterItsPeriodWhileGetMessageBlocksWithoutSpinni
     }
     double wall = monotonicSeconds() - wallStart, cpu = cpuSecondsUsed() - cpuStart;
     EXPECT_GE(wall, 0.28);
-    EXPECT_LT(wall, 1.0);
+    EXPECT_LT(wall, 3.0) << "not wildly late, even on a loaded machine";
     EXPECT_LT(cpu, 0.1 * wall) << "GetMessageA must block, not spin";
     EXPECT_TRUE(KillTimer(window, 1));
     EXPECT_FALSE(KillTimer(window, 1));

@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <unistd.h>
 
@@ -30,6 +31,35 @@ QuietRange* quietRangeOf(unsigned long serial) {
     return nullptr;
 }
 
+// Distinct protocol errors seen so far, so that each is told once and its
+// repeats only counted: no fault can fill a disk.
+struct ErrorKind {
+    int code, request, minor;
+    unsigned long repeats;   // since it was last told
+    int64_t lastToldMs;
+};
+
+std::vector<ErrorKind>& errorKinds = *new std::vector<ErrorKind>;
+
+std::string errorText(Display* display, int code) {
+    char text[256];
+    XGetErrorText(display, code, text, sizeof text);
+    return text;
+}
+
+void tellRepeats(Display* display, ErrorKind& kind) {
+    if (!kind.repeats) return;
+    std::fprintf(stderr, "%s: X error: %s (request %d.%d) %lu more time%s\n", programName(),
+                 errorText(display, kind.code).c_str(), kind.request, kind.minor, kind.repeats,
+                 kind.repeats == 1 ? "" : "s");
+    kind.repeats = 0;
+    kind.lastToldMs = x11NowMs();
+}
+
+void tellAllRepeats() {
+    for (ErrorKind& kind : errorKinds) tellRepeats(connection, kind);
+}
+
 // A protocol error is a fault of the request, not of the program's state:
 // report it and go on, as the platform's calls report failure by result.
 int reportProtocolError(Display* display, XErrorEvent* error) {
@@ -37,18 +67,39 @@ int reportProtocolError(Display* display, XErrorEvent* error) {
         if (range->firstError == Success) range->firstError = error->error_code;
         return 0;
     }
-    char text[256];
-    XGetErrorText(display, error->error_code, text, sizeof text);
-    std::fprintf(stderr, "%s: X error: %s (request %d.%d, resource 0x%lx)\n", programName(), text,
-                 error->request_code, error->minor_code, error->resourceid);
+    for (ErrorKind& kind : errorKinds)
+        if (kind.code == error->error_code && kind.request == error->request_code && kind.minor == error->minor_code) {
+            ++kind.repeats;
+            if (x11NowMs() - kind.lastToldMs >= 1000) tellRepeats(display, kind);
+            return 0;
+        }
+    errorKinds.push_back({error->error_code, error->request_code, error->minor_code, 0, x11NowMs()});
+    std::fprintf(stderr, "%s: X error: %s (request %d.%d, resource 0x%lx)\n", programName(),
+                 errorText(display, error->error_code).c_str(), error->request_code, error->minor_code,
+                 error->resourceid);
     return 0;
 }
 
 // Xlib cannot go on after the connection is gone; end at once and say why,
 // without running exit handlers that might talk to the dead server again.
 int reportLostConnection(Display*) {
+    for (ErrorKind& kind : errorKinds)
+        if (kind.repeats)
+            std::fprintf(stderr, "%s: X error %d (request %d.%d) %lu more times\n", programName(), kind.code,
+                         kind.request, kind.minor, kind.repeats);
     std::fprintf(stderr, "%s: lost the connection to the X server\n", programName());
     std::fflush(stderr);
+    _exit(1);
+}
+
+// A server that accepts the connection but never answers would leave the
+// program waiting with nothing on the screen: it is given this long.
+const unsigned connectionPatienceSeconds = 10;
+char silentServerMessage[512];
+
+void reportSilentServer(int) {
+    ssize_t ignored = write(STDERR_FILENO, silentServerMessage, std::strlen(silentServerMessage));
+    (void)ignored;
     _exit(1);
 }
 
@@ -59,15 +110,25 @@ Display* x11Display() {
     // A write to a connection the server has closed must fail with EPIPE and
     // reach the lost-connection handler, not kill the process by signal.
     std::signal(SIGPIPE, SIG_IGN);
+    // Connecting and the first round trip prove that the server answers.
+    const char* name = std::getenv("DISPLAY");
+    std::snprintf(silentServerMessage, sizeof silentServerMessage,
+                  "%s: the X display \"%s\" accepted the connection but did not answer within %u seconds\n",
+                  programName(), name ? name : "", connectionPatienceSeconds);
+    std::signal(SIGALRM, reportSilentServer);
+    alarm(connectionPatienceSeconds);
     connection = XOpenDisplay(nullptr);
+    if (connection) XSync(connection, False);
+    alarm(0);
+    std::signal(SIGALRM, SIG_DFL);
     if (!connection) {
-        const char* name = std::getenv("DISPLAY");
         std::fprintf(stderr, "%s: cannot open the X display %s%s%s\n", programName(),
                      name ? "\"" : "(DISPLAY is not set)", name ? name : "", name ? "\"" : "");
         std::exit(1);
     }
     XSetErrorHandler(reportProtocolError);
     XSetIOErrorHandler(reportLostConnection);
+    std::atexit(tellAllRepeats);
     return connection;
 }
 

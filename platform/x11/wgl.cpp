@@ -12,6 +12,21 @@ bool isLiveContext(HGLRC context) {
     return context && std::find(liveContexts.begin(), liveContexts.end(), context) != liveContexts.end();
 }
 
+// GLX hands out a context before the server has answered for it: one the
+// server refused (no driver, so indirect rendering, which it may not offer)
+// is no context at all.
+GLXContext createCheckedContext(Display* display, XVisualInfo* visual, Bool direct) {
+    unsigned long first = x11BeginQuietRequests();
+    GLXContext context = glXCreateContext(display, visual, nullptr, direct);
+    if (x11EndCheckedRequests(first) == Success) return context;
+    if (context) {
+        first = x11BeginQuietRequests();
+        glXDestroyContext(display, context);
+        x11EndQuietRequests(first);
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 HGLRC WINAPI wglCreateContext(HDC dc) {
@@ -23,8 +38,8 @@ HGLRC WINAPI wglCreateContext(HDC dc) {
         return nullptr;
     XVisualInfo visual = *x11PixelFormatVisual(format);
     Display* display = x11Display();
-    GLXContext context = glXCreateContext(display, &visual, nullptr, True);
-    if (!context) context = glXCreateContext(display, &visual, nullptr, False);
+    GLXContext context = createCheckedContext(display, &visual, True);
+    if (!context) context = createCheckedContext(display, &visual, False);
     if (!context) return nullptr;
     HGLRC handle = new HGLRC__{context, format};
     liveContexts.push_back(handle);
@@ -42,7 +57,13 @@ BOOL WINAPI wglMakeCurrent(HDC dc, HGLRC context) {
     if (!isLiveContext(context) || !dc || !x11IsLiveWindow(dc->window) ||
         dc->window->pixelFormat != context->pixelFormat)
         return FALSE;
-    if (!glXMakeCurrent(display, dc->window->xid, context->context)) return FALSE;
+    unsigned long first = x11BeginQuietRequests();
+    bool made = glXMakeCurrent(display, dc->window->xid, context->context);
+    if (x11EndCheckedRequests(first) != Success || !made) {
+        glXMakeCurrent(display, None, nullptr);
+        currentContext = nullptr;
+        return FALSE;
+    }
     currentContext = context;
     return TRUE;
 }

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/resource.h>
@@ -80,16 +81,29 @@ void stopVirtualServer(VirtualServer& server) {
 
 pid_t spawnCommand(const std::vector<std::string>& command, const std::string& display,
                    const std::string& errorPath) {
+    ChildSetup setup;
+    setup.errorPath = errorPath;
+    return spawnCommand(command, display, setup);
+}
+
+pid_t spawnCommand(const std::vector<std::string>& command, const std::string& display, const ChildSetup& setup) {
     pid_t child = fork();
     if (child == 0) {
-        if (!errorPath.empty()) {
-            int file = open(errorPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (!setup.errorPath.empty()) {
+            int file = open(setup.errorPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             dup2(file, 2);
+            close(file);
         }
+        for (int stream : setup.closedStreams) close(stream);
         if (display.empty())
             unsetenv("DISPLAY");
         else
             setenv("DISPLAY", display.c_str(), 1);
+        for (const std::string& variable : setup.environment) putenv(strdup(variable.c_str()));
+        if (setup.addressSpaceLimit) {
+            rlimit limit{setup.addressSpaceLimit, setup.addressSpaceLimit};
+            setrlimit(RLIMIT_AS, &limit);
+        }
         std::vector<std::string> arguments = command;
         std::vector<char*> raw;
         for (std::string& argument : arguments) raw.push_back(argument.data());
@@ -124,6 +138,7 @@ int waitForExit(pid_t child, int timeoutMs) {
 }
 
 bool isRunning(pid_t child) {
-    int status;
-    return waitpid(child, &status, WNOHANG) == 0;
+    // WNOWAIT: an ended child's status stays for waitForExit to collect.
+    siginfo_t info{};
+    return waitid(P_PID, id_t(child), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == 0;
 }

@@ -24,14 +24,19 @@ double cpuSecondsUsed();
 // (or unset when it is empty).
 // Its standard error goes to `errorPath` when that is given.
 pid_t spawnProgram(const std::string& program, const std::string& display, const std::string& errorPath = "");
-// Seconds on the monotonic clock, and the CPU seconds this process has used.
-double monotonicSeconds();
-double cpuSecondsUsed();
-
 // A child process running a command line (looked up in PATH), with DISPLAY
 // set to `display`.
 pid_t spawnCommand(const std::vector<std::string>& command, const std::string& display,
                    const std::string& errorPath = "");
+// The same in an environment a launcher may have left it: streams closed,
+// variables set, memory limited.
+struct ChildSetup {
+    std::string errorPath;             // standard error goes here, when given
+    std::vector<int> closedStreams;    // 0, 1, 2
+    std::vector<std::string> environment;  // NAME=value
+    unsigned long addressSpaceLimit = 0;   // bytes; 0 for none
+};
+pid_t spawnCommand(const std::vector<std::string>& command, const std::string& display, const ChildSetup& setup);
 // The child's exit code; -1 if it did not end within the time (it is then
 // killed); 128 + signal number if a signal ended it.
 int waitForExit(pid_t child, int timeoutMs);
