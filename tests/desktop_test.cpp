@@ -129,6 +129,27 @@ INSTANTIATE_TEST_SUITE_P(Desktops, ViewerOnADesktop,
                                          DesktopKind{"jwm", false}, DesktopKind{"openbox", true}),
                          [](const testing::TestParamInfo<DesktopKind>& kind) { return kindName(kind.param); });
 
+// A session starts its programs while its window manager is still starting:
+// a request to show a window made then may be dropped, and is made again.
+class ViewerStartedWithItsManager : public ViewerProgramTest {
+protected:
+    void TearDown() override {
+        if (child > 0 && isRunning(child)) waitForExit(child, 0);
+        stopProgram(manager);
+        ViewerProgramTest::TearDown();
+    }
+    pid_t manager = -1;
+};
+
+TEST_F(ViewerStartedWithItsManager, ShowsItsNoticeAndWindowAllTheSame) {
+    manager = startWindowManager("openbox", server.display, user, testing::TempDir() + "desktop-home", false);
+    ASSERT_GT(manager, 0);
+    ASSERT_NE(start(), 0u) << "the notice and the window appear";
+    EXPECT_TRUE(keepsChanging());
+    pressKey(user, XK_Escape);
+    EXPECT_EQ(waitForExit(child, 5000), 0);
+}
+
 // Under a compositing manager alone, a window whose pixels carried alpha
 // would let the desktop show through the model. The screen must show the
 // window's own pixels, on screens of every depth.

@@ -4,7 +4,10 @@
 
 #include <X11/keysym.h>
 
+#include <X11/Xatom.h>
+
 #include <algorithm>
+#include <cstdio>
 #include <unistd.h>
 
 namespace {
@@ -113,6 +116,112 @@ TEST_F(MessageBox, ABoxThatAnotherClientHidesIsShownAgainAndStillAnswers) {
     XUnmapWindow(user, box);
     XSync(user, False);
     EXPECT_TRUE(waitUntil([&] { return isViewable(user, box); }, 2000));
+    pressKey(user, XK_Return);
+    EXPECT_EQ(waitForExit(child, 5000), IDOK);
+}
+
+// The box's text is legible on any screen: sized from the resolution, the
+// desktop's Xft.dpi where set, else the screen's physical size.
+struct BoxPicture {
+    int width = 0, height = 0;
+    int buttonLeft, buttonRight, buttonTop, buttonBottom;  // the button's white face
+    int inkLeft, inkRight, inkTop, inkBottom;              // the text above it
+};
+
+BoxPicture pictureOf(Display* user, Window box) {
+    BoxPicture picture;
+    std::vector<uint32_t> pixels = captureWindow(user, box, &picture.width, &picture.height);
+    picture.buttonLeft = picture.buttonTop = picture.inkLeft = picture.inkTop = 1 << 20;
+    picture.buttonRight = picture.buttonBottom = picture.inkRight = picture.inkBottom = -1;
+    for (int y = 0; y < picture.height; ++y)
+        for (int x = 0; x < picture.width; ++x)
+            if (pixels[size_t(y) * size_t(picture.width) + size_t(x)] == 0xffffffu) {
+                picture.buttonLeft = std::min(picture.buttonLeft, x);
+                picture.buttonRight = std::max(picture.buttonRight, x);
+                picture.buttonTop = std::min(picture.buttonTop, y);
+                picture.buttonBottom = std::max(picture.buttonBottom, y);
+            }
+    for (int y = 0; y < picture.buttonTop - 1; ++y)
+        for (int x = 0; x < picture.width; ++x) {
+            uint32_t p = pixels[size_t(y) * size_t(picture.width) + size_t(x)];
+            if ((p >> 16 & 255) < 0x90 && (p >> 8 & 255) < 0x90 && (p & 255) < 0x90) {
+                picture.inkLeft = std::min(picture.inkLeft, x);
+                picture.inkRight = std::max(picture.inkRight, x);
+                picture.inkTop = std::min(picture.inkTop, y);
+                picture.inkBottom = std::max(picture.inkBottom, y);
+            }
+        }
+    return picture;
+}
+
+void expectLegibleAt(Display* user, double dpi) {
+    pid_t child = showBoxInChild(" mouse: touch the window image for movement  ", "Sized", MB_OK);
+    Window box = waitForBox(user, "Sized");
+    ASSERT_NE(box, 0u);
+    usleep(300000);
+    BoxPicture picture = pictureOf(user, box);
+    int textHeight = picture.inkBottom - picture.inkTop + 1;
+    double fontPixels = 9 * dpi / 72;  // the platform's 9-point box font
+    std::printf("%.0f dpi: box %dx%d, text %d px high, %d px wide, button %dx%d\n", dpi, picture.width,
+                picture.height, textHeight, picture.inkRight - picture.inkLeft + 1,
+                picture.buttonRight - picture.buttonLeft + 1, picture.buttonBottom - picture.buttonTop + 1);
+    EXPECT_GT(textHeight, 0.7 * fontPixels);
+    EXPECT_LT(textHeight, 1.4 * fontPixels);
+    EXPECT_GT(picture.buttonBottom - picture.buttonTop + 1, 2 * fontPixels * 0.9) << "the button grows too";
+    // Everything inside the box, the text clear of the edges and the button.
+    EXPECT_GT(picture.inkLeft, 0);
+    EXPECT_LT(picture.inkRight, picture.width - 1);
+    EXPECT_GT(picture.inkTop, 0);
+    EXPECT_LT(picture.inkBottom, picture.buttonTop - 1);
+    EXPECT_GT(picture.buttonLeft, 0);
+    EXPECT_LT(picture.buttonRight, picture.width - 1);
+    EXPECT_LT(picture.buttonBottom, picture.height - 1);
+    pressKey(user, XK_Return);
+    EXPECT_EQ(waitForExit(child, 5000), IDOK);
+}
+
+class MessageBoxAtAResolution : public PrivateServerTest, public testing::WithParamInterface<int> {
+    std::vector<std::string> serverArguments() const override {
+        return {"-screen", "0", GetParam() > 96 ? "3840x2160x24" : "1280x1024x24", "-dpi", std::to_string(GetParam())};
+    }
+};
+
+TEST_P(MessageBoxAtAResolution, TheTextScalesAndTheBoxFitsItAndItsButton) { expectLegibleAt(user, GetParam()); }
+
+INSTANTIATE_TEST_SUITE_P(Screens, MessageBoxAtAResolution, testing::Values(96, 192),
+                         [](const testing::TestParamInfo<int>& dpi) { return std::to_string(dpi.param) + "dpi"; });
+
+class MessageBoxOnADesktopThatSetsXftDpi : public PrivateServerTest {
+    std::vector<std::string> serverArguments() const override {
+        return {"-screen", "0", "1280x1024x24", "-dpi", "96"};
+    }
+};
+
+TEST_F(MessageBoxOnADesktopThatSetsXftDpi, TheSettingWinsOverTheScreensSize) {
+    const char resources[] = "Xft.dpi:\t192\n";
+    XChangeProperty(user, DefaultRootWindow(user), XA_RESOURCE_MANAGER, XA_STRING, 8, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(resources), int(sizeof resources - 1));
+    XSync(user, False);
+    expectLegibleAt(user, 192);
+}
+
+// Where fontconfig knows no scalable font, the core bitmap font serves.
+TEST_F(MessageBox, WithoutAScalableFontTheBitmapFontServes) {
+    std::string config = testing::TempDir() + "no-fonts.conf";
+    FILE* file = std::fopen(config.c_str(), "w");
+    ASSERT_NE(file, nullptr);
+    std::fputs("<?xml version=\"1.0\"?>\n<fontconfig></fontconfig>\n", file);
+    std::fclose(file);
+    setenv("FONTCONFIG_FILE", config.c_str(), 1);
+    pid_t child = showBoxInChild(" mouse: touch the window image for movement  ", "Plain", MB_OK);
+    unsetenv("FONTCONFIG_FILE");
+    Window box = waitForBox(user, "Plain");
+    ASSERT_NE(box, 0u);
+    usleep(300000);
+    BoxPicture picture = pictureOf(user, box);
+    EXPECT_GT(picture.inkRight - picture.inkLeft, 200) << "the text is drawn";
+    EXPECT_LT(picture.inkRight, picture.width - 1);
+    EXPECT_LT(picture.inkBottom, picture.buttonTop - 1);
     pressKey(user, XK_Return);
     EXPECT_EQ(waitForExit(child, 5000), IDOK);
 }

@@ -191,7 +191,7 @@ void x11RequestFrameExtents(HWND window) {
         pollfd descriptor{ConnectionNumber(display), POLLIN, 0};
         poll(&descriptor, 1, int(std::min<int64_t>(left, 50)));
     }
-    x11ReadFrameExtents(window->xid, &window->frame);
+    window->frameKnown = x11ReadFrameExtents(window->xid, &window->frame);
 }
 
 void x11Focus(Window xid, bool viewable) {

@@ -57,6 +57,8 @@ struct HWND__ {
     int clientX = 0, clientY = 0;            // the client area's top left on the screen
     int clientWidth = 0, clientHeight = 0;   // the X window's size
     FrameExtents frame;
+    bool frameKnown = false;                 // the manager has published it
+    int askedWidth = 0, askedHeight = 0;     // the outer size the program last gave
     int pixelFormat = 0;
     bool visible = false;    // shown, as ShowWindow and WS_VISIBLE mean it
     bool mapped = false;     // mapped, as the server last said
@@ -113,6 +115,17 @@ void x11Focus(Window xid, bool viewable);
 inline void x11Activate(HWND window) { x11Focus(window->xid, window->mapped); }
 // Answers a manager's _NET_WM_PING; true if the message was one.
 bool x11AnswerPing(const XClientMessageEvent& client);
+
+// Text in the layer's own windows (font.cpp), at a resolution in dots per
+// inch; a font draws into one window only.
+struct BoxFont;
+double x11ScreenDpi();
+BoxFont* x11OpenBoxFont(double dpi);
+void x11CloseBoxFont(BoxFont* font);
+int x11FontAscent(const BoxFont* font);
+int x11FontDescent(const BoxFont* font);
+int x11TextWidth(const BoxFont* font, const std::string& text);
+void x11DrawText(BoxFont* font, Window window, GC gc, int x, int y, const std::string& text);
 
 // Reads the X events that have arrived, for a bounded time, and turns them
 // into messages.

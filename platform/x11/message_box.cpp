@@ -11,12 +11,19 @@
 
 namespace {
 
-const int margin = 16;
-const int iconSize = 32;
-const int buttonWidth = 88;
-const int buttonHeight = 26;
+// The box's measures at 96 dots per inch; they grow with the resolution.
+struct BoxMetrics {
+    int margin, iconSize, buttonWidth, buttonHeight, minimumWidth, iconLine;
+};
+
+BoxMetrics metricsFor(double dpi) {
+    double scale = dpi / 96.0;
+    auto scaled = [scale](int size) { return std::max(1, int(size * scale + 0.5)); };
+    return BoxMetrics{scaled(16), scaled(32), scaled(88), scaled(26), scaled(240), scaled(3)};
+}
 
 struct BoxLayout {
+    BoxMetrics metrics;
     std::vector<std::string> lines;
     int width, height;
     int textX, textY, lineHeight;
@@ -36,24 +43,25 @@ std::vector<std::string> splitLines(const char* text) {
     return lines;
 }
 
-BoxLayout layOut(const char* text, bool errorIcon, XFontStruct* font) {
+BoxLayout layOut(const char* text, bool errorIcon, const BoxFont* font, const BoxMetrics& metrics) {
     BoxLayout layout{};
+    layout.metrics = metrics;
     layout.lines = splitLines(text);
     layout.errorIcon = errorIcon;
-    int ascent = font ? font->ascent : 11, descent = font ? font->descent : 2;
-    layout.lineHeight = ascent + descent + 2;
+    int ascent = x11FontAscent(font), descent = x11FontDescent(font);
+    layout.lineHeight = ascent + descent + std::max(2, metrics.margin / 8);
     int textWidth = 0;
-    for (const std::string& line : layout.lines)
-        textWidth = std::max(textWidth, font ? XTextWidth(font, line.data(), int(line.size())) : int(line.size()) * 6);
+    for (const std::string& line : layout.lines) textWidth = std::max(textWidth, x11TextWidth(font, line));
     int textHeight = layout.lineHeight * int(layout.lines.size());
-    layout.textX = margin + (errorIcon ? iconSize + margin : 0);
-    int contentHeight = std::max(textHeight, errorIcon ? iconSize : 0);
+    int margin = metrics.margin;
+    layout.textX = margin + (errorIcon ? metrics.iconSize + margin : 0);
+    int contentHeight = std::max(textHeight, errorIcon ? metrics.iconSize : 0);
     layout.textY = margin + (contentHeight - textHeight) / 2 + ascent;
-    layout.width = std::max(layout.textX + textWidth + margin, buttonWidth + 2 * margin);
-    layout.width = std::max(layout.width, 240);
-    layout.buttonX = (layout.width - buttonWidth) / 2;
+    layout.width = std::max(layout.textX + textWidth + margin, metrics.buttonWidth + 2 * margin);
+    layout.width = std::max(layout.width, metrics.minimumWidth);
+    layout.buttonX = (layout.width - metrics.buttonWidth) / 2;
     layout.buttonY = margin + contentHeight + margin;
-    layout.height = layout.buttonY + buttonHeight + margin;
+    layout.height = layout.buttonY + metrics.buttonHeight + margin;
     return layout;
 }
 
@@ -82,43 +90,40 @@ BoxColors allocateColors() {
     return colors;
 }
 
-void drawBox(Window box, GC gc, const BoxLayout& layout, XFontStruct* font, const BoxColors& colors,
-             bool buttonDown) {
+void drawBox(Window box, GC gc, const BoxLayout& layout, BoxFont* font, const BoxColors& colors, bool buttonDown) {
     Display* display = x11Display();
-    unsigned long black = colors.black, white = colors.white, face = colors.face, shadow = colors.shadow,
-                  red = colors.red;
-
-    XSetForeground(display, gc, face);
+    const BoxMetrics& m = layout.metrics;
+    XSetForeground(display, gc, colors.face);
     XFillRectangle(display, box, gc, 0, 0, unsigned(layout.width), unsigned(layout.height));
     if (layout.errorIcon) {
-        XSetForeground(display, gc, red);
-        XFillArc(display, box, gc, margin, margin, iconSize, iconSize, 0, 360 * 64);
-        XSetForeground(display, gc, white);
-        XSetLineAttributes(display, gc, 3, LineSolid, CapRound, JoinRound);
-        int a = margin + 10, b = margin + iconSize - 10;
+        XSetForeground(display, gc, colors.red);
+        XFillArc(display, box, gc, m.margin, m.margin, unsigned(m.iconSize), unsigned(m.iconSize), 0, 360 * 64);
+        XSetForeground(display, gc, colors.white);
+        XSetLineAttributes(display, gc, unsigned(m.iconLine), LineSolid, CapRound, JoinRound);
+        int a = m.margin + m.iconSize * 5 / 16, b = m.margin + m.iconSize - m.iconSize * 5 / 16;
         XDrawLine(display, box, gc, a, a, b, b);
         XDrawLine(display, box, gc, a, b, b, a);
         XSetLineAttributes(display, gc, 1, LineSolid, CapButt, JoinMiter);
     }
-    XSetForeground(display, gc, black);
+    XSetForeground(display, gc, colors.black);
     for (size_t i = 0; i < layout.lines.size(); ++i)
-        XDrawString(display, box, gc, layout.textX, layout.textY + int(i) * layout.lineHeight,
-                    layout.lines[i].data(), int(layout.lines[i].size()));
+        x11DrawText(font, box, gc, layout.textX, layout.textY + int(i) * layout.lineHeight, layout.lines[i]);
 
-    XSetForeground(display, gc, buttonDown ? shadow : white);
-    XFillRectangle(display, box, gc, layout.buttonX, layout.buttonY, buttonWidth, buttonHeight);
-    XSetForeground(display, gc, black);
-    XDrawRectangle(display, box, gc, layout.buttonX, layout.buttonY, buttonWidth - 1, buttonHeight - 1);
-    const char* label = "OK";
-    int labelWidth = font ? XTextWidth(font, label, 2) : 12;
-    int labelY = layout.buttonY + (buttonHeight + (font ? font->ascent - font->descent : 9)) / 2;
-    XDrawString(display, box, gc, layout.buttonX + (buttonWidth - labelWidth) / 2, labelY, label, 2);
+    XSetForeground(display, gc, buttonDown ? colors.shadow : colors.white);
+    XFillRectangle(display, box, gc, layout.buttonX, layout.buttonY, unsigned(m.buttonWidth), unsigned(m.buttonHeight));
+    XSetForeground(display, gc, colors.black);
+    XDrawRectangle(display, box, gc, layout.buttonX, layout.buttonY, unsigned(m.buttonWidth - 1),
+                   unsigned(m.buttonHeight - 1));
+    const std::string label = "OK";
+    int labelX = layout.buttonX + (m.buttonWidth - x11TextWidth(font, label)) / 2;
+    int labelY = layout.buttonY + (m.buttonHeight + x11FontAscent(font) - x11FontDescent(font)) / 2;
+    x11DrawText(font, box, gc, labelX, labelY, label);
     XFlush(display);
 }
 
 bool insideButton(const BoxLayout& layout, int x, int y) {
-    return x >= layout.buttonX && x < layout.buttonX + buttonWidth && y >= layout.buttonY &&
-           y < layout.buttonY + buttonHeight;
+    return x >= layout.buttonX && x < layout.buttonX + layout.metrics.buttonWidth && y >= layout.buttonY &&
+           y < layout.buttonY + layout.metrics.buttonHeight;
 }
 
 Bool isForBox(Display*, XEvent* event, XPointer box) {
@@ -173,12 +178,13 @@ int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
     Display* display = x11Display();
     if (!text) text = "";
     if (!caption) caption = "Error";  // the platform's default caption
-    XFontStruct* font = XLoadQueryFont(display, "fixed");
-    BoxLayout layout = layOut(text, (type & 0xF0) == MB_ICONERROR, font);
+    // Sized for the screen, so that the text is as legible on any of them.
+    double dpi = x11ScreenDpi();
+    BoxFont* font = x11OpenBoxFont(dpi);
+    BoxLayout layout = layOut(text, (type & 0xF0) == MB_ICONERROR, font, metricsFor(dpi));
     Window box = createBoxWindow(owner, text, caption, layout);
     GC gc = XCreateGC(display, box, 0, nullptr);
     BoxColors colors = allocateColors();
-    if (font) XSetFont(display, gc, font->fid);
     XMapRaised(display, box);
 
     // Modal: only the box's own events are read here; everything else stays
@@ -249,7 +255,7 @@ int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
     }
 
     XFreeGC(display, gc);
-    if (font) XFreeFont(display, font);
+    x11CloseBoxFont(font);
     if (!destroyed) XDestroyWindow(display, box);
     XSync(display, False);
     return destroyed ? 0 : IDOK;

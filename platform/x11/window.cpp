@@ -188,6 +188,8 @@ HWND WINAPI CreateWindowExA(DWORD, LPCSTR className, LPCSTR windowName, DWORD st
     window->clientY = y;
     window->clientWidth = std::max(width, 1);
     window->clientHeight = std::max(height, 1);
+    window->askedWidth = width;
+    window->askedHeight = height;
     window->deviceContext.window = window;
     if (windowClass->cursor) window->cursor = XCreateFontCursor(display, windowClass->cursor->shape);
     x11CreateNativeWindow(window, nullptr);
@@ -288,6 +290,10 @@ BOOL WINAPI SetWindowPos(HWND window, HWND, int x, int y, int width, int height,
     changes.y = y;
     changes.width = clientWidth;
     changes.height = clientHeight;
+    if (!(flags & SWP_NOSIZE)) {
+        window->askedWidth = width;
+        window->askedHeight = height;
+    }
     unsigned mask = (move ? CWX | CWY : 0) | (resize ? CWWidth | CWHeight : 0);
     if (mask) XConfigureWindow(display, window->xid, mask, &changes);
     if (!(flags & SWP_NOZORDER) && window->visible) XRaiseWindow(display, window->xid);
@@ -318,7 +324,17 @@ void x11ConfirmGeometry(HWND window, const XConfigureEvent& configure) {
 
 void x11ConfirmFrameExtents(HWND window) {
     FrameExtents extents;
-    if (x11ReadFrameExtents(window->xid, &extents)) window->frame = extents;
+    if (!x11ReadFrameExtents(window->xid, &extents)) return;
+    window->frame = extents;
+    if (window->frameKnown) return;
+    // A manager that did not answer before the window was shown (one still
+    // starting up, or one that only publishes frames it has drawn): the
+    // client area is made what the frame leaves of the size the program gave.
+    window->frameKnown = true;
+    int clientWidth = clientSide(window->askedWidth, extents.left, extents.right);
+    int clientHeight = clientSide(window->askedHeight, extents.top, extents.bottom);
+    if (clientWidth != window->clientWidth || clientHeight != window->clientHeight)
+        XResizeWindow(x11Display(), window->xid, unsigned(clientWidth), unsigned(clientHeight));
 }
 
 BOOL WINAPI GetClientRect(HWND window, RECT* rect) {

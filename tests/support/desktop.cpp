@@ -31,6 +31,21 @@ bool managerRuns(Display* display) {
     return check && windowProperty(display, check, "_NET_SUPPORTING_WM_CHECK") == check;
 }
 
+bool supports(Display* display, const char* hint) {
+    Atom type;
+    int format;
+    unsigned long count, after;
+    unsigned char* data = nullptr;
+    bool found = false;
+    Atom wanted = XInternAtom(display, hint, False);
+    if (XGetWindowProperty(display, DefaultRootWindow(display), XInternAtom(display, "_NET_SUPPORTED", False), 0,
+                           4096, False, XA_ATOM, &type, &format, &count, &after, &data) == Success &&
+        data)
+        for (unsigned long i = 0; i < count && !found; ++i) found = reinterpret_cast<Atom*>(data)[i] == wanted;
+    if (data) XFree(data);
+    return found;
+}
+
 void sendToRoot(Display* display, Window window, const char* type, long l0, long l1 = 0, long l2 = 0, long l3 = 0) {
     XEvent event{};
     event.xclient.type = ClientMessage;
@@ -45,12 +60,30 @@ void sendToRoot(Display* display, Window window, const char* type, long l0, long
     XFlush(display);
 }
 
+// A manager publishes its check window early in its start-up, before it
+// handles requests: it is ready once it answers one. Managers that do not
+// publish frames are taken as ready when they have the check window.
+bool answersRequests(Display* display) {
+    Window root = DefaultRootWindow(display);
+    Window probe = XCreateSimpleWindow(display, root, 0, 0, 10, 10, 0, 0, 0);
+    Extents extents;
+    bool answered = false;
+    // A request made while it is still starting is dropped: ask again.
+    for (int attempt = 0; attempt < 25 && !answered; ++attempt) {
+        sendToRoot(display, probe, "_NET_REQUEST_FRAME_EXTENTS", 0);
+        answered = waitUntil([&] { return frameExtents(display, probe, &extents); }, 200);
+    }
+    XDestroyWindow(display, probe);
+    XSync(display, False);
+    return answered || !supports(display, "_NET_REQUEST_FRAME_EXTENTS");
+}
+
 const long fromPager = 2;  // EWMH source indication: a pager or task bar, acting for the user
 
 }  // namespace
 
 pid_t startWindowManager(const std::string& name, const std::string& display, Display* user,
-                         const std::string& home) {
+                         const std::string& home, bool untilReady) {
     mkdir(home.c_str(), 0755);
     setenv("HOME", home.c_str(), 1);
     std::vector<std::string> command = {name};
@@ -60,7 +93,7 @@ pid_t startWindowManager(const std::string& name, const std::string& display, Di
         command = {"i3", "-c", config};
     }
     pid_t manager = spawnCommand(command, display, home + "/manager.log");
-    if (!waitUntil([&] { return managerRuns(user); }, 10000)) {
+    if (!waitUntil([&] { return managerRuns(user); }, 10000) || (untilReady && !answersRequests(user))) {
         stopProgram(manager);
         return -1;
     }

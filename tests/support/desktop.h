@@ -9,10 +9,11 @@
 #include <sys/types.h>
 
 // Starts the named window manager ("openbox", "i3", "jwm") with a private
-// home in `home` and waits until it has taken over the screen; -1 if it
-// could not be started or did not take over in time.
+// home in `home` and waits until it has taken over the screen and, unless
+// told not to, answers requests; -1 if it could not be started or was not
+// ready in time.
 pid_t startWindowManager(const std::string& name, const std::string& display, Display* user,
-                         const std::string& home);
+                         const std::string& home, bool untilReady = true);
 // Starts xcompmgr and waits until it composites the screen; -1 otherwise.
 pid_t startCompositor(const std::string& display, Display* user);
 // Ends a program started here and waits for it.
