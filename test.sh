@@ -6,7 +6,7 @@ set -euo pipefail
 ROOT=$(cd "$(dirname "$0")" && pwd)
 source "$ROOT/scripts/setup.sh"
 
-ensure_packages "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
+ensure_packages "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}" "${PACKAGING_PACKAGES[@]}"
 
 # The Windows tool chain is large: it installs while the Linux suites run,
 # at the lowest priority, so that it does not slow the timed checks down.
@@ -31,6 +31,9 @@ run_suite() {
 echo "== The suite"
 run_suite "$ROOT/build"
 
+echo "== Installing: the install tree, the Debian package, and the package in a fresh root"
+"$ROOT/tests/packaging.sh" "$ROOT/build"
+
 echo "== The suite under AddressSanitizer and UndefinedBehaviorSanitizer"
 ASAN_OPTIONS=detect_leaks=1:exitcode=86 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     run_suite "$ROOT/build-sanitize" -DVORANDILE_SANITIZE=ON
@@ -47,3 +50,13 @@ export WINEPREFIX="$ROOT/build-windows/wineprefix" WINEDEBUG=-all WINEDLLOVERRID
 [ -f "$WINEPREFIX/system.reg" ] || in_virtual_server wineboot --init
 (cd "$ROOT/build-windows" && in_virtual_server ctest --output-on-failure --timeout 300)
 (cd "$ROOT/build" && ctest --output-on-failure --timeout 300 -L windows)
+
+echo "== The Windows archive"
+rm -f "$ROOT"/build-windows/vorandile-*.zip
+(cd "$ROOT/build-windows" && cpack -G ZIP >/dev/null)
+archive=$(ls "$ROOT"/build-windows/vorandile-*.zip)
+listing=$(cmake -E tar tf "$archive")
+for file in vorandile.exe README.md; do
+    grep -q "/$file\$" <<<"$listing" || { echo "the Windows archive lacks $file" >&2; exit 1; }
+done
+echo "$(basename "$archive"): $(stat -c %s "$archive") bytes: $(tr '\n' ' ' <<<"$listing")"

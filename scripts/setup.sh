@@ -41,6 +41,11 @@ BUILD_PACKAGES=(g++ make cmake libx11-dev libxtst-dev libgl-dev libglx-mesa0 lib
 # manager, a second stacking one, and a compositing manager.
 TEST_PACKAGES=(libgtest-dev valgrind openbox i3-wm jwm xcompmgr)
 
+# What installing and packaging add: CPack's Debian generator needs
+# dpkg-shlibdeps and file; the checks validate the desktop entry and install
+# the package into a fresh root made by debootstrap.
+PACKAGING_PACKAGES=(dpkg-dev file desktop-file-utils debootstrap)
+
 # What the Windows build adds: the MinGW-w64 cross compiler, and Wine to run
 # what it builds.
 WINDOWS_PACKAGES=(g++-mingw-w64-x86-64 wine64 wine)

@@ -3,6 +3,9 @@
 // a window manager sends, and what the server shows.
 #include "viewer_program.h"
 
+#include "platform/x11/icon.h"
+
+#include <X11/Xatom.h>
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
 
@@ -52,6 +55,24 @@ TEST_F(Viewer, TheWindowIsSquareAtTheOriginWithEightyPercentOfTheScreenHeight) {
     EXPECT_STREQ(hint.res_class, "Vorandile");
     XFree(hint.res_name);
     XFree(hint.res_class);
+    // ...and show the same icon as the launcher, the smallest first.
+    Atom type;
+    int format;
+    unsigned long count = 0, after;
+    unsigned char* data = nullptr;
+    ASSERT_EQ(XGetWindowProperty(user, window, XInternAtom(user, "_NET_WM_ICON", False), 0, 2 + 16 * 16, False,
+                                 XA_CARDINAL, &type, &format, &count, &after, &data),
+              Success);
+    ASSERT_EQ(count, 2u + 16 * 16);
+    const unsigned long* icon = reinterpret_cast<const unsigned long*>(data);
+    EXPECT_EQ(icon[0], 16u);
+    EXPECT_EQ(icon[1], 16u);
+    std::vector<uint32_t> expected = applicationIcon(16);
+    // Xlib hands 32-bit items out as longs, sign-extended.
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), icon + 2,
+                           [](uint32_t pixel, unsigned long item) { return pixel == uint32_t(item); }));
+    EXPECT_GT(after, 0u) << "larger sizes follow";
+    XFree(data);
 }
 
 class ViewerOnAFullHdScreen : public Viewer {

@@ -1,6 +1,7 @@
 // The window manager's side of a top-level window: what ICCCM and EWMH have
 // a client publish and ask, and how it learns the frame drawn around it.
 #include "platform/x11/internal.h"
+#include "platform/x11/icon.h"
 
 #include <X11/Xatom.h>
 
@@ -93,6 +94,19 @@ void setNormalHints(HWND window) {
     XFree(hints);
 }
 
+// X has no icon of its own for windows: the system's application icon is
+// the program's, the one its launcher shows, at the sizes task bars use.
+const std::vector<unsigned long>& applicationIconProperty() {
+    static std::vector<unsigned long>& property = *new std::vector<unsigned long>;
+    if (property.empty())
+        for (int size : {16, 32, 48, 64}) {
+            property.push_back(static_cast<unsigned long>(size));
+            property.push_back(static_cast<unsigned long>(size));
+            for (uint32_t pixel : applicationIcon(size)) property.push_back(pixel);
+        }
+    return property;
+}
+
 }  // namespace
 
 bool x11ManagerSupports(const char* hint) {
@@ -123,6 +137,11 @@ void x11DescribeToManager(HWND window) {
     setClassHint(xid);
     setNormalHints(window);
     setAtomProperty(xid, "_NET_WM_WINDOW_TYPE", "_NET_WM_WINDOW_TYPE_NORMAL");
+    if (window->hasIcon) {
+        const std::vector<unsigned long>& icon = applicationIconProperty();
+        XChangeProperty(display, xid, x11Atom("_NET_WM_ICON"), XA_CARDINAL, 32, PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(icon.data()), int(icon.size()));
+    }
 
     XWMHints* hints = XAllocWMHints();
     hints->flags = InputHint | StateHint;

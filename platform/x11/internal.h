@@ -51,6 +51,7 @@ struct HWND__ {
     WNDPROC windowProc = nullptr;
     UINT classStyle = 0;
     Cursor cursor = 0;
+    bool hasIcon = false;    // the class names an icon: the application's
     std::string className;
     std::string title;
     DWORD style = 0;

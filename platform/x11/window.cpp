@@ -23,6 +23,7 @@ struct WindowClass {
     UINT style;
     WNDPROC windowProc;
     HCURSOR cursor;
+    HICON icon;
 };
 
 // Registries live as long as the process: never destroyed, so that what they
@@ -159,8 +160,8 @@ void x11CreateNativeWindow(HWND window, const XVisualInfo* visual) {
 ATOM WINAPI RegisterClassA(const WNDCLASSA* windowClass) {
     if (!windowClass || !windowClass->lpszClassName || !windowClass->lpfnWndProc) return 0;
     if (findClass(windowClass->lpszClassName)) return 0;
-    windowClasses.push_back(
-        {windowClass->lpszClassName, windowClass->style, windowClass->lpfnWndProc, windowClass->hCursor});
+    windowClasses.push_back({windowClass->lpszClassName, windowClass->style, windowClass->lpfnWndProc,
+                             windowClass->hCursor, windowClass->hIcon});
     return ATOM(0xC000 + windowClasses.size());
 }
 
@@ -182,6 +183,7 @@ HWND WINAPI CreateWindowExA(DWORD, LPCSTR className, LPCSTR windowName, DWORD st
     window->windowProc = windowClass->windowProc;
     window->classStyle = windowClass->style;
     window->className = windowClass->name;
+    window->hasIcon = windowClass->icon != nullptr;
     window->title = windowName ? windowName : "";
     window->style = style;
     window->clientX = x;

@@ -2,6 +2,8 @@
 // windows, reads what they show and sends real input through XTEST.
 #pragma once
 
+#include "packaging/png.h"
+
 #include <X11/Xlib.h>
 
 #include <cstdint>
@@ -41,4 +43,3 @@ std::vector<uint32_t> captureWindow(Display* display, Window window, int* width,
 bool closeTo(Rgb colour, Rgb expected, int tolerance = 2);
 Rgb rgbOf(float red, float green, float blue);
 
-bool writePng(const std::string& path, int width, int height, const std::vector<uint32_t>& pixels);

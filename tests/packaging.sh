@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# Installs the viewer as a user would and checks what lands where: the
+# install tree in a temporary prefix, the Debian package's contents and
+# dependencies, and the package installed with apt-get into a fresh Debian
+# root, whose program then runs end to end on a virtual X server.
+#   tests/packaging.sh BUILD-DIR
+set -euo pipefail
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+BUILD=$(cd "$1" && pwd)
+WORK="$BUILD/packaging"
+rm -rf "$WORK/prefix" "$WORK/root"
+mkdir -p "$WORK"
+
+fail() { echo "packaging: $*" >&2; exit 1; }
+
+echo "-- the install tree"
+prefix="$WORK/prefix"
+cmake --install "$BUILD" --prefix "$prefix" >/dev/null
+for file in bin/vorandile share/applications/vorandile.desktop share/doc/vorandile/README.md; do
+    [ -f "$prefix/$file" ] || fail "$file is not installed"
+done
+[ -x "$prefix/bin/vorandile" ] || fail "bin/vorandile is not executable"
+desktop-file-validate "$prefix/share/applications/vorandile.desktop" || fail "the desktop entry is not valid"
+for size in 16 32 48 64 128 256; do
+    icon="$prefix/share/icons/hicolor/${size}x${size}/apps/vorandile.png"
+    file "$icon" | grep -q "PNG image data, $size x $size, 8-bit/color RGBA" || fail "no ${size}px icon: $(file "$icon")"
+done
+grep -qx "Icon=vorandile" "$prefix/share/applications/vorandile.desktop" || fail "the entry names another icon"
+
+echo "-- the Debian package"
+rm -f "$BUILD"/vorandile_*.deb
+(cd "$BUILD" && cpack -G DEB >"$WORK/cpack.log" 2>&1) || { cat "$WORK/cpack.log" >&2; fail "cpack failed"; }
+package=$(ls "$BUILD"/vorandile_*.deb)
+depends=$(dpkg-deb -f "$package" Depends)
+echo "$(basename "$package"): $(stat -c %s "$package") bytes; depends on: $depends"
+for library in libc6 libx11-6 libxft2 libglx0; do
+    grep -q "$library" <<<"$depends" || fail "the package does not depend on $library"
+done
+contents=$(dpkg -c "$package")
+for file in ./usr/bin/vorandile ./usr/share/applications/vorandile.desktop \
+    ./usr/share/icons/hicolor/48x48/apps/vorandile.png ./usr/share/doc/vorandile/README.md; do
+    grep -q " $file\$" <<<"$contents" || fail "the package lacks $file"
+done
+
+if [ "$(id -u)" -ne 0 ] || ! command -v debootstrap >/dev/null; then
+    echo "-- no fresh root here (needs root and debootstrap): the package's contents and dependencies were checked"
+    exit 0
+fi
+
+echo "-- the package in a fresh Debian root"
+# A pristine minimal root is made once per build folder, then copied.
+pristine="$BUILD/debian-root"
+if [ ! -f "$pristine/.complete" ]; then
+    rm -rf "$pristine"
+    debootstrap --variant=minbase bookworm "$pristine" http://deb.debian.org/debian >"$WORK/debootstrap.log" 2>&1 ||
+        { tail -20 "$WORK/debootstrap.log" >&2; fail "debootstrap failed"; }
+    touch "$pristine/.complete"
+fi
+cp -a "$pristine" "$WORK/root"
+cp "$package" "$WORK/root/tmp/"
+if ! { chroot "$WORK/root" apt-get update -qq &&
+    chroot "$WORK/root" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+        "/tmp/$(basename "$package")"; } >"$WORK/apt.log" 2>&1; then
+    tail -20 "$WORK/apt.log" >&2
+    fail "apt-get could not install the package"
+fi
+"$BUILD/installed-check" "$WORK/root/usr/share/applications/vorandile.desktop" \
+    chroot "$WORK/root" /usr/bin/vorandile || fail "the installed program did not run as it should"
+rm -rf "$WORK/root"
