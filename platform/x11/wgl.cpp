@@ -2,6 +2,7 @@
 #include "platform/x11/internal.h"
 
 #include <algorithm>
+#include <dlfcn.h>
 
 namespace {
 
@@ -80,3 +81,18 @@ BOOL WINAPI wglDeleteContext(HGLRC context) {
 }
 
 HGLRC WINAPI wglGetCurrentContext(void) { return currentContext; }
+
+// Mesa's software rasterizer asks for its window's size with XGetGeometry
+// and uses the answer even when the request failed, with the size left
+// uninitialised: once another client has destroyed the window, the next
+// frame may allocate and clear gigabytes. The layer's XGetGeometry, which
+// the program exports so that the driver binds to it, answers zeros then.
+extern "C" Status XGetGeometry(Display* display, Drawable drawable, Window* root, int* x, int* y, unsigned* width,
+                               unsigned* height, unsigned* border, unsigned* depth) {
+    using Real = Status (*)(Display*, Drawable, Window*, int*, int*, unsigned*, unsigned*, unsigned*, unsigned*);
+    static Real real = reinterpret_cast<Real>(dlsym(RTLD_NEXT, "XGetGeometry"));
+    *root = 0;
+    *x = *y = 0;
+    *width = *height = *border = *depth = 0;
+    return real ? real(display, drawable, root, x, y, width, height, border, depth) : 0;
+}
