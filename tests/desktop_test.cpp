@@ -47,14 +47,7 @@ TEST_P(ViewerOnADesktop, StartsAndTakesKeysWithoutAClickTurnsOnADragAndEndsOnEsc
 
     std::vector<uint32_t> stopped = stopModel();
     ASSERT_FALSE(stopped.empty()) << "a click stops it";
-    WindowGeometry g = geometry();
-    int x = g.x + g.width / 2, y = g.y + g.height / 2;
-    movePointer(user, x, y);
-    setButton(user, 1, true);
-    for (int step = 1; step <= 20; ++step) {
-        movePointer(user, x + 8 * step, y + 3 * step);
-        usleep(10000);
-    }
+    pressAndDragFromCentre();
     EXPECT_TRUE(waitUntil([&] { return screen() != stopped; }, 3000)) << "the drag turned it";
     setButton(user, 1, false);
     EXPECT_TRUE(keepsChanging()) << "released away from the press point, it spins";
@@ -101,17 +94,7 @@ TEST_P(ViewerOnADesktop, CoveredAndUncoveredItShowsWhatWasCoveredAgain) {
     ASSERT_NE(start(), 0u);
     std::vector<uint32_t> stopped = stopModel();
     ASSERT_FALSE(stopped.empty());
-    XSetWindowAttributes attributes{};
-    attributes.override_redirect = True;
-    attributes.background_pixel = WhitePixel(user, DefaultScreen(user));
-    WindowGeometry g = geometry();
-    Window cover = XCreateWindow(user, DefaultRootWindow(user), g.x + 40, g.y + 40, 300, 300, 0, CopyFromParent,
-                                 InputOutput, CopyFromParent, CWOverrideRedirect | CWBackPixel, &attributes);
-    XMapRaised(user, cover);
-    XSync(user, False);
-    usleep(200000);
-    XDestroyWindow(user, cover);
-    XSync(user, False);
+    coverAndUncover(40, 300);
     EXPECT_TRUE(waitUntil([&] { return screen() == stopped; }, 3000));
     pressKey(user, XK_Escape);
     EXPECT_EQ(waitForExit(child, 5000), 0);

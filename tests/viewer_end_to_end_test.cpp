@@ -94,14 +94,7 @@ TEST_F(Viewer, ItSpinsAClickStopsItAndADragTurnsItAndLeavesItSpinning) {
     usleep(300000);
     EXPECT_EQ(screen(), stopped);
 
-    WindowGeometry g = rootGeometry(user, window);
-    int x = g.x + g.width / 2, y = g.y + g.height / 2;
-    movePointer(user, x, y);
-    setButton(user, 1, true);
-    for (int step = 1; step <= 20; ++step) {
-        movePointer(user, x + 8 * step, y + 3 * step);
-        usleep(10000);
-    }
+    pressAndDragFromCentre();
     EXPECT_TRUE(waitUntil([&] { return screen() != stopped; }, 5000)) << "the drag turned the model";
     setButton(user, 1, false);
     EXPECT_TRUE(keepsChanging()) << "released away from the press point, it keeps spinning";

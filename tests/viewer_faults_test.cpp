@@ -118,18 +118,7 @@ TEST_F(ViewerUnderFaults, AForgedUnmapNotifyDoesNotStopItRepaintingWhatWasCovere
     std::vector<uint32_t> stopped = stopModel();
     ASSERT_FALSE(stopped.empty());
     forge(user, window, UnmapNotify);
-    // A window of another client over the viewer's, then gone again.
-    XSetWindowAttributes attributes{};
-    attributes.override_redirect = True;
-    attributes.background_pixel = WhitePixel(user, DefaultScreen(user));
-    WindowGeometry g = geometry();
-    Window cover = XCreateWindow(user, DefaultRootWindow(user), g.x + 50, g.y + 50, 400, 400, 0, CopyFromParent,
-                                 InputOutput, CopyFromParent, CWOverrideRedirect | CWBackPixel, &attributes);
-    XMapRaised(user, cover);
-    XSync(user, False);
-    usleep(200000);
-    XDestroyWindow(user, cover);
-    XSync(user, False);
+    coverAndUncover(50, 400);
     EXPECT_TRUE(waitUntil([&] { return screen() == stopped; }, 3000)) << "what was covered is drawn again";
     pressKey(user, XK_Escape);
     EXPECT_EQ(waitForExit(child, 5000), 0);

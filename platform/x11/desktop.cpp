@@ -13,22 +13,28 @@
 
 namespace {
 
-// A window-valued property of `window`, or 0. Quiet: the window may be gone.
-Window windowProperty(Window window, Atom property) {
-    Display* display = x11Display();
+// The items of a 32-bit property of the given type, as Xlib hands them out
+// (longs); none when it is not set. Quiet: the window may be gone.
+std::vector<long> property32(Window window, Atom property, Atom wantedType, long maximumItems) {
     Atom type;
     int format;
-    unsigned long count, after;
+    unsigned long count = 0, after;
     unsigned char* data = nullptr;
-    Window value = 0;
+    std::vector<long> items;
     unsigned long first = x11BeginQuietRequests();
-    if (XGetWindowProperty(display, window, property, 0, 1, False, XA_WINDOW, &type, &format, &count, &after,
-                           &data) == Success &&
-        data && type == XA_WINDOW && format == 32 && count == 1)
-        value = Window(reinterpret_cast<unsigned long*>(data)[0]);
+    if (XGetWindowProperty(x11Display(), window, property, 0, maximumItems, False, wantedType, &type, &format, &count,
+                           &after, &data) == Success &&
+        data && type == wantedType && format == 32)
+        items.assign(reinterpret_cast<const long*>(data), reinterpret_cast<const long*>(data) + count);
     x11EndQuietRequests(first);
     if (data) XFree(data);
-    return value;
+    return items;
+}
+
+// A window-valued property of `window`, or 0.
+Window windowProperty(Window window, Atom property) {
+    std::vector<long> items = property32(window, property, XA_WINDOW, 1);
+    return items.size() == 1 ? Window(items[0]) : 0;
 }
 
 // EWMH: a manager runs while the root's check window names itself; a stale
@@ -111,20 +117,8 @@ const std::vector<unsigned long>& applicationIconProperty() {
 
 bool x11ManagerSupports(const char* hint) {
     if (!managerRuns()) return false;
-    Display* display = x11Display();
-    Atom type;
-    int format;
-    unsigned long count, after;
-    unsigned char* data = nullptr;
-    bool supported = false;
-    if (XGetWindowProperty(display, x11Root(), x11Atom("_NET_SUPPORTED"), 0, 4096, False, XA_ATOM, &type, &format,
-                           &count, &after, &data) == Success &&
-        data && format == 32) {
-        const Atom* atoms = reinterpret_cast<const Atom*>(data);
-        supported = std::find(atoms, atoms + count, x11Atom(hint)) != atoms + count;
-    }
-    if (data) XFree(data);
-    return supported;
+    std::vector<long> atoms = property32(x11Root(), x11Atom("_NET_SUPPORTED"), XA_ATOM, 4096);
+    return std::find(atoms.begin(), atoms.end(), long(x11Atom(hint))) != atoms.end();
 }
 
 void x11DescribeToManager(HWND window) {
@@ -168,26 +162,14 @@ void x11DescribeToManager(HWND window) {
 }
 
 bool x11ReadFrameExtents(Window xid, FrameExtents* extents) {
+    std::vector<long> sides = property32(xid, x11Atom("_NET_FRAME_EXTENTS"), XA_CARDINAL, 4);
+    if (sides.size() != 4) return false;
+    // Any client can write the property: take only what could be a frame.
     Display* display = x11Display();
-    Atom type;
-    int format;
-    unsigned long count, after;
-    unsigned char* data = nullptr;
-    bool found = false;
-    unsigned long first = x11BeginQuietRequests();
-    if (XGetWindowProperty(display, xid, x11Atom("_NET_FRAME_EXTENTS"), 0, 4, False, XA_CARDINAL, &type, &format,
-                           &count, &after, &data) == Success &&
-        data && type == XA_CARDINAL && format == 32 && count == 4) {
-        // Any client can write the property: take only what could be a frame.
-        const long* values = reinterpret_cast<const long*>(data);
-        long limit = std::max(DisplayWidth(display, x11Screen()), DisplayHeight(display, x11Screen())) / 4;
-        auto side = [limit](long value) { return int(std::clamp(value, 0L, limit)); };
-        *extents = FrameExtents{side(values[0]), side(values[1]), side(values[2]), side(values[3])};
-        found = true;
-    }
-    x11EndQuietRequests(first);
-    if (data) XFree(data);
-    return found;
+    long limit = std::max(DisplayWidth(display, x11Screen()), DisplayHeight(display, x11Screen())) / 4;
+    auto side = [limit](long value) { return int(std::clamp(value, 0L, limit)); };
+    *extents = FrameExtents{side(sides[0]), side(sides[1]), side(sides[2]), side(sides[3])};
+    return true;
 }
 
 void x11RequestFrameExtents(HWND window) {

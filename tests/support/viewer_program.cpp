@@ -71,6 +71,32 @@ std::vector<uint32_t> ViewerProgramTest::stopModel() {
     return steadyScreen();
 }
 
+void ViewerProgramTest::pressAndDragFromCentre() {
+    WindowGeometry g = geometry();
+    int x = g.x + g.width / 2, y = g.y + g.height / 2;
+    movePointer(user, x, y);
+    setButton(user, 1, true);
+    for (int step = 1; step <= 20; ++step) {
+        movePointer(user, x + 8 * step, y + 3 * step);
+        usleep(10000);
+    }
+}
+
+void ViewerProgramTest::coverAndUncover(int inset, int side) {
+    XSetWindowAttributes attributes{};
+    attributes.override_redirect = True;
+    attributes.background_pixel = WhitePixel(user, DefaultScreen(user));
+    WindowGeometry g = geometry();
+    Window cover = XCreateWindow(user, DefaultRootWindow(user), g.x + inset, g.y + inset, unsigned(side),
+                                 unsigned(side), 0, CopyFromParent, InputOutput, CopyFromParent,
+                                 CWOverrideRedirect | CWBackPixel, &attributes);
+    XMapRaised(user, cover);
+    XSync(user, False);
+    usleep(200000);
+    XDestroyWindow(user, cover);
+    XSync(user, False);
+}
+
 std::string ViewerProgramTest::errorText() {
     std::ifstream file(errorPath());
     std::stringstream text;

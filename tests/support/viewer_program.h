@@ -37,6 +37,12 @@ protected:
     void clickCentre();
     // Stops the model with a click and waits until the picture settles.
     std::vector<uint32_t> stopModel();
+    // Presses the left button at the window's centre and drags down and to
+    // the right; the button stays down.
+    void pressAndDragFromCentre();
+    // Maps a window of another client over part of the viewer's, then
+    // removes it again.
+    void coverAndUncover(int inset, int side);
     std::string errorText();
     std::string errorPath();
 };
