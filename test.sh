@@ -36,6 +36,7 @@ echo "== Installing: the install tree, the Debian package, and the package in a 
 
 echo "== The suite under AddressSanitizer and UndefinedBehaviorSanitizer"
 ASAN_OPTIONS=detect_leaks=1:exitcode=86 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    LSAN_OPTIONS=suppressions="$ROOT/tests/lsan.supp":print_suppressions=0 \
     run_suite "$ROOT/build-sanitize" -DVORANDILE_SANITIZE=ON
 
 echo "== The Windows build under Wine"
