@@ -22,15 +22,6 @@ protected:
         setup.errorPath = errorPath();
         child = spawnCommand(viewerCommand(), server.display, setup);
     }
-    // Dismisses the notice and waits for the error box of a surface that
-    // cannot be had; the main window must never have been shown.
-    Window dismissNoticeAndWaitForErrorBox() {
-        if (!waitForWindowNamed(user, "vorandile", 10000)) return 0;
-        pressKey(user, XK_Return);
-        Window box = waitForWindowNamed(user, "Error", 10000);
-        for (Window main : windowsNamed(user, "vorandile ")) EXPECT_FALSE(isViewable(user, main)) << "never shown";
-        return box;
-    }
 };
 
 struct ClosedStreams {

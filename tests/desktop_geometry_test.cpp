@@ -23,18 +23,12 @@ protected:
         PrivateServerTest::SetUp();
         if (IsSkipped() || HasFatalFailure()) return;
         if (managed()) {
-            manager = startWindowManager(GetParam(), server.display, user, testing::TempDir() + "geometry-home");
-            ASSERT_GT(manager, 0);
+            helpers.push_back(startWindowManager(GetParam(), server.display, user, testing::TempDir() + "geometry-home"));
+            ASSERT_GT(helpers.back(), 0);
         }
-    }
-    void TearDown() override {
-        stopProgram(manager);
-        PrivateServerTest::TearDown();
     }
     bool managed() const { return std::string(GetParam()) != "none"; }
     bool publishesFrames() const { return managed() && std::string(GetParam()) != "i3"; }
-
-    pid_t manager = -1;
 };
 
 TEST_P(ViewerWindowOnADesktop, TheOuterSizeIsTheProgramsAndTheClientAreaIsWhatTheFrameLeaves) {

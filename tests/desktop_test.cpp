@@ -114,19 +114,11 @@ INSTANTIATE_TEST_SUITE_P(Desktops, ViewerOnADesktop,
 
 // A session starts its programs while its window manager is still starting:
 // a request to show a window made then may be dropped, and is made again.
-class ViewerStartedWithItsManager : public ViewerProgramTest {
-protected:
-    void TearDown() override {
-        if (child > 0 && isRunning(child)) waitForExit(child, 0);
-        stopProgram(manager);
-        ViewerProgramTest::TearDown();
-    }
-    pid_t manager = -1;
-};
+using ViewerStartedWithItsManager = ViewerProgramTest;
 
 TEST_F(ViewerStartedWithItsManager, ShowsItsNoticeAndWindowAllTheSame) {
-    manager = startWindowManager("openbox", server.display, user, testing::TempDir() + "desktop-home", false);
-    ASSERT_GT(manager, 0);
+    helpers.push_back(startWindowManager("openbox", server.display, user, testing::TempDir() + "desktop-home", false));
+    ASSERT_GT(helpers.back(), 0);
     ASSERT_NE(start(), 0u) << "the notice and the window appear";
     EXPECT_TRUE(keepsChanging());
     pressKey(user, XK_Escape);
@@ -144,23 +136,13 @@ protected:
     void SetUp() override {
         ViewerProgramTest::SetUp();
         if (IsSkipped() || HasFatalFailure()) return;
-        compositor = startCompositor(server.display, user);
-        ASSERT_GT(compositor, 0);
+        helpers.push_back(startCompositor(server.display, user));
+        ASSERT_GT(helpers.back(), 0);
     }
-    void TearDown() override {
-        if (child > 0 && isRunning(child)) waitForExit(child, 0);
-        stopProgram(compositor);
-        ViewerProgramTest::TearDown();
-    }
-    pid_t compositor = -1;
 };
 
 TEST_P(ViewerComposited, TheWindowIsOpaque) {
-    child = spawnProgram(VIEWER_BINARY, server.display, errorPath());
-    ASSERT_NE(waitForWindowNamed(user, "vorandile", 10000), 0u);
-    pressKey(user, XK_Return);
-    window = waitForWindowNamed(user, "vorandile ", 10000);
-    ASSERT_NE(window, 0u);
+    ASSERT_NE(start(), 0u);
     std::vector<uint32_t> own = stopModel();
     ASSERT_FALSE(own.empty());
     WindowGeometry g = geometry();

@@ -122,34 +122,35 @@ TEST_F(MessageBox, ABoxThatAnotherClientHidesIsShownAgainAndStillAnswers) {
 
 // The box's text is legible on any screen: sized from the resolution, the
 // desktop's Xft.dpi where set, else the screen's physical size.
+// The smallest rectangle holding every point added to it.
+struct Bounds {
+    int left = 1 << 20, right = -1, top = 1 << 20, bottom = -1;
+    void add(int x, int y) {
+        left = std::min(left, x);
+        right = std::max(right, x);
+        top = std::min(top, y);
+        bottom = std::max(bottom, y);
+    }
+    int height() const { return bottom - top + 1; }
+    int width() const { return right - left + 1; }
+};
+
 struct BoxPicture {
     int width = 0, height = 0;
-    int buttonLeft, buttonRight, buttonTop, buttonBottom;  // the button's white face
-    int inkLeft, inkRight, inkTop, inkBottom;              // the text above it
+    Bounds button, ink;  // the button's white face; the text above it
 };
 
 BoxPicture pictureOf(Display* user, Window box) {
     BoxPicture picture;
     std::vector<uint32_t> pixels = captureWindow(user, box, &picture.width, &picture.height);
-    picture.buttonLeft = picture.buttonTop = picture.inkLeft = picture.inkTop = 1 << 20;
-    picture.buttonRight = picture.buttonBottom = picture.inkRight = picture.inkBottom = -1;
+    auto at = [&](int x, int y) { return pixels[size_t(y) * size_t(picture.width) + size_t(x)]; };
     for (int y = 0; y < picture.height; ++y)
         for (int x = 0; x < picture.width; ++x)
-            if (pixels[size_t(y) * size_t(picture.width) + size_t(x)] == 0xffffffu) {
-                picture.buttonLeft = std::min(picture.buttonLeft, x);
-                picture.buttonRight = std::max(picture.buttonRight, x);
-                picture.buttonTop = std::min(picture.buttonTop, y);
-                picture.buttonBottom = std::max(picture.buttonBottom, y);
-            }
-    for (int y = 0; y < picture.buttonTop - 1; ++y)
+            if (at(x, y) == 0xffffffu) picture.button.add(x, y);
+    for (int y = 0; y < picture.button.top - 1; ++y)
         for (int x = 0; x < picture.width; ++x) {
-            uint32_t p = pixels[size_t(y) * size_t(picture.width) + size_t(x)];
-            if ((p >> 16 & 255) < 0x90 && (p >> 8 & 255) < 0x90 && (p & 255) < 0x90) {
-                picture.inkLeft = std::min(picture.inkLeft, x);
-                picture.inkRight = std::max(picture.inkRight, x);
-                picture.inkTop = std::min(picture.inkTop, y);
-                picture.inkBottom = std::max(picture.inkBottom, y);
-            }
+            uint32_t p = at(x, y);
+            if ((p >> 16 & 255) < 0x90 && (p >> 8 & 255) < 0x90 && (p & 255) < 0x90) picture.ink.add(x, y);
         }
     return picture;
 }
@@ -160,22 +161,21 @@ void expectLegibleAt(Display* user, double dpi) {
     ASSERT_NE(box, 0u);
     usleep(300000);
     BoxPicture picture = pictureOf(user, box);
-    int textHeight = picture.inkBottom - picture.inkTop + 1;
+    const Bounds &ink = picture.ink, &button = picture.button;
     double fontPixels = 9 * dpi / 72;  // the platform's 9-point box font
     std::printf("%.0f dpi: box %dx%d, text %d px high, %d px wide, button %dx%d\n", dpi, picture.width,
-                picture.height, textHeight, picture.inkRight - picture.inkLeft + 1,
-                picture.buttonRight - picture.buttonLeft + 1, picture.buttonBottom - picture.buttonTop + 1);
-    EXPECT_GT(textHeight, 0.7 * fontPixels);
-    EXPECT_LT(textHeight, 1.4 * fontPixels);
-    EXPECT_GT(picture.buttonBottom - picture.buttonTop + 1, 2 * fontPixels * 0.9) << "the button grows too";
+                picture.height, ink.height(), ink.width(), button.width(), button.height());
+    EXPECT_GT(ink.height(), 0.7 * fontPixels);
+    EXPECT_LT(ink.height(), 1.4 * fontPixels);
+    EXPECT_GT(button.height(), 2 * fontPixels * 0.9) << "the button grows too";
     // Everything inside the box, the text clear of the edges and the button.
-    EXPECT_GT(picture.inkLeft, 0);
-    EXPECT_LT(picture.inkRight, picture.width - 1);
-    EXPECT_GT(picture.inkTop, 0);
-    EXPECT_LT(picture.inkBottom, picture.buttonTop - 1);
-    EXPECT_GT(picture.buttonLeft, 0);
-    EXPECT_LT(picture.buttonRight, picture.width - 1);
-    EXPECT_LT(picture.buttonBottom, picture.height - 1);
+    EXPECT_GT(ink.left, 0);
+    EXPECT_LT(ink.right, picture.width - 1);
+    EXPECT_GT(ink.top, 0);
+    EXPECT_LT(ink.bottom, button.top - 1);
+    EXPECT_GT(button.left, 0);
+    EXPECT_LT(button.right, picture.width - 1);
+    EXPECT_LT(button.bottom, picture.height - 1);
     pressKey(user, XK_Return);
     EXPECT_EQ(waitForExit(child, 5000), IDOK);
 }
@@ -219,9 +219,9 @@ TEST_F(MessageBox, WithoutAScalableFontTheBitmapFontServes) {
     ASSERT_NE(box, 0u);
     usleep(300000);
     BoxPicture picture = pictureOf(user, box);
-    EXPECT_GT(picture.inkRight - picture.inkLeft, 200) << "the text is drawn";
-    EXPECT_LT(picture.inkRight, picture.width - 1);
-    EXPECT_LT(picture.inkBottom, picture.buttonTop - 1);
+    EXPECT_GT(picture.ink.right - picture.ink.left, 200) << "the text is drawn";
+    EXPECT_LT(picture.ink.right, picture.width - 1);
+    EXPECT_LT(picture.ink.bottom, picture.button.top - 1);
     pressKey(user, XK_Return);
     EXPECT_EQ(waitForExit(child, 5000), IDOK);
 }

@@ -194,7 +194,7 @@ TEST_F(PixelFormats, AContextCannotBeMadeCurrentOnAWindowOfAnotherFormat) {
 
 class PixelFormatsWithoutGlx : public PrivateServerTest {
     std::vector<std::string> serverArguments() const override {
-        return {"-screen", "0", "1280x1024x24", "-extension", "GLX"};
+        return serverWithoutGlx();
     }
 };
 

@@ -19,6 +19,17 @@ namespace {
 class Viewer : public ViewerProgramTest {
 protected:
     void stop() { ASSERT_FALSE(stopModel().empty()) << "a click without movement stops the model"; }
+
+    void expectPixelFormatFailure() {
+        ASSERT_NE(startAndWaitForNotice(), 0u);
+        Window box = dismissNoticeAndWaitForErrorBox();
+        ASSERT_NE(box, 0u);
+        EXPECT_EQ(textProperty(user, box, "WIN32_MESSAGE_TEXT"), "ChoosePixelFormat failed\n");
+        usleep(200000);
+        EXPECT_TRUE(isRunning(child)) << "the box waits for the user";
+        pressKey(user, XK_Return);
+        EXPECT_EQ(waitForExit(child, 5000), 1);
+    }
 };
 
 TEST_F(Viewer, TheNoticeComesFirstWithItsTextAndAKeyDismissesIt) {
@@ -56,23 +67,15 @@ TEST_F(Viewer, TheWindowIsSquareAtTheOriginWithEightyPercentOfTheScreenHeight) {
     XFree(hint.res_name);
     XFree(hint.res_class);
     // ...and show the same icon as the launcher, the smallest first.
-    Atom type;
-    int format;
-    unsigned long count = 0, after;
-    unsigned char* data = nullptr;
-    ASSERT_EQ(XGetWindowProperty(user, window, XInternAtom(user, "_NET_WM_ICON", False), 0, 2 + 16 * 16, False,
-                                 XA_CARDINAL, &type, &format, &count, &after, &data),
-              Success);
-    ASSERT_EQ(count, 2u + 16 * 16);
-    const unsigned long* icon = reinterpret_cast<const unsigned long*>(data);
-    EXPECT_EQ(icon[0], 16u);
-    EXPECT_EQ(icon[1], 16u);
+    bool larger = false;
+    std::vector<long> icon = property32(user, window, "_NET_WM_ICON", XA_CARDINAL, 2 + 16 * 16, &larger);
+    ASSERT_EQ(icon.size(), 2u + 16 * 16);
+    EXPECT_EQ(icon[0], 16);
+    EXPECT_EQ(icon[1], 16);
     std::vector<uint32_t> expected = applicationIcon(16);
-    // Xlib hands 32-bit items out as longs, sign-extended.
-    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), icon + 2,
-                           [](uint32_t pixel, unsigned long item) { return pixel == uint32_t(item); }));
-    EXPECT_GT(after, 0u) << "larger sizes follow";
-    XFree(data);
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), icon.begin() + 2,
+                           [](uint32_t pixel, long item) { return pixel == uint32_t(item); }));
+    EXPECT_TRUE(larger) << "larger sizes follow";
 }
 
 class ViewerOnAFullHdScreen : public Viewer {
@@ -165,29 +168,14 @@ TEST_F(Viewer, TheWindowManagersCloseEndsItWithExitCodeZeroWithinASecond) {
     EXPECT_EQ(waitForExit(child, 1000), 0);
 }
 
-void expectPixelFormatFailure(Display* user, pid_t& child, const std::string& display) {
-    child = spawnProgram(VIEWER_BINARY, display);
-    Window notice = waitForWindowNamed(user, "vorandile", 10000);
-    ASSERT_NE(notice, 0u);
-    pressKey(user, XK_Return);
-    Window box = waitForWindowNamed(user, "Error", 10000);
-    ASSERT_NE(box, 0u);
-    EXPECT_EQ(textProperty(user, box, "WIN32_MESSAGE_TEXT"), "ChoosePixelFormat failed\n");
-    for (Window main : windowsNamed(user, "vorandile ")) EXPECT_FALSE(isViewable(user, main)) << "never shown";
-    usleep(200000);
-    EXPECT_TRUE(isRunning(child)) << "the box waits for the user";
-    pressKey(user, XK_Return);
-    EXPECT_EQ(waitForExit(child, 5000), 1);
-}
-
 class ViewerWithoutGlx : public Viewer {
     std::vector<std::string> serverArguments() const override {
-        return {"-screen", "0", "1280x1024x24", "-extension", "GLX"};
+        return serverWithoutGlx();
     }
 };
 
 TEST_F(ViewerWithoutGlx, ReportsThatNoPixelFormatFitsAndExitsWithOne) {
-    expectPixelFormatFailure(user, child, server.display);
+    expectPixelFormatFailure();
 }
 
 class ViewerOnAnEightBitServer : public Viewer {
@@ -195,7 +183,7 @@ class ViewerOnAnEightBitServer : public Viewer {
 };
 
 TEST_F(ViewerOnAnEightBitServer, ReportsThatNoPixelFormatFitsAndExitsWithOne) {
-    expectPixelFormatFailure(user, child, server.display);
+    expectPixelFormatFailure();
 }
 
 TEST(ViewerWithoutADisplay, SaysSoOnStandardErrorAndExitsWithOneAtOnce) {

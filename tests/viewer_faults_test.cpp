@@ -178,14 +178,13 @@ TEST_F(ViewerUnderFaults, ANoticeThatAnotherClientDestroysLetsTheProgramGoOn) {
 
 class ViewerWithoutGlxUnderFaults : public ViewerUnderFaults {
     std::vector<std::string> serverArguments() const override {
-        return {"-screen", "0", "1280x1024x24", "-extension", "GLX"};
+        return serverWithoutGlx();
     }
 };
 
 TEST_F(ViewerWithoutGlxUnderFaults, AnErrorBoxThatAnotherClientDestroysEndsItWithOne) {
     ASSERT_NE(startAndWaitForNotice(), 0u);
-    pressKey(user, XK_Return);
-    Window box = waitForWindowNamed(user, "Error", 10000);
+    Window box = dismissNoticeAndWaitForErrorBox();
     ASSERT_NE(box, 0u);
     XDestroyWindow(user, box);
     XSync(user, False);

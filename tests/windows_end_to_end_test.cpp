@@ -109,7 +109,7 @@ TEST_F(WindowsBuild, ShowsTheNoticeThenSpinsChangesWithFogStopsOnAClickAndEndsOn
 
 class WindowsBuildWithoutGlx : public WindowsBuild {
     std::vector<std::string> serverArguments() const override {
-        return {"-screen", "0", "1280x1024x24", "-extension", "GLX"};
+        return serverWithoutGlx();
     }
 };
 

@@ -83,10 +83,7 @@ int reportProtocolError(Display* display, XErrorEvent* error) {
 // Xlib cannot go on after the connection is gone; end at once and say why,
 // without running exit handlers that might talk to the dead server again.
 int reportLostConnection(Display*) {
-    for (ErrorKind& kind : errorKinds)
-        if (kind.repeats)
-            std::fprintf(stderr, "%s: X error %d (request %d.%d) %lu more times\n", programName(), kind.code,
-                         kind.request, kind.minor, kind.repeats);
+    tellAllRepeats();  // error texts are looked up locally, not asked of the server
     std::fprintf(stderr, "%s: lost the connection to the X server\n", programName());
     std::fflush(stderr);
     _exit(1);

@@ -92,8 +92,10 @@ bool waitForMapNotify(Window xid, int timeoutMs) {
     }
 }
 
-// The client size that gives an outer size, where a frame is known.
+// What the frame leaves of an outer size: the client area.
 int clientSide(int outer, int frameA, int frameB) { return std::max(outer - frameA - frameB, 1); }
+int clientWidthFor(const HWND__* window, int outer) { return clientSide(outer, window->frame.left, window->frame.right); }
+int clientHeightFor(const HWND__* window, int outer) { return clientSide(outer, window->frame.top, window->frame.bottom); }
 
 }  // namespace
 
@@ -203,8 +205,8 @@ HWND WINAPI CreateWindowExA(DWORD, LPCSTR className, LPCSTR windowName, DWORD st
     if (frame.left || frame.right || frame.top || frame.bottom) {
         window->clientX = x + frame.left;
         window->clientY = y + frame.top;
-        window->clientWidth = clientSide(width, frame.left, frame.right);
-        window->clientHeight = clientSide(height, frame.top, frame.bottom);
+        window->clientWidth = clientWidthFor(window, width);
+        window->clientHeight = clientHeightFor(window, height);
         XResizeWindow(display, window->xid, unsigned(window->clientWidth), unsigned(window->clientHeight));
         x11DescribeToManager(window);
     }
@@ -283,8 +285,8 @@ BOOL WINAPI SetWindowPos(HWND window, HWND, int x, int y, int width, int height,
     if (!x11IsLiveWindow(window)) return FALSE;
     Display* display = x11Display();
     const FrameExtents& frame = window->frame;
-    int clientWidth = clientSide(width, frame.left, frame.right);
-    int clientHeight = clientSide(height, frame.top, frame.bottom);
+    int clientWidth = clientWidthFor(window, width);
+    int clientHeight = clientHeightFor(window, height);
     bool move = !(flags & SWP_NOMOVE) && (x != window->clientX - frame.left || y != window->clientY - frame.top);
     bool resize = !(flags & SWP_NOSIZE) && (clientWidth != window->clientWidth || clientHeight != window->clientHeight);
     XWindowChanges changes{};
@@ -333,8 +335,8 @@ void x11ConfirmFrameExtents(HWND window) {
     // starting up, or one that only publishes frames it has drawn): the
     // client area is made what the frame leaves of the size the program gave.
     window->frameKnown = true;
-    int clientWidth = clientSide(window->askedWidth, extents.left, extents.right);
-    int clientHeight = clientSide(window->askedHeight, extents.top, extents.bottom);
+    int clientWidth = clientWidthFor(window, window->askedWidth);
+    int clientHeight = clientHeightFor(window, window->askedHeight);
     if (clientWidth != window->clientWidth || clientHeight != window->clientHeight)
         XResizeWindow(x11Display(), window->xid, unsigned(clientWidth), unsigned(clientHeight));
 }

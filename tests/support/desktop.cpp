@@ -6,24 +6,15 @@
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>
 
-#include <csignal>
+#include <algorithm>
 #include <fstream>
 #include <sys/stat.h>
 
 namespace {
 
 Window windowProperty(Display* display, Window window, const char* name) {
-    Atom type;
-    int format;
-    unsigned long count, after;
-    unsigned char* data = nullptr;
-    Window value = 0;
-    if (XGetWindowProperty(display, window, XInternAtom(display, name, False), 0, 1, False, XA_WINDOW, &type, &format,
-                           &count, &after, &data) == Success &&
-        data && count == 1)
-        value = Window(reinterpret_cast<unsigned long*>(data)[0]);
-    if (data) XFree(data);
-    return value;
+    std::vector<long> items = property32(display, window, name, XA_WINDOW, 1);
+    return items.size() == 1 ? Window(items[0]) : 0;
 }
 
 bool managerRuns(Display* display) {
@@ -32,18 +23,8 @@ bool managerRuns(Display* display) {
 }
 
 bool supports(Display* display, const char* hint) {
-    Atom type;
-    int format;
-    unsigned long count, after;
-    unsigned char* data = nullptr;
-    bool found = false;
-    Atom wanted = XInternAtom(display, hint, False);
-    if (XGetWindowProperty(display, DefaultRootWindow(display), XInternAtom(display, "_NET_SUPPORTED", False), 0,
-                           4096, False, XA_ATOM, &type, &format, &count, &after, &data) == Success &&
-        data)
-        for (unsigned long i = 0; i < count && !found; ++i) found = reinterpret_cast<Atom*>(data)[i] == wanted;
-    if (data) XFree(data);
-    return found;
+    std::vector<long> atoms = property32(display, DefaultRootWindow(display), "_NET_SUPPORTED", XA_ATOM, 4096);
+    return std::find(atoms.begin(), atoms.end(), long(XInternAtom(display, hint, False))) != atoms.end();
 }
 
 void sendToRoot(Display* display, Window window, const char* type, long l0, long l1 = 0, long l2 = 0, long l3 = 0) {
@@ -110,13 +91,6 @@ pid_t startCompositor(const std::string& display, Display* user) {
     return compositor;
 }
 
-void stopProgram(pid_t& program) {
-    if (program <= 0) return;
-    kill(program, SIGTERM);
-    if (waitForExit(program, 3000) == -1) kill(program, SIGKILL);
-    program = -1;
-}
-
 void setWindowState(Display* display, Window window, bool add, const char* state, const char* second) {
     sendToRoot(display, window, "_NET_WM_STATE", add ? 1 : 0, long(XInternAtom(display, state, False)),
                second ? long(XInternAtom(display, second, False)) : 0, fromPager);
@@ -135,34 +109,15 @@ void closeWindow(Display* display, Window window) {
 }
 
 long windowState(Display* display, Window window) {
-    Atom wmState = XInternAtom(display, "WM_STATE", False), type;
-    int format;
-    unsigned long count, after;
-    unsigned char* data = nullptr;
-    long state = 0;
-    if (XGetWindowProperty(display, window, wmState, 0, 2, False, wmState, &type, &format, &count, &after, &data) ==
-            Success &&
-        data && count >= 1)
-        state = reinterpret_cast<long*>(data)[0];
-    if (data) XFree(data);
-    return state;
+    std::vector<long> state = property32(display, window, "WM_STATE", XInternAtom(display, "WM_STATE", False), 2);
+    return state.empty() ? 0 : state[0];
 }
 
 bool frameExtents(Display* display, Window window, Extents* extents) {
-    Atom type;
-    int format;
-    unsigned long count, after;
-    unsigned char* data = nullptr;
-    bool found = false;
-    if (XGetWindowProperty(display, window, XInternAtom(display, "_NET_FRAME_EXTENTS", False), 0, 4, False,
-                           XA_CARDINAL, &type, &format, &count, &after, &data) == Success &&
-        data && count == 4) {
-        long* values = reinterpret_cast<long*>(data);
-        *extents = Extents{int(values[0]), int(values[1]), int(values[2]), int(values[3])};
-        found = true;
-    }
-    if (data) XFree(data);
-    return found;
+    std::vector<long> sides = property32(display, window, "_NET_FRAME_EXTENTS", XA_CARDINAL, 4);
+    if (sides.size() != 4) return false;
+    *extents = Extents{int(sides[0]), int(sides[1]), int(sides[2]), int(sides[3])};
+    return true;
 }
 
 Window activeWindow(Display* display) {

@@ -16,8 +16,6 @@ pid_t startWindowManager(const std::string& name, const std::string& display, Di
                          const std::string& home, bool untilReady = true);
 // Starts xcompmgr and waits until it composites the screen; -1 otherwise.
 pid_t startCompositor(const std::string& display, Display* user);
-// Ends a program started here and waits for it.
-void stopProgram(pid_t& program);
 
 // What the user asks of a window through the manager.
 void setWindowState(Display* display, Window window, bool add, const char* state, const char* second = nullptr);

@@ -63,14 +63,9 @@ int main(int argc, char** argv) {
             XFree(hint.res_name);
             XFree(hint.res_class);
         }
-        Atom type;
-        int format;
-        unsigned long count = 0, after;
-        unsigned char* data = nullptr;
-        XGetWindowProperty(user, window, XInternAtom(user, "_NET_WM_ICON", False), 0, 2, False, XA_CARDINAL, &type,
-                           &format, &count, &after, &data);
-        check(count == 2 && after > 0, "the window carries an icon");
-        if (data) XFree(data);
+        bool pixels = false;
+        std::vector<long> size = property32(user, window, "_NET_WM_ICON", XA_CARDINAL, 2, &pixels);
+        check(size.size() == 2 && pixels, "the window carries an icon");
         pressKey(user, XK_Escape);
     }
     int status = waitForExit(viewer, 10000);

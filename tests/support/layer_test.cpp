@@ -85,7 +85,10 @@ void PrivateServerTest::SetUp() {
     recordingBehaviour = nullptr;
 }
 
+std::vector<std::string> serverWithoutGlx() { return {"-screen", "0", "1280x1024x24", "-extension", "GLX"}; }
+
 void PrivateServerTest::TearDown() {
+    for (pid_t& helper : helpers) stopProgram(helper);
     if (user) XCloseDisplay(user);
     // The layer's own connection ends with the test's process, which runs
     // this one test only.

@@ -49,7 +49,13 @@ protected:
 
     VirtualServer server;
     Display* user = nullptr;
+    // Programs the test runs beside its own (window managers, compositors),
+    // stopped before the server.
+    std::vector<pid_t> helpers;
 };
+
+// A server like the tests' usual one, but without GLX.
+std::vector<std::string> serverWithoutGlx();
 
 // Tests of a program run as a child process on the private server: the
 // child is ended with the test, and `window` is the one the test watches.

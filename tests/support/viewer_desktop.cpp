@@ -8,21 +8,14 @@
 void ViewerOnADesktopTest::SetUp() {
     ViewerProgramTest::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
-    manager = startWindowManager(managerName(), server.display, user, testing::TempDir() + "desktop-home");
-    ASSERT_GT(manager, 0) << managerName() << " did not take over the screen";
+    helpers.push_back(startWindowManager(managerName(), server.display, user, testing::TempDir() + "desktop-home"));
+    ASSERT_GT(helpers.back(), 0) << managerName() << " did not take over the screen";
     if (composited()) {
-        compositor = startCompositor(server.display, user);
-        ASSERT_GT(compositor, 0) << "xcompmgr did not start";
+        helpers.push_back(startCompositor(server.display, user));
+        ASSERT_GT(helpers.back(), 0) << "xcompmgr did not start";
     }
     // The pointer away from where the window will be: focus must not come from it.
     movePointer(user, 1270, 1015);
-}
-
-void ViewerOnADesktopTest::TearDown() {
-    if (child > 0 && isRunning(child)) waitForExit(child, 0);
-    stopProgram(compositor);
-    stopProgram(manager);
-    ViewerProgramTest::TearDown();
 }
 
 bool ViewerOnADesktopTest::tiling() const { return std::string(managerName()) == "i3"; }

@@ -12,7 +12,6 @@ protected:
     virtual bool composited() const { return false; }
 
     void SetUp() override;
-    void TearDown() override;
 
     // Whether each frame clears all of the window, however large the
     // manager has made it (the Linux build's drawable is the whole client).
@@ -26,7 +25,4 @@ protected:
     // Maximize (where the manager has it), restore, fullscreen, back, each
     // checked as above; then the window is back at its first size.
     void goThroughTheManagersSizes();
-
-    pid_t manager = -1;
-    pid_t compositor = -1;
 };

@@ -29,6 +29,14 @@ Window ViewerProgramTest::start(const std::string& display) {
     return window;
 }
 
+Window ViewerProgramTest::dismissNoticeAndWaitForErrorBox() {
+    if (!waitForWindowNamed(user, "vorandile", patienceMs())) return 0;
+    pressKey(user, XK_Return);
+    Window box = waitForWindowNamed(user, "Error", patienceMs());
+    for (Window main : windowsNamed(user, "vorandile ")) EXPECT_FALSE(isViewable(user, main)) << "never shown";
+    return box;
+}
+
 WindowGeometry ViewerProgramTest::settledGeometry() {
     WindowGeometry last = geometry();
     for (int i = 0; i < 20; ++i) {

@@ -23,6 +23,9 @@ protected:
     // ...then dismisses the notice with Return and waits for the window and
     // its first frame.
     Window start(const std::string& display = "");
+    // Dismisses the notice (once it shows) and waits for the error box of a
+    // surface that cannot be had; the main window must never be shown.
+    Window dismissNoticeAndWaitForErrorBox();
     // The client size once nothing changes it: the same for half a second.
     WindowGeometry settledGeometry();
 

@@ -137,6 +137,13 @@ int waitForExit(pid_t child, int timeoutMs) {
     }
 }
 
+void stopProgram(pid_t& program) {
+    if (program <= 0) return;
+    kill(program, SIGTERM);
+    waitForExit(program, 3000);  // kills it if it does not end in time
+    program = -1;
+}
+
 bool isRunning(pid_t child) {
     // WNOWAIT: an ended child's status stays for waitForExit to collect.
     siginfo_t info{};

@@ -42,3 +42,5 @@ pid_t spawnCommand(const std::vector<std::string>& command, const std::string& d
 int waitForExit(pid_t child, int timeoutMs);
 // Whether the child is still running.
 bool isRunning(pid_t child);
+// Ends a helper program started here (politely, then for good) and waits for it.
+void stopProgram(pid_t& program);

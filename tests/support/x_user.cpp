@@ -96,6 +96,22 @@ std::string textProperty(Display* display, Window window, const char* property) 
     return text;
 }
 
+std::vector<long> property32(Display* display, Window window, const char* property, Atom wantedType,
+                             long maximumItems, bool* more) {
+    Atom type;
+    int format;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    std::vector<long> items;
+    if (XGetWindowProperty(display, window, XInternAtom(display, property, False), 0, maximumItems, False, wantedType,
+                           &type, &format, &count, &after, &data) == Success &&
+        data && type == wantedType && format == 32)
+        items.assign(reinterpret_cast<const long*>(data), reinterpret_cast<const long*>(data) + count);
+    if (data) XFree(data);
+    if (more) *more = after > 0;
+    return items;
+}
+
 bool isViewable(Display* display, Window window) {
     XWindowAttributes attributes;
     return XGetWindowAttributes(display, window, &attributes) && attributes.map_state == IsViewable;

@@ -28,6 +28,10 @@ bool waitUntil(const std::function<bool()>& condition, int timeoutMs);
 std::vector<Window> windowsNamed(Display* display, const std::string& name);
 Window waitForWindowNamed(Display* display, const std::string& name, int timeoutMs);
 std::string textProperty(Display* display, Window window, const char* property);
+// The items of a 32-bit property of this type, as Xlib hands them out (longs,
+// sign-extended); none when it is not set. `more` is set where it has more.
+std::vector<long> property32(Display* display, Window window, const char* property, Atom type, long maximumItems,
+                             bool* more = nullptr);
 bool isViewable(Display* display, Window window);
 WindowGeometry rootGeometry(Display* display, Window window);
 
