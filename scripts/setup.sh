@@ -30,11 +30,12 @@ ensure_packages() {
 }
 
 # What the viewer needs to build and run: a compiler and CMake, the Xlib and
-# OpenGL headers, Mesa's GLX with its software rasterizer, and, for machines
+# OpenGL headers, the libOpenGL and libGLX it links (never the legacy libGL),
+# Mesa's GLX with its software rasterizer, and, for machines
 # without a display, a virtual X server (with xauth, which xvfb-run needs)
 # and the XTEST client library that the snapshot driver types with; Xft
 # and fontconfig with a scalable font for the text of message boxes.
-BUILD_PACKAGES=(g++ make cmake libx11-dev libxtst-dev libgl-dev libglx-mesa0 libgl1-mesa-dri xvfb xauth
+BUILD_PACKAGES=(g++ make cmake libx11-dev libxtst-dev libgl-dev libopengl-dev libglx-dev libglx-mesa0 libgl1-mesa-dri xvfb xauth
     libxft-dev fonts-dejavu-core)
 # What the tests add: GoogleTest, valgrind for the memcheck session, and
 # real desktops to run the viewer under: a stacking and a tiling window

@@ -33,9 +33,17 @@ rm -f "$BUILD"/vorandile_*.deb
 package=$(ls "$BUILD"/vorandile_*.deb)
 depends=$(dpkg-deb -f "$package" Depends)
 echo "$(basename "$package"): $(stat -c %s "$package") bytes; depends on: $depends"
-for library in libc6 libx11-6 libxft2 libglx0; do
-    grep -q "$library" <<<"$depends" || fail "the package does not depend on $library"
+# The program links OpenGL as libOpenGL plus libGLX, whatever else the
+# machine that built it has installed.
+for library in libc6 libx11-6 libxft2 libopengl0 libglx0; do
+    grep -qE "(^|, )$library( |,|\$)" <<<"$depends" || fail "the package does not depend on $library"
 done
+grep -qE "(^|, )libgl1( |,|\$)" <<<"$depends" && fail "the package depends on the legacy libgl1"
+needed=$(readelf -d "$prefix/bin/vorandile" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | tr '\n' ' ')
+for library in libOpenGL.so.0 libGLX.so.0; do
+    grep -qw "$library" <<<"$needed" || fail "the program does not link $library (it links: $needed)"
+done
+grep -qw "libGL.so.1" <<<"$needed" && fail "the program links the legacy libGL.so.1 (it links: $needed)"
 contents=$(dpkg -c "$package")
 for file in ./usr/bin/vorandile ./usr/share/applications/vorandile.desktop \
     ./usr/share/icons/hicolor/48x48/apps/vorandile.png ./usr/share/doc/vorandile/README.md; do
