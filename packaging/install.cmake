@@ -1,7 +1,10 @@
 # Installing the viewer (cmake --install build --prefix P) and packaging it
-# (cpack in the build folder): a Debian package on Linux, a ZIP on Windows.
+# (cpack in the build folder): a Debian package on Linux; on Windows an MSI
+# installer (packaging/windows.cmake) and a ZIP for those who want none.
 
+set(CPACK_PACKAGE_VENDOR "The vorandile developers")
 if(WIN32)
+  include(packaging/windows.cmake)
   install(TARGETS vorandile RUNTIME DESTINATION .)
   install(FILES README.md DESTINATION .)
   set(CPACK_GENERATOR ZIP)
@@ -10,7 +13,7 @@ else()
   include(GNUInstallDirs)
 
   # The icon theme's files, drawn from the same picture as the window's icon.
-  add_executable(write-icons packaging/write_icons.cpp packaging/png.cpp platform/x11/icon.cpp)
+  add_executable(write-icons packaging/write_icons.cpp packaging/png.cpp packaging/ico.cpp platform/x11/icon.cpp)
   target_include_directories(write-icons PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
   target_compile_options(write-icons PRIVATE ${VORANDILE_WARNINGS})
   set(VORANDILE_ICON_SIZES 16 32 48 64 128 256)
@@ -39,7 +42,6 @@ else()
 endif()
 
 set(CPACK_PACKAGE_NAME vorandile)
-set(CPACK_PACKAGE_VENDOR "The vorandile developers")
 set(CPACK_PACKAGE_CONTACT "The vorandile developers <vorandile@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
 set(CPACK_PACKAGE_DESCRIPTION
