@@ -1,13 +1,21 @@
 // The Windows build, run under Wine on a server of its own, used as a user
 // of that build would: the notice, frames, fog, a click, Esc, and the error
-// box where no pixel format fits. The checks that both builds can answer
-// expect the same as the Linux build's end-to-end tests.
+// box where no pixel format fits; the window on a 192 dpi screen; the
+// installer's silent install, the installed program, and the silent
+// uninstall. The checks that both builds can answer expect the same as the
+// Linux build's end-to-end tests.
 #include "viewer_desktop.h"
 
 #include <X11/keysym.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <sstream>
 #include <unistd.h>
 
 namespace {
@@ -30,7 +38,8 @@ Window pressReturnUntilShown(Display* user, const char* named) {
 void useTheWinePrefix() {
     setenv("WINEPREFIX", WINE_PREFIX, 1);
     setenv("WINEDEBUG", "-all", 1);
-    setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 1);
+    // Without the menu builder, Start menu shortcuts stay inside the prefix.
+    setenv("WINEDLLOVERRIDES", "mscoree,mshtml=;winemenubuilder.exe=d", 1);
 }
 
 // The prefix's wineserver and its helper processes outlive a test's program
@@ -48,13 +57,13 @@ protected:
         ChildProgramTest::TearDown();
         endTheWineSession();
     }
-    Window startAndWaitForNotice() {
-        child = spawnCommand({"wine", WINDOWS_VIEWER}, server.display);
+    Window startAndWaitForNotice(const char* program = WINDOWS_VIEWER) {
+        child = spawnCommand({"wine", program}, server.display);
         return waitForWindowNamed(user, "vorandile", 60000);
     }
 
-    Window start() {
-        if (!startAndWaitForNotice()) return 0;
+    Window start(const char* program = WINDOWS_VIEWER) {
+        if (!startAndWaitForNotice(program)) return 0;
         window = pressReturnUntilShown(user, "vorandile ");
         if (window) waitUntil([&] { return closeTo(backgroundPixel(), background); }, 10000);
         return window;
@@ -66,7 +75,26 @@ protected:
         WindowGeometry g = rootGeometry(user, window);
         return pixelAt(user, window, 40, g.height - 40);
     }
+
+    // A Windows command line run to its end; its exit code.
+    int wine(std::vector<std::string> command) {
+        command.insert(command.begin(), "wine");
+        return waitForExit(spawnCommand(command, server.display), 60000);
+    }
+
+    void setScreenDpi(int dpi) {
+        ASSERT_EQ(wine({"reg", "add", "HKCC\\Software\\Fonts", "/v", "LogPixels", "/t", "REG_DWORD", "/d",
+                        std::to_string(dpi), "/f"}),
+                  0);
+    }
 };
+
+// Wine's X window is the client area at an offset of the frame's border;
+// the outer size is 819, 80 percent of the 1024 real pixels.
+void expectOuterSizeOfEightyPercent(const WindowGeometry& g) {
+    EXPECT_EQ(g.width + 2 * g.x, 819) << "the frame's borders and the client area make up 80 percent of 1024";
+    EXPECT_EQ(g.height + g.y + g.x, 819);
+}
 
 TEST_F(WindowsBuild, ShowsTheNoticeThenSpinsChangesWithFogStopsOnAClickAndEndsOnEscape) {
     ASSERT_NE(startAndWaitForNotice(), 0u);
@@ -76,10 +104,8 @@ TEST_F(WindowsBuild, ShowsTheNoticeThenSpinsChangesWithFogStopsOnAClickAndEndsOn
     ASSERT_TRUE(waitUntil([&] { return closeTo(backgroundPixel(), background); }, 10000))
         << "the same background as the Linux build";
     WindowGeometry g = rootGeometry(user, window);
-    // Wine's X window is the client area; the outer size is 819 as on Linux.
     std::printf("Windows build: X window %dx%d at (%d, %d)\n", g.width, g.height, g.x, g.y);
-    EXPECT_EQ(g.width + 2 * g.x, 819) << "the frame's borders and the client area make up 80 percent of 1024";
-    EXPECT_EQ(g.height + g.y + g.x, 819);
+    expectOuterSizeOfEightyPercent(g);
 
     std::vector<uint32_t> first = screen();
     EXPECT_TRUE(waitUntil([&] { return screen() != first; }, 10000)) << "frames keep changing";
@@ -121,6 +147,146 @@ TEST_F(WindowsBuildWithoutGlx, ReportsThatNoPixelFormatFitsAndExitsWithOne) {
     usleep(500000);
     pressKey(user, XK_Return);
     EXPECT_EQ(waitForExit(child, 10000), 1);
+}
+
+// The manifest declares the program DPI aware: on a 192 dpi screen it sizes
+// its window in real pixels, as at 96 dpi, while the platform draws its
+// notice at twice the size.
+class WindowsBuildAtScreenResolutions : public WindowsBuild {
+protected:
+    void TearDown() override {
+        setScreenDpi(96);
+        WindowsBuild::TearDown();
+    }
+};
+
+TEST_F(WindowsBuildAtScreenResolutions, TheWindowIsEightyPercentOfTheRealScreenHeightAt96And192Dpi) {
+    struct Run {
+        int dpi;
+        int noticeWidth = 0;
+    } runs[] = {{96}, {192}};
+    for (Run& run : runs) {
+        SCOPED_TRACE(std::to_string(run.dpi) + " dpi");
+        ASSERT_NO_FATAL_FAILURE(setScreenDpi(run.dpi));
+        Window notice = startAndWaitForNotice();
+        ASSERT_NE(notice, 0u);
+        run.noticeWidth = rootGeometry(user, notice).width;
+        window = pressReturnUntilShown(user, "vorandile ");
+        ASSERT_NE(window, 0u);
+        ASSERT_TRUE(waitUntil([&] { return closeTo(backgroundPixel(), background); }, 10000));
+        WindowGeometry g = rootGeometry(user, window);
+        std::printf("%d dpi: notice %d px wide; X window %dx%d at (%d, %d)\n", run.dpi, run.noticeWidth, g.width,
+                    g.height, g.x, g.y);
+        expectOuterSizeOfEightyPercent(g);
+        pressKey(user, XK_Escape);
+        ASSERT_EQ(waitForExit(child, 10000), 0);
+        endTheWineSession();
+    }
+    EXPECT_GE(runs[1].noticeWidth * 2, runs[0].noticeWidth * 3) << "the screen was not at 192 dpi";
+}
+
+// The installer, as an administrator deploys it: silently, then the program
+// from where it went, then a silent uninstall that leaves the prefix's files
+// and registry as they were before.
+class WindowsInstaller : public WindowsBuild {
+protected:
+    const std::string package = std::string("Z:") + WINDOWS_INSTALLER;
+    const std::filesystem::path drive = std::filesystem::path(WINE_PREFIX) / "drive_c";
+
+    void SetUp() override {
+        WindowsBuild::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
+        ASSERT_TRUE(std::filesystem::exists(WINDOWS_INSTALLER)) << WINDOWS_INSTALLER;
+        // What an interrupted run may have left; 1605 if nothing is installed.
+        wine({"msiexec", "/x", package, "/qn"});
+    }
+
+    // Every file under C:, less the temporary folders that Wine's own
+    // programs write to.
+    std::set<std::string> files() {
+        std::set<std::string> found;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(drive)) {
+            std::string path = entry.path().lexically_relative(drive).string(), lower = path;
+            std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return char(tolower(c)); });
+            if (lower.find("/temp/") == std::string::npos && lower.find("/temp") != lower.size() - 5)
+                found.insert(path);
+        }
+        return found;
+    }
+
+    // Every key of HKLM\Software and HKCU\Software with its values, one
+    // string each, less Wine's own settings.
+    std::set<std::string> registry() {
+        std::set<std::string> keys;
+        for (const char* root : {"HKEY_LOCAL_MACHINE\\Software", "HKEY_CURRENT_USER\\Software"}) {
+            std::string file = tempFile("registry.reg");
+            EXPECT_EQ(wine({"regedit", "/E", "Z:" + file, root}), 0) << root;
+            std::ifstream in(file, std::ios::binary);
+            std::string wide((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()), text;
+            for (size_t i = 2; i + 1 < wide.size(); i += 2) text += wide[i + 1] ? '?' : wide[i];  // UTF-16LE
+            std::string section;
+            std::istringstream lines(text);
+            for (std::string line; std::getline(lines, line);) {
+                if (!line.empty() && line.back() == '\r') line.pop_back();
+                if (!line.empty() && line[0] == '[') section.clear();
+                if (line.empty() && !section.empty()) {
+                    if (section.find("\\Software\\Wine") == std::string::npos) keys.insert(section);
+                    section.clear();
+                } else {
+                    section += line + "\n";
+                }
+            }
+            EXPECT_FALSE(keys.empty()) << root << " exported nothing";
+        }
+        return keys;
+    }
+
+    std::string tempFile(const std::string& name) {
+        return (std::filesystem::path(WINE_PREFIX).parent_path() / name).string();
+    }
+};
+
+std::vector<std::string> added(const std::set<std::string>& before, const std::set<std::string>& after) {
+    std::vector<std::string> result;
+    std::set_difference(after.begin(), after.end(), before.begin(), before.end(), std::back_inserter(result));
+    return result;
+}
+
+std::string listed(const std::vector<std::string>& items) {
+    std::string text;
+    for (const std::string& item : items) text += "  " + item + "\n";
+    return text;
+}
+
+TEST_F(WindowsInstaller, InstallsSilentlyRunsFromProgramFilesAndUninstallsWithoutATrace) {
+    const std::set<std::string> filesBefore = files(), registryBefore = registry();
+    ASSERT_EQ(wine({"msiexec", "/i", package, "/qn"}), 0) << "the silent install";
+
+    std::vector<std::string> newFiles = added(filesBefore, files());
+    for (const char* file : {"Program Files/vorandile/vorandile.exe", "Program Files/vorandile/README.md"})
+        EXPECT_NE(std::find(newFiles.begin(), newFiles.end(), file), newFiles.end()) << file << " is not installed";
+    // Per machine on Windows; Wine keeps shortcuts in the user's menu.
+    auto shortcuts = std::count_if(newFiles.begin(), newFiles.end(), [](const std::string& file) {
+        const std::string tail = "/Start Menu/Programs/vorandile.lnk";
+        return file.size() > tail.size() && file.compare(file.size() - tail.size(), tail.size(), tail) == 0;
+    });
+    EXPECT_EQ(shortcuts, 1) << "one Start menu shortcut among the new files:\n" << listed(newFiles);
+    std::vector<std::string> newKeys = added(registryBefore, registry());
+    auto uninstaller = std::count_if(newKeys.begin(), newKeys.end(), [](const std::string& key) {
+        return key.find("\\CurrentVersion\\Uninstall\\{") != std::string::npos &&
+               key.find("\"DisplayName\"=\"vorandile\"") != std::string::npos &&
+               key.find("\"UninstallString\"") != std::string::npos;
+    });
+    EXPECT_EQ(uninstaller, 1) << "the entry of Apps & features";
+
+    ASSERT_NE(start("C:\\Program Files\\vorandile\\vorandile.exe"), 0u) << "the installed program's notice and frame";
+    pressKey(user, XK_Escape);
+    EXPECT_EQ(waitForExit(child, 10000), 0);
+
+    ASSERT_EQ(wine({"msiexec", "/x", package, "/qn"}), 0) << "the silent uninstall";
+    EXPECT_EQ(files(), filesBefore) << "files left behind:\n" << listed(added(filesBefore, files()));
+    EXPECT_EQ(registry(), registryBefore) << "registry keys left behind or changed:\n"
+                                          << listed(added(registryBefore, registry()));
 }
 
 // The same desktops as the Linux build's tests, so that the two can be
