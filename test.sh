@@ -47,7 +47,8 @@ fi
 configure_build "$ROOT/build-windows" -DVORANDILE_TESTS=ON \
     -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake"
 cmake --build "$ROOT/build-windows" -j"$(nproc)"
-export WINEPREFIX="$ROOT/build-windows/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# Without Wine's menu builder, the installer's shortcut stays in the prefix.
+export WINEPREFIX="$ROOT/build-windows/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 [ -f "$WINEPREFIX/system.reg" ] || in_virtual_server wineboot --init
 (cd "$ROOT/build-windows" && in_virtual_server ctest --output-on-failure --no-tests=error --timeout 300)
 (cd "$ROOT/build" && ctest --output-on-failure --no-tests=error --timeout 300 -L windows)
@@ -61,3 +62,5 @@ for file in vorandile.exe README.md; do
     grep -q "/$file\$" <<<"$listing" || { echo "the Windows archive lacks $file" >&2; exit 1; }
 done
 echo "$(basename "$archive"): $(stat -c %s "$archive") bytes: $(tr '\n' ' ' <<<"$listing")"
+installer=$(ls "$ROOT"/build-windows/vorandile-*.msi)
+echo "$(basename "$installer"): $(stat -c %s "$installer") bytes"

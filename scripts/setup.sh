@@ -43,13 +43,14 @@ BUILD_PACKAGES=(g++ make cmake libx11-dev libxtst-dev libgl-dev libopengl-dev li
 TEST_PACKAGES=(libgtest-dev valgrind openbox i3-wm jwm xcompmgr)
 
 # What installing and packaging add: CPack's Debian generator needs
-# dpkg-shlibdeps and file; the checks validate the desktop entry and install
-# the package into a fresh root made by debootstrap.
-PACKAGING_PACKAGES=(dpkg-dev file desktop-file-utils debootstrap)
+# dpkg-shlibdeps and file; the checks validate the desktop entry and the
+# AppStream metadata, run Debian's package checker and install the package
+# into a fresh root made by debootstrap.
+PACKAGING_PACKAGES=(dpkg-dev file desktop-file-utils appstream lintian debootstrap)
 
-# What the Windows build adds: the MinGW-w64 cross compiler, and Wine to run
-# what it builds.
-WINDOWS_PACKAGES=(g++-mingw-w64-x86-64 wine64 wine)
+# What the Windows build adds: the MinGW-w64 cross compiler, Wine to run
+# what it builds, and wixl to build the MSI installer.
+WINDOWS_PACKAGES=(g++-mingw-w64-x86-64 wine64 wine wixl)
 
 configure_build() {
     local build_dir=$1
