@@ -203,6 +203,8 @@ struct LOGPALETTE {
 #define MK_MBUTTON 0x0010
 
 #define SIZE_RESTORED 0
+#define SIZE_MINIMIZED 1
+#define SIZE_MAXIMIZED 2
 
 #define VK_BACK 0x08
 #define VK_TAB 0x09
@@ -282,6 +284,8 @@ BOOL WINAPI ShowWindow(HWND window, int command);
 BOOL WINAPI UpdateWindow(HWND window);
 BOOL WINAPI DestroyWindow(HWND window);
 BOOL WINAPI IsWindow(HWND window);
+BOOL WINAPI IsIconic(HWND window);
+BOOL WINAPI IsZoomed(HWND window);
 LRESULT WINAPI DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 BOOL WINAPI PeekMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax, UINT removeFlags);
 BOOL WINAPI GetMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax);

@@ -56,7 +56,7 @@ void setUtf8Property(Window window, const char* property, const std::string& tex
                     reinterpret_cast<const unsigned char*>(text.data()), int(text.size()));
 }
 
-void sendToRoot(Window window, const char* messageType, long l0, long l1 = 0, long l2 = 0) {
+void sendToRoot(Window window, const char* messageType, long l0, long l1 = 0, long l2 = 0, long l3 = 0) {
     XEvent event{};
     event.xclient.type = ClientMessage;
     event.xclient.window = window;
@@ -65,8 +65,16 @@ void sendToRoot(Window window, const char* messageType, long l0, long l1 = 0, lo
     event.xclient.data.l[0] = l0;
     event.xclient.data.l[1] = l1;
     event.xclient.data.l[2] = l2;
+    event.xclient.data.l[3] = l3;
     XSendEvent(x11Display(), x11Root(), False, SubstructureNotifyMask | SubstructureRedirectMask, &event);
 }
+
+bool hasAtom(const std::vector<long>& atoms, const char* name) {
+    return std::find(atoms.begin(), atoms.end(), long(x11Atom(name))) != atoms.end();
+}
+
+// EWMH source indication: a normal application asks.
+const long fromApplication = 1;
 
 // The class hint names the program: task bars group its windows by it and
 // match them to its desktop entry.
@@ -116,9 +124,25 @@ const std::vector<unsigned long>& applicationIconProperty() {
 }  // namespace
 
 bool x11ManagerSupports(const char* hint) {
-    if (!managerRuns()) return false;
-    std::vector<long> atoms = property32(x11Root(), x11Atom("_NET_SUPPORTED"), XA_ATOM, 4096);
-    return std::find(atoms.begin(), atoms.end(), long(x11Atom(hint))) != atoms.end();
+    return managerRuns() && hasAtom(property32(x11Root(), x11Atom("_NET_SUPPORTED"), XA_ATOM, 4096), hint);
+}
+
+void x11DescribeProgram(Window xid) {
+    Display* display = x11Display();
+    setClassHint(xid);
+    // Who owns the window, so that a manager can end a program that hangs.
+    long pid = long(getpid());
+    XChangeProperty(display, xid, x11Atom("_NET_WM_PID"), XA_CARDINAL, 32, PropModeReplace,
+                    reinterpret_cast<unsigned char*>(&pid), 1);
+    char host[HOST_NAME_MAX + 1] = {};
+    if (gethostname(host, sizeof host - 1) == 0) {
+        XTextProperty machine{};
+        char* hostName = host;
+        if (XStringListToTextProperty(&hostName, 1, &machine)) {
+            XSetWMClientMachine(display, xid, &machine);
+            XFree(machine.value);
+        }
+    }
 }
 
 void x11DescribeToManager(HWND window) {
@@ -128,7 +152,7 @@ void x11DescribeToManager(HWND window) {
     XSetIconName(display, xid, window->title.c_str());
     setUtf8Property(xid, "_NET_WM_NAME", window->title);
     setUtf8Property(xid, "_NET_WM_ICON_NAME", window->title);
-    setClassHint(xid);
+    x11DescribeProgram(xid);
     setNormalHints(window);
     setAtomProperty(xid, "_NET_WM_WINDOW_TYPE", "_NET_WM_WINDOW_TYPE_NORMAL");
     if (window->hasIcon) {
@@ -143,25 +167,13 @@ void x11DescribeToManager(HWND window) {
     hints->initial_state = NormalState;
     XSetWMHints(display, xid, hints);
     XFree(hints);
-
-    // Who owns the window, so that a manager can end a program that hangs.
-    long pid = long(getpid());
-    XChangeProperty(display, xid, x11Atom("_NET_WM_PID"), XA_CARDINAL, 32, PropModeReplace,
-                    reinterpret_cast<unsigned char*>(&pid), 1);
-    char host[HOST_NAME_MAX + 1] = {};
-    if (gethostname(host, sizeof host - 1) == 0) {
-        XTextProperty machine{};
-        char* hostName = host;
-        if (XStringListToTextProperty(&hostName, 1, &machine)) {
-            XSetWMClientMachine(display, xid, &machine);
-            XFree(machine.value);
-        }
-    }
     Atom protocols[] = {x11Atom("WM_DELETE_WINDOW"), x11Atom("_NET_WM_PING")};
     XSetWMProtocols(display, xid, protocols, 2);
 }
 
 bool x11ReadFrameExtents(Window xid, FrameExtents* extents) {
+    // Without a manager nobody draws a frame, whatever a property says.
+    if (!managerRuns()) return false;
     std::vector<long> sides = property32(xid, x11Atom("_NET_FRAME_EXTENTS"), XA_CARDINAL, 4);
     if (sides.size() != 4) return false;
     // Any client can write the property: take only what could be a frame.
@@ -172,10 +184,10 @@ bool x11ReadFrameExtents(Window xid, FrameExtents* extents) {
     return true;
 }
 
-void x11RequestFrameExtents(HWND window) {
-    if (!x11ManagerSupports("_NET_REQUEST_FRAME_EXTENTS")) return;
+bool x11RequestFrameExtents(Window xid, FrameExtents* extents) {
+    if (!x11ManagerSupports("_NET_REQUEST_FRAME_EXTENTS")) return false;
     Display* display = x11Display();
-    sendToRoot(window->xid, "_NET_REQUEST_FRAME_EXTENTS", 0);
+    sendToRoot(xid, "_NET_REQUEST_FRAME_EXTENTS", 0);
     XFlush(display);
     // A manager answers at once; one that does not leaves the window without
     // a known frame, as if none were drawn.
@@ -183,23 +195,51 @@ void x11RequestFrameExtents(HWND window) {
     int64_t deadline = x11NowMs() + 500;
     for (;;) {
         XEvent event;
-        if (XCheckTypedWindowEvent(display, window->xid, PropertyNotify, &event)) {
+        if (XCheckTypedWindowEvent(display, xid, PropertyNotify, &event)) {
             if (event.xproperty.atom == extentsAtom) break;
             continue;
         }
         int64_t left = deadline - x11NowMs();
-        if (left <= 0) return;
+        if (left <= 0) return false;
         pollfd descriptor{ConnectionNumber(display), POLLIN, 0};
         poll(&descriptor, 1, int(std::min<int64_t>(left, 50)));
     }
-    window->frameKnown = x11ReadFrameExtents(window->xid, &window->frame);
+    return x11ReadFrameExtents(xid, extents);
+}
+
+ManagedState x11ReadManagedState(Window xid) {
+    ManagedState state;
+    Atom wmState = x11Atom("WM_STATE");
+    std::vector<long> icccm = property32(xid, wmState, wmState, 2);
+    state.minimized = !icccm.empty() && icccm[0] == IconicState;
+    std::vector<long> ewmh = property32(xid, x11Atom("_NET_WM_STATE"), XA_ATOM, 64);
+    bool vertical = hasAtom(ewmh, "_NET_WM_STATE_MAXIMIZED_VERT");
+    bool horizontal = hasAtom(ewmh, "_NET_WM_STATE_MAXIMIZED_HORZ");
+    // The platform knows no half-maximized window: either way the manager
+    // holds the size, but only both are the platform's maximized.
+    state.maximized = vertical && horizontal;
+    state.sizeHeld = vertical || horizontal;
+    state.fullscreen = hasAtom(ewmh, "_NET_WM_STATE_FULLSCREEN");
+    return state;
+}
+
+bool x11ManagerAllowsResize(Window xid) {
+    return hasAtom(property32(xid, x11Atom("_NET_WM_ALLOWED_ACTIONS"), XA_ATOM, 64), "_NET_WM_ACTION_RESIZE");
+}
+
+void x11LeaveManagedSizes(HWND window) {
+    if (window->state.sizeHeld)
+        sendToRoot(window->xid, "_NET_WM_STATE", 0, long(x11Atom("_NET_WM_STATE_MAXIMIZED_VERT")),
+                   long(x11Atom("_NET_WM_STATE_MAXIMIZED_HORZ")), fromApplication);
+    if (window->state.fullscreen)
+        sendToRoot(window->xid, "_NET_WM_STATE", 0, long(x11Atom("_NET_WM_STATE_FULLSCREEN")), 0, fromApplication);
 }
 
 void x11Focus(Window xid, bool viewable) {
     Display* display = x11Display();
     if (x11ManagerSupports("_NET_ACTIVE_WINDOW")) {
         // With a manager, focus is its to give (EWMH); 1 says an application asks.
-        sendToRoot(xid, "_NET_ACTIVE_WINDOW", 1, CurrentTime, 0);
+        sendToRoot(xid, "_NET_ACTIVE_WINDOW", fromApplication, CurrentTime, 0);
     } else if (viewable) {
         unsigned long first = x11BeginQuietRequests();
         XSetInputFocus(display, xid, RevertToParent, CurrentTime);

@@ -40,6 +40,16 @@ struct FrameExtents {
     int left = 0, right = 0, top = 0, bottom = 0;
 };
 
+// The state a manager holds a window in (ICCCM WM_STATE, EWMH _NET_WM_STATE).
+struct ManagedState {
+    bool minimized = false, maximized = false, fullscreen = false;
+    bool sizeHeld = false;  // maximized in either direction
+    bool operator==(const ManagedState& other) const {
+        return minimized == other.minimized && maximized == other.maximized && fullscreen == other.fullscreen &&
+               sizeHeld == other.sizeHeld;
+    }
+};
+
 // The platform's window rectangle is the outer one, frame included; the X
 // window is the client area. Sizes are what the server has confirmed, never
 // what was only asked for.
@@ -58,10 +68,21 @@ struct HWND__ {
     int clientX = 0, clientY = 0;            // the client area's top left on the screen
     int clientWidth = 0, clientHeight = 0;   // the X window's size
     FrameExtents frame;
-    bool frameKnown = false;                 // the manager has published it
-    int askedWidth = 0, askedHeight = 0;     // the outer size the program last gave
+    // The frame known when the window was created: outer sizes the program
+    // gives become client sizes through it for the window's whole life, so
+    // that a frame a manager publishes later never changes the client area
+    // the program's drawing was set up for.
+    FrameExtents sizingFrame;
+    ManagedState state;  // as the server last said
+    bool managerResizes = false;  // in the normal state (EWMH allowed actions)
+    // Read at the end of a batch of events, once however many arrived.
+    bool stateChanged = false, frameChanged = false, actionsChanged = false;
+    bool sizeChanged = false;
+    int64_t stateUntoldSince = 0;  // a new state waits for its size since then
+    int confirmedWidth = 0, confirmedHeight = 0;  // the server's last word, not yet told
     int pixelFormat = 0;
     bool visible = false;    // shown, as ShowWindow and WS_VISIBLE mean it
+    bool shownBefore = false;
     bool mapped = false;     // mapped, as the server last said
     bool needsPaint = false;
     bool focused = false;
@@ -98,18 +119,32 @@ const std::vector<HWND>& x11Windows();
 // Creates (or re-creates, keeping the handle) the X window of `window` on the
 // given visual. Used by window creation and by SetPixelFormat.
 void x11CreateNativeWindow(HWND window, const XVisualInfo* visual);
-// What the server has said of the window's place, size and frame.
+// What the server has said of the window's place, size and frame: noted
+// as the events arrive, told to the window once a batch of them is read.
+// A new state waits at most this long for the size that comes with it.
+const int64_t x11StateSizeGraceMs = 100;
 void x11ConfirmGeometry(HWND window, const XConfigureEvent& configure);
-void x11ConfirmFrameExtents(HWND window);
+void x11ApplyConfirmedChanges(HWND window);
 
 // The window manager, as ICCCM and EWMH let a client see it (desktop.cpp).
 // Whether a compliant manager runs and lists this hint as supported.
 bool x11ManagerSupports(const char* hint);
 // The properties a manager reads of a new top-level window.
 void x11DescribeToManager(HWND window);
-// Asks the manager for the frame it will draw, waiting a bounded time.
-void x11RequestFrameExtents(HWND window);
+// Asks the manager for the frame it will draw around `xid`, waiting a
+// bounded time; false if none is known.
+bool x11RequestFrameExtents(Window xid, FrameExtents* extents);
+// The frame a running manager has published; a property any other client
+// wrote is not taken when no manager runs.
 bool x11ReadFrameExtents(Window xid, FrameExtents* extents);
+ManagedState x11ReadManagedState(Window xid);
+// Whether the manager lets the window be resized (EWMH allowed actions).
+bool x11ManagerAllowsResize(Window xid);
+// Asks the manager to take the window out of maximized and fullscreen.
+void x11LeaveManagedSizes(HWND window);
+// What a manager and a task bar read of any top-level window of the
+// program: its class, its process and its machine.
+void x11DescribeProgram(Window xid);
 // Gives a window the focus, through the manager where one runs; without
 // one, only a window the server shows can take it.
 void x11Focus(Window xid, bool viewable);

@@ -94,16 +94,25 @@ bool takeMessage(MSG* out, HWND window, UINT filterMin, UINT filterMax, bool rem
     return false;
 }
 
-// Milliseconds until the next timer is due, or -1 when no timer runs.
+// Milliseconds until the next timer is due, or a window's new state is to
+// be told without waiting longer for its size; -1 when nothing is due.
 int nextTimerTimeout() {
     int64_t now = x11NowMs();
     int64_t soonest = -1;
-    for (HWND each : x11Windows())
-        for (const WindowTimer& timer : each->timers) {
-            int64_t left = std::max<int64_t>(timer.dueMs - now, 0);
-            if (soonest < 0 || left < soonest) soonest = left;
-        }
+    auto consider = [&](int64_t dueMs) {
+        int64_t left = std::max<int64_t>(dueMs - now, 0);
+        if (soonest < 0 || left < soonest) soonest = left;
+    };
+    for (HWND each : x11Windows()) {
+        for (const WindowTimer& timer : each->timers) consider(timer.dueMs);
+        if (each->stateUntoldSince) consider(each->stateUntoldSince + x11StateSizeGraceMs);
+    }
     return int(soonest);
+}
+
+bool hasNewsToTell(HWND window) {
+    return window->sizeChanged || window->stateChanged || window->frameChanged || window->actionsChanged ||
+           (window->stateUntoldSince && x11NowMs() - window->stateUntoldSince >= x11StateSizeGraceMs);
 }
 
 WPARAM mouseKeyState(unsigned state) {
@@ -204,9 +213,14 @@ void translateEvent(XEvent& event) {
     case ReparentNotify:
         if (!forged && event.xreparent.window == window->xid) window->parent = event.xreparent.parent;
         break;
-    case PropertyNotify:
-        if (event.xproperty.atom == x11Atom("_NET_FRAME_EXTENTS")) x11ConfirmFrameExtents(window);
+    case PropertyNotify: {
+        // Read once the batch is in, however often a property changed.
+        Atom atom = event.xproperty.atom;
+        if (atom == x11Atom("_NET_FRAME_EXTENTS")) window->frameChanged = true;
+        if (atom == x11Atom("WM_STATE") || atom == x11Atom("_NET_WM_STATE")) window->stateChanged = true;
+        if (atom == x11Atom("_NET_WM_ALLOWED_ACTIONS")) window->actionsChanged = true;
         break;
+    }
     case ButtonPress:
     case ButtonRelease:
         lastPointer = POINT{event.xbutton.x_root, event.xbutton.y_root};
@@ -278,6 +292,8 @@ void x11ProcessEvents() {
         translateEvent(event);
         if (handled % 64 == 0 && x11NowMs() >= deadline) break;
     }
+    for (HWND window : std::vector<HWND>(x11Windows()))
+        if (x11IsLiveWindow(window) && hasNewsToTell(window)) x11ApplyConfirmedChanges(window);
 }
 
 void x11ForgetWindow(HWND window) {

@@ -94,8 +94,12 @@ bool waitForMapNotify(Window xid, int timeoutMs) {
 
 // What the frame leaves of an outer size: the client area.
 int clientSide(int outer, int frameA, int frameB) { return std::max(outer - frameA - frameB, 1); }
-int clientWidthFor(const HWND__* window, int outer) { return clientSide(outer, window->frame.left, window->frame.right); }
-int clientHeightFor(const HWND__* window, int outer) { return clientSide(outer, window->frame.top, window->frame.bottom); }
+int clientWidthFor(const HWND__* window, int outer) {
+    return clientSide(outer, window->sizingFrame.left, window->sizingFrame.right);
+}
+int clientHeightFor(const HWND__* window, int outer) {
+    return clientSide(outer, window->sizingFrame.top, window->sizingFrame.bottom);
+}
 
 }  // namespace
 
@@ -192,15 +196,14 @@ HWND WINAPI CreateWindowExA(DWORD, LPCSTR className, LPCSTR windowName, DWORD st
     window->clientY = y;
     window->clientWidth = std::max(width, 1);
     window->clientHeight = std::max(height, 1);
-    window->askedWidth = width;
-    window->askedHeight = height;
     window->deviceContext.window = window;
     if (windowClass->cursor) window->cursor = XCreateFontCursor(display, windowClass->cursor->shape);
     x11CreateNativeWindow(window, nullptr);
     // The size asked for is the outer one: where the manager tells the frame
     // it will draw, the client area is what is left inside it. The window is
     // not mapped yet, so the size is the program's to set.
-    x11RequestFrameExtents(window);
+    x11RequestFrameExtents(window->xid, &window->frame);
+    window->sizingFrame = window->frame;
     const FrameExtents& frame = window->frame;
     if (frame.left || frame.right || frame.top || frame.bottom) {
         window->clientX = x + frame.left;
@@ -268,6 +271,11 @@ BOOL WINAPI ShowWindow(HWND window, int command) {
             XRaiseWindow(display, window->xid);
             x11Activate(window);
         }
+        // As on the platform, a window learns its size when first shown.
+        if (!window->shownBefore) {
+            window->shownBefore = true;
+            x11Send(window, WM_SIZE, SIZE_RESTORED, MAKELPARAM(window->clientWidth, window->clientHeight));
+        }
     }
     return wasVisible;
 }
@@ -285,23 +293,37 @@ BOOL WINAPI SetWindowPos(HWND window, HWND, int x, int y, int width, int height,
     if (!x11IsLiveWindow(window)) return FALSE;
     Display* display = x11Display();
     const FrameExtents& frame = window->frame;
+    const ManagedState& state = window->state;
     int clientWidth = clientWidthFor(window, width);
     int clientHeight = clientHeightFor(window, height);
     bool move = !(flags & SWP_NOMOVE) && (x != window->clientX - frame.left || y != window->clientY - frame.top);
     bool resize = !(flags & SWP_NOSIZE) && (clientWidth != window->clientWidth || clientHeight != window->clientHeight);
+    if (state.minimized) {
+        // A minimized window stays minimized: activating it would restore it.
+        flags |= SWP_NOACTIVATE | SWP_NOZORDER;
+        resize = false;
+    } else if (resize && (state.sizeHeld || state.fullscreen)) {
+        // A maximized or fullscreen window takes a size of the program's, as
+        // on the platform, where the manager lets it be resized at all; where
+        // it imposes the size (a tiling manager), asking would only race
+        // with its own changes.
+        if (window->managerResizes)
+            x11LeaveManagedSizes(window);
+        else
+            resize = false;
+    }
     XWindowChanges changes{};
     changes.x = x;
     changes.y = y;
     changes.width = clientWidth;
     changes.height = clientHeight;
-    if (!(flags & SWP_NOSIZE)) {
-        window->askedWidth = width;
-        window->askedHeight = height;
-    }
     unsigned mask = (move ? CWX | CWY : 0) | (resize ? CWWidth | CWHeight : 0);
     if (mask) XConfigureWindow(display, window->xid, mask, &changes);
     if (!(flags & SWP_NOZORDER) && window->visible) XRaiseWindow(display, window->xid);
-    if (!(flags & SWP_NOACTIVATE) && window->visible) x11Activate(window);
+    // Activating the active window changes nothing on the platform; through
+    // a manager it would be a request, and one that restores a window the
+    // user has just minimized.
+    if (!(flags & SWP_NOACTIVATE) && window->visible && !window->focused) x11Activate(window);
     XFlush(display);
     return TRUE;
 }
@@ -319,27 +341,62 @@ void x11ConfirmGeometry(HWND window, const XConfigureEvent& configure) {
     }
     // The size is the server's word alone: anyone can send an event.
     if (configure.send_event || !x11IsLiveWindow(window)) return;
-    if (configure.width == window->clientWidth && configure.height == window->clientHeight) return;
-    window->clientWidth = configure.width;
-    window->clientHeight = configure.height;
-    if (window->classStyle & (CS_HREDRAW | CS_VREDRAW)) window->needsPaint = true;
-    x11Send(window, WM_SIZE, SIZE_RESTORED, MAKELPARAM(window->clientWidth, window->clientHeight));
+    window->confirmedWidth = configure.width;
+    window->confirmedHeight = configure.height;
+    window->sizeChanged = true;
 }
 
-void x11ConfirmFrameExtents(HWND window) {
-    FrameExtents extents;
-    if (!x11ReadFrameExtents(window->xid, &extents)) return;
-    window->frame = extents;
-    if (window->frameKnown) return;
-    // A manager that did not answer before the window was shown (one still
-    // starting up, or one that only publishes frames it has drawn): the
-    // client area is made what the frame leaves of the size the program gave.
-    window->frameKnown = true;
-    int clientWidth = clientWidthFor(window, window->askedWidth);
-    int clientHeight = clientHeightFor(window, window->askedHeight);
-    if (clientWidth != window->clientWidth || clientHeight != window->clientHeight)
-        XResizeWindow(x11Display(), window->xid, unsigned(clientWidth), unsigned(clientHeight));
+// Tells the window once what a batch of events changed: WM_SIZE with the
+// platform's code when its size or its minimized or maximized state changed.
+void x11ApplyConfirmedChanges(HWND window) {
+    if (window->frameChanged) {
+        window->frameChanged = false;
+        // A frame published after the window was created (a manager started
+        // later, or replaced) changes the outer size, never the client area:
+        // the program's drawing was set up for that.
+        if (!x11ReadFrameExtents(window->xid, &window->frame)) window->frame = FrameExtents{};
+    }
+    ManagedState before = window->state;
+    if (window->stateChanged) window->state = x11ReadManagedState(window->xid);
+    // Managers withdraw the resize action while they hold a window's size:
+    // what counts is whether they allow it in the normal state.
+    const ManagedState& now = window->state;
+    if ((window->stateChanged || window->actionsChanged) && !now.minimized && !now.sizeHeld && !now.fullscreen)
+        window->managerResizes = x11ManagerAllowsResize(window->xid);
+    window->stateChanged = window->actionsChanged = false;
+    bool resized = window->sizeChanged &&
+                   (window->confirmedWidth != window->clientWidth || window->confirmedHeight != window->clientHeight);
+    if (window->sizeChanged) {
+        window->sizeChanged = false;
+        window->clientWidth = window->confirmedWidth;
+        window->clientHeight = window->confirmedHeight;
+    }
+    if (resized && (window->classStyle & (CS_HREDRAW | CS_VREDRAW))) window->needsPaint = true;
+    if (now.minimized) {
+        window->stateUntoldSince = 0;
+        if (!before.minimized) x11Send(window, WM_SIZE, SIZE_MINIMIZED, 0);
+        return;
+    }
+    // A manager changes a window's state first and its size a moment later:
+    // the window is told once, when the size comes, or when it has not come
+    // in a while. The platform has no fullscreen state, but a manager that
+    // takes a window into it or out of it decides its size, so that too is
+    // told, and the window can ask for its own size again.
+    if (!(now == before) && !before.minimized && !window->stateUntoldSince) window->stateUntoldSince = x11NowMs();
+    bool waitedEnough =
+        window->stateUntoldSince && x11NowMs() - window->stateUntoldSince >= x11StateSizeGraceMs;
+    if (!resized && !before.minimized && !waitedEnough) return;
+    window->stateUntoldSince = 0;
+    // Restored, a window is painted again, whether or not the server had
+    // kept its pixels (a compositing manager keeps a minimized window mapped).
+    if (before.minimized) window->needsPaint = true;
+    x11Send(window, WM_SIZE, now.maximized ? SIZE_MAXIMIZED : SIZE_RESTORED,
+            MAKELPARAM(window->clientWidth, window->clientHeight));
 }
+
+BOOL WINAPI IsIconic(HWND window) { return x11IsLiveWindow(window) && window->state.minimized; }
+
+BOOL WINAPI IsZoomed(HWND window) { return x11IsLiveWindow(window) && window->state.maximized; }
 
 BOOL WINAPI GetClientRect(HWND window, RECT* rect) {
     if (!x11IsLiveWindow(window) || !rect) return FALSE;
