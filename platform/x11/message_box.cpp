@@ -130,15 +130,25 @@ Bool isForBox(Display*, XEvent* event, XPointer box) {
     return event->xany.window == *reinterpret_cast<Window*>(box);
 }
 
+// The platform centres the whole box, frame included; with north-west
+// gravity the manager puts the frame's corner where the box is placed.
+void centreBox(Window box, const BoxLayout& layout, const FrameExtents& frame) {
+    Display* display = x11Display();
+    int x = (DisplayWidth(display, x11Screen()) - layout.width - frame.left - frame.right) / 2;
+    int y = (DisplayHeight(display, x11Screen()) - layout.height - frame.top - frame.bottom) / 2;
+    XMoveWindow(display, box, x, y);
+}
+
 Window createBoxWindow(HWND owner, const char* text, const char* caption, const BoxLayout& layout) {
     Display* display = x11Display();
     int screen = x11Screen();
-    int x = (DisplayWidth(display, screen) - layout.width) / 2;
-    int y = (DisplayHeight(display, screen) - layout.height) / 2;
-    Window box = XCreateSimpleWindow(display, RootWindow(display, screen), x, y, unsigned(layout.width),
+    Window box = XCreateSimpleWindow(display, RootWindow(display, screen), 0, 0, unsigned(layout.width),
                                      unsigned(layout.height), 0, BlackPixel(display, screen),
                                      WhitePixel(display, screen));
-    XSelectInput(display, box, ExposureMask | KeyPressMask | ButtonPressMask | ButtonReleaseMask | StructureNotifyMask);
+    XSelectInput(display, box,
+                 ExposureMask | KeyPressMask | ButtonPressMask | ButtonReleaseMask | StructureNotifyMask |
+                     PropertyChangeMask);
+    x11DescribeProgram(box);
 
     XStoreName(display, box, caption);
     XChangeProperty(display, box, x11Atom("_NET_WM_NAME"), x11Atom("UTF8_STRING"), 8, PropModeReplace,
@@ -154,10 +164,14 @@ Window createBoxWindow(HWND owner, const char* text, const char* caption, const 
                     reinterpret_cast<unsigned char*>(&modal), 1);
     if (x11IsLiveWindow(owner)) XSetTransientForHint(display, box, owner->xid);
 
+    // Placed by the frame the manager expects to draw; placed again by the
+    // one it draws (a dialog's may differ) once that is published.
+    FrameExtents frame;
+    x11RequestFrameExtents(box, &frame);
+    centreBox(box, layout, frame);
     XSizeHints* size = XAllocSizeHints();
-    size->flags = PPosition | PMinSize | PMaxSize;
-    size->x = x;
-    size->y = y;
+    size->flags = PPosition | PMinSize | PMaxSize | PWinGravity;
+    size->win_gravity = NorthWestGravity;
     size->min_width = size->max_width = layout.width;
     size->min_height = size->max_height = layout.height;
     XSetWMNormalHints(display, box, size);
@@ -226,6 +240,12 @@ int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
             // when the box cannot be shown.
             destroyed = done = !forged;
             break;
+        case PropertyNotify: {
+            FrameExtents frame;
+            if (event.xproperty.atom == x11Atom("_NET_FRAME_EXTENTS") && x11ReadFrameExtents(box, &frame))
+                centreBox(box, layout, frame);
+            break;
+        }
         case Expose:
             if (event.xexpose.count == 0) drawBox(box, gc, layout, font, colors, buttonDown);
             break;
