@@ -14,10 +14,10 @@ int failStartup(LPCSTR text) {
 
 }  // namespace
 
-int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int nCmdShow) {
+int runViewer(HINSTANCE hInstance, int nCmdShow, WNDPROC procedure) {
     WNDCLASSA windowClass = {};
     windowClass.style = CS_OWNDC | CS_HREDRAW | CS_VREDRAW;
-    windowClass.lpfnWndProc = windowProc;
+    windowClass.lpfnWndProc = procedure;
     windowClass.hInstance = hInstance;
     windowClass.hIcon = LoadIconA(nullptr, IDI_APPLICATION);
     windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
@@ -37,4 +37,8 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int nCmdShow) {
     ShowWindow(window, nCmdShow);
     UpdateWindow(window);
     return runMessageLoop();
+}
+
+int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int nCmdShow) {
+    return runViewer(hInstance, nCmdShow, windowProc);
 }
