@@ -39,8 +39,9 @@ BUILD_PACKAGES=(g++ make cmake libx11-dev libxtst-dev libgl-dev libopengl-dev li
     libxft-dev fonts-dejavu-core)
 # What the tests add: GoogleTest, valgrind for the memcheck session, and
 # real desktops to run the viewer under: a stacking and a tiling window
-# manager, a second stacking one, and a compositing manager.
-TEST_PACKAGES=(libgtest-dev valgrind openbox i3-wm jwm xcompmgr)
+# manager, a second stacking one, GNOME's (with the session bus it wants),
+# and a compositing manager.
+TEST_PACKAGES=(libgtest-dev valgrind openbox i3-wm jwm mutter dbus-daemon xcompmgr)
 
 # What installing and packaging add: CPack's Debian generator needs
 # dpkg-shlibdeps and file; the checks validate the desktop entry and the

@@ -299,6 +299,7 @@ protected:
     // Wine keeps the client area at the size the program set and leaves the
     // rest of a larger X window undrawn.
     bool clearsTheWholeWindow() const override { return false; }
+    bool takesItsOwnSizeBack() const override { return false; }
     void SetUp() override {
         useTheWinePrefix();
         ViewerOnADesktopTest::SetUp();

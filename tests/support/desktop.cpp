@@ -72,6 +72,14 @@ pid_t startWindowManager(const std::string& name, const std::string& display, Di
         std::string config = home + "/i3.conf";
         std::ofstream(config) << "# i3 config file (v4)\nfont fixed\n";
         command = {"i3", "-c", config};
+    } else if (name == "mutter") {
+        // GNOME's manager in its X11 mode wants a session bus: one of its
+        // own, ended with it.
+        command = {"sh", "-c",
+                   "bus=unix:path=\"$HOME/session-bus-$$\"; "
+                   "daemon=$(dbus-daemon --session --fork --print-pid --address=\"$bus\") || exit 1; "
+                   "DBUS_SESSION_BUS_ADDRESS=\"$bus\" mutter --x11 --replace & manager=$!; "
+                   "trap 'kill $manager $daemon' TERM; wait $manager; kill $daemon"};
     }
     pid_t manager = spawnCommand(command, display, home + "/manager.log");
     if (!waitUntil([&] { return managerRuns(user); }, 10000) || (untilReady && !answersRequests(user))) {

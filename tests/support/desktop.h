@@ -8,7 +8,7 @@
 #include <string>
 #include <sys/types.h>
 
-// Starts the named window manager ("openbox", "i3", "jwm") with a private
+// Starts the named window manager ("openbox", "i3", "jwm", "mutter") with a private
 // home in `home` and waits until it has taken over the screen and, unless
 // told not to, answers requests; -1 if it could not be started or was not
 // ready in time.

@@ -20,7 +20,7 @@ void ViewerOnADesktopTest::SetUp() {
 
 bool ViewerOnADesktopTest::tiling() const { return std::string(managerName()) == "i3"; }
 
-void ViewerOnADesktopTest::expectAliveAt(const char* action) {
+WindowGeometry ViewerOnADesktopTest::expectAliveAt(const char* action) {
     WindowGeometry g = settledGeometry();
     Rgb corner = pixel(g.width - 3, 3);
     std::printf("%s, %s: client %dx%d at (%d, %d), far corner (%d, %d, %d)\n", managerName(), action, g.width,
@@ -32,19 +32,31 @@ void ViewerOnADesktopTest::expectAliveAt(const char* action) {
     EXPECT_TRUE(waitUntil([&] { return closeTo(pixel(3, 3), viewerFoggyBackground); }, 3000)) << action << ": f answered";
     pressKey(user, XK_f);
     EXPECT_TRUE(waitUntil([&] { return closeTo(pixel(3, 3), viewerBackground); }, 3000));
+    return g;
 }
 
 void ViewerOnADesktopTest::goThroughTheManagersSizes() {
     WindowGeometry first = settledGeometry();
     expectAliveAt("start");
+    auto expectOwnSize = [&](const WindowGeometry& now, const char* action) {
+        if (!takesItsOwnSizeBack()) return;
+        EXPECT_EQ(now.width, first.width) << action << ": back at its own size";
+        EXPECT_EQ(now.height, first.height) << action;
+    };
     if (!tiling()) {  // a tiling manager has no maximized state
         setWindowState(user, window, true, "_NET_WM_STATE_MAXIMIZED_VERT", "_NET_WM_STATE_MAXIMIZED_HORZ");
-        expectAliveAt("maximized");
+        expectOwnSize(expectAliveAt("maximized"), "maximized");
         setWindowState(user, window, false, "_NET_WM_STATE_MAXIMIZED_VERT", "_NET_WM_STATE_MAXIMIZED_HORZ");
         expectAliveAt("restored");
     }
     setWindowState(user, window, true, "_NET_WM_STATE_FULLSCREEN");
-    expectAliveAt("fullscreen");
+    WindowGeometry fullscreen = expectAliveAt("fullscreen");
+    if (!tiling()) {
+        expectOwnSize(fullscreen, "fullscreen");
+    } else {
+        EXPECT_EQ(fullscreen.width, DisplayWidth(user, DefaultScreen(user))) << "the tiling manager's fullscreen stays";
+        EXPECT_EQ(fullscreen.height, DisplayHeight(user, DefaultScreen(user)));
+    }
     setWindowState(user, window, false, "_NET_WM_STATE_FULLSCREEN");
     expectAliveAt("back from fullscreen");
     WindowGeometry last = settledGeometry();

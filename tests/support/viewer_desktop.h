@@ -16,13 +16,18 @@ protected:
     // Whether each frame clears all of the window, however large the
     // manager has made it (the Linux build's drawable is the whole client).
     virtual bool clearsTheWholeWindow() const { return true; }
+    // Whether a maximized or fullscreen window comes back to its own size
+    // where the manager lets it (Wine leaves it at the manager's).
+    virtual bool takesItsOwnSizeBack() const { return true; }
 
     bool tiling() const;
     // At whatever size the window has, frames go on, the whole window is
     // cleared to the background (where the build does so), and a key shows
     // within a frame or two. Prints the size, so that runs can be compared.
-    void expectAliveAt(const char* action);
+    WindowGeometry expectAliveAt(const char* action);
     // Maximize (where the manager has it), restore, fullscreen, back, each
-    // checked as above; then the window is back at its first size.
+    // checked as above; on a stacking manager the window takes its own size
+    // back after maximize and fullscreen, as on the platform, while a tiling
+    // manager's sizes stay; at the end the window is back at its first size.
     void goThroughTheManagersSizes();
 };
