@@ -31,14 +31,16 @@ struct Scenario {
 const Scenario scenarios[] = {
     {"MaximizeMinimizeRestoreClose",
      {{"start", {"WM_CREATE", "WM_SIZE restored client", "WM_PAINT"}},
-      // Under Wine the second message is "maximized client": the platform
-      // keeps a window maximized while the program sizes it. An X manager
-      // resizes only a window it no longer holds maximized, so the Linux
-      // build leaves that state first, and says so.
+      // Under Wine the second message is "maximized client zoomed": the
+      // platform keeps a window maximized while the program sizes it. But
+      // the manager still holds the X window maximized, and Wine's window
+      // goes back and forth between the two sizes. An X manager resizes only
+      // a window it no longer holds maximized, so the Linux build leaves
+      // that state first, and says so.
       {"maximize", {"WM_SIZE maximized larger zoomed", "WM_PAINT?", "WM_SIZE restored client", "WM_PAINT?"}},
       {"minimize", {"WM_SIZE minimized 0x0 iconic"}},
-      // Under Wine the window is first restored to the maximized size and
-      // then sized back; the Linux build comes back at its own size.
+      // Under Wine the window comes back maximized, as it was left, and goes
+      // back and forth again; the Linux build comes back at its own size.
       {"restore", {"WM_SIZE restored client", "WM_PAINT"}},
       {"close button", {"WM_CLOSE", "WM_DESTROY", "exit 0"}}}},
     {"FullscreenEscape",
