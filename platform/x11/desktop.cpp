@@ -255,7 +255,8 @@ bool x11AnswerPing(const XClientMessageEvent& client) {
     XEvent reply{};
     reply.xclient = client;
     reply.xclient.window = x11Root();
+    // Sent with the rest of the batch: a flush each would let a flood of
+    // pings cost a write each.
     XSendEvent(x11Display(), x11Root(), False, SubstructureNotifyMask | SubstructureRedirectMask, &reply);
-    XFlush(x11Display());
     return true;
 }

@@ -13,6 +13,7 @@
 namespace {
 
 Display* connection = nullptr;
+LayerAtoms atoms{};
 
 // A range of request serials whose errors are expected.
 struct QuietRange {
@@ -112,12 +113,22 @@ Display* x11Display() {
     std::snprintf(silentServerMessage, sizeof silentServerMessage,
                   "%s: the X display \"%s\" accepted the connection but did not answer within %u seconds\n",
                   programName(), name ? name : "", connectionPatienceSeconds);
-    std::signal(SIGALRM, reportSilentServer);
+    // The launcher may have blocked or ignored the alarm signal, as some do
+    // for their children: for this call it is unblocked and ours.
+    struct sigaction onAlarm {}, previousAction {};
+    onAlarm.sa_handler = reportSilentServer;
+    sigemptyset(&onAlarm.sa_mask);
+    sigaction(SIGALRM, &onAlarm, &previousAction);
+    sigset_t alarmOnly, previousMask;
+    sigemptyset(&alarmOnly);
+    sigaddset(&alarmOnly, SIGALRM);
+    sigprocmask(SIG_UNBLOCK, &alarmOnly, &previousMask);
     alarm(connectionPatienceSeconds);
     connection = XOpenDisplay(nullptr);
     if (connection) XSync(connection, False);
     alarm(0);
-    std::signal(SIGALRM, SIG_DFL);
+    sigprocmask(SIG_SETMASK, &previousMask, nullptr);
+    sigaction(SIGALRM, &previousAction, nullptr);
     if (!connection) {
         std::fprintf(stderr, "%s: cannot open the X display %s%s%s\n", programName(),
                      name ? "\"" : "(DISPLAY is not set)", name ? name : "", name ? "\"" : "");
@@ -125,6 +136,12 @@ Display* x11Display() {
     }
     XSetErrorHandler(reportProtocolError);
     XSetIOErrorHandler(reportLostConnection);
+    const char* names[] = {"WM_PROTOCOLS", "WM_DELETE_WINDOW", "_NET_WM_PING", "_NET_FRAME_EXTENTS",
+                           "WM_STATE",     "_NET_WM_STATE",    "_NET_WM_ALLOWED_ACTIONS"};
+    Atom interned[7];
+    XInternAtoms(connection, const_cast<char**>(names), 7, False, interned);
+    atoms = LayerAtoms{interned[0], interned[1], interned[2], interned[3], interned[4], interned[5], interned[6]};
+    x11FilterEvents(connection);
     std::atexit(tellAllRepeats);
     return connection;
 }
@@ -134,6 +151,11 @@ int x11Screen() { return DefaultScreen(x11Display()); }
 Window x11Root() { return RootWindow(x11Display(), x11Screen()); }
 
 Atom x11Atom(const char* name) { return XInternAtom(x11Display(), name, False); }
+
+const LayerAtoms& x11Atoms() {
+    x11Display();
+    return atoms;
+}
 
 int64_t x11NowMs() {
     timespec now;

@@ -101,6 +101,12 @@ Display* x11Display();
 int x11Screen();
 Window x11Root();
 Atom x11Atom(const char* name);
+// Atoms the event filters compare with, interned once with the connection:
+// a filter runs inside Xlib and may not ask the server anything.
+struct LayerAtoms {
+    Atom wmProtocols, wmDeleteWindow, netWmPing, netFrameExtents, wmState, netWmState, netWmAllowedActions;
+};
+const LayerAtoms& x11Atoms();
 int64_t x11NowMs();
 
 // Requests whose failure is expected (a window may vanish between two
@@ -155,6 +161,8 @@ bool x11AnswerPing(const XClientMessageEvent& client);
 // Text in the layer's own windows (font.cpp), at a resolution in dots per
 // inch; a font draws into one window only.
 struct BoxFont;
+// The resolutions text is drawn at, whatever a desktop or a screen claims.
+const double x11MinimumDpi = 48.0, x11MaximumDpi = 480.0;
 double x11ScreenDpi();
 BoxFont* x11OpenBoxFont(double dpi);
 void x11CloseBoxFont(BoxFont* font);
@@ -166,6 +174,9 @@ void x11DrawText(BoxFont* font, Window window, GC gc, int x, int y, const std::s
 // Reads the X events that have arrived, for a bounded time, and turns them
 // into messages.
 void x11ProcessEvents();
+// Filters events as Xlib takes them in, so that what a window of the layer
+// ignores never queues up, whatever another client sends (message.cpp).
+void x11FilterEvents(Display* display);
 // Sends a message straight to a window procedure, as SendMessageA does.
 LRESULT x11Send(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 // Forgets queued messages and timers of a window that is going away.

@@ -1,6 +1,7 @@
 // The thread's message queue, timers, and the one place where X events
 // become the window messages the platform documents for them.
 #include "platform/x11/internal.h"
+#include "platform/x11/event_filter.h"
 #include "platform/x11/testing.h"
 
 #include <X11/keysym.h>
@@ -195,6 +196,39 @@ void translateClientMessage(HWND window, const XClientMessageEvent& client) {
         PostMessageA(window, WM_CLOSE, 0, 0);
 }
 
+// The filters below see each event as Xlib converts it from the wire. What
+// a window of the layer would ignore is dropped there, and what it needs of
+// a storm (the newest ping, that a property changed) is noted there, so that
+// no other client can fill the queue, at whatever rate it sends.
+bool pingWaiting = false;
+XClientMessageEvent newestPing{};
+
+bool keepClientMessage(const XEvent& event) {
+    const XClientMessageEvent& client = event.xclient;
+    if (!x11FindWindow(client.window)) return true;  // a box's, whose own loop reads it
+    const LayerAtoms& atoms = x11Atoms();
+    if (client.message_type != atoms.wmProtocols || client.format != 32) return false;
+    if (Atom(client.data.l[0]) == atoms.wmDeleteWindow) return true;
+    if (Atom(client.data.l[0]) == atoms.netWmPing) {
+        // One answer, to the newest, is what a manager waits for.
+        newestPing = client;
+        pingWaiting = true;
+    }
+    return false;
+}
+
+bool keepPropertyNotify(const XEvent& event) {
+    HWND window = x11FindWindow(event.xproperty.window);
+    if (!window) return true;  // a box's, or a window still being made
+    // Read once the batch is in, however often a property changed.
+    const LayerAtoms& atoms = x11Atoms();
+    Atom atom = event.xproperty.atom;
+    if (atom == atoms.netFrameExtents) window->frameChanged = true;
+    if (atom == atoms.wmState || atom == atoms.netWmState) window->stateChanged = true;
+    if (atom == atoms.netWmAllowedActions) window->actionsChanged = true;
+    return false;
+}
+
 void translateEvent(XEvent& event) {
     if (event.type == MappingNotify) {
         XRefreshKeyboardMapping(&event.xmapping);
@@ -214,11 +248,13 @@ void translateEvent(XEvent& event) {
         if (!forged && event.xreparent.window == window->xid) window->parent = event.xreparent.parent;
         break;
     case PropertyNotify: {
-        // Read once the batch is in, however often a property changed.
+        // Queued before the window was one of the layer's; later ones are
+        // noted by the filter.
+        const LayerAtoms& atoms = x11Atoms();
         Atom atom = event.xproperty.atom;
-        if (atom == x11Atom("_NET_FRAME_EXTENTS")) window->frameChanged = true;
-        if (atom == x11Atom("WM_STATE") || atom == x11Atom("_NET_WM_STATE")) window->stateChanged = true;
-        if (atom == x11Atom("_NET_WM_ALLOWED_ACTIONS")) window->actionsChanged = true;
+        if (atom == atoms.netFrameExtents) window->frameChanged = true;
+        if (atom == atoms.wmState || atom == atoms.netWmState) window->stateChanged = true;
+        if (atom == atoms.netWmAllowedActions) window->actionsChanged = true;
         break;
     }
     case ButtonPress:
@@ -286,14 +322,34 @@ void translateEvent(XEvent& event) {
 void x11ProcessEvents() {
     Display* display = x11Display();
     int64_t deadline = x11NowMs() + eventBudgetMs;
-    for (int handled = 1; XPending(display); ++handled) {
+    // The filters drop what no window of the layer needs as it is read, so
+    // the connection is read for as long as it has events and time is left:
+    // a flood is taken in as fast as it comes, and what is queued is only
+    // what will be handled.
+    for (int handled = 1;; ++handled) {
+        while (!XEventsQueued(display, QueuedAlready)) {
+            if (XEventsQueued(display, QueuedAfterFlush)) break;
+            pollfd descriptor{ConnectionNumber(display), POLLIN, 0};
+            if (x11NowMs() >= deadline || poll(&descriptor, 1, 0) <= 0) break;
+        }
+        if (!XEventsQueued(display, QueuedAlready)) break;
         XEvent event;
         XNextEvent(display, &event);
         translateEvent(event);
         if (handled % 64 == 0 && x11NowMs() >= deadline) break;
     }
+    if (pingWaiting) {
+        pingWaiting = false;
+        x11AnswerPing(newestPing);
+    }
+    XFlush(display);
     for (HWND window : std::vector<HWND>(x11Windows()))
         if (x11IsLiveWindow(window) && hasNewsToTell(window)) x11ApplyConfirmedChanges(window);
+}
+
+void x11FilterEvents(Display* display) {
+    x11SetEventFilter(display, ClientMessage, keepClientMessage);
+    x11SetEventFilter(display, PropertyNotify, keepPropertyNotify);
 }
 
 void x11ForgetWindow(HWND window) {

@@ -30,7 +30,9 @@ double cpuSecondsUsed() {
            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-VirtualServer startVirtualServer(const std::vector<std::string>& arguments) {
+namespace {
+
+VirtualServer startServer(const char* program, const std::string& host, const std::vector<std::string>& arguments) {
     VirtualServer server;
     int pipeEnds[2];
     if (pipe(pipeEnds) != 0) return server;
@@ -40,12 +42,13 @@ VirtualServer startVirtualServer(const std::vector<std::string>& arguments) {
         int devnull = open("/dev/null", O_RDWR);
         dup2(devnull, 1);
         dup2(devnull, 2);
-        std::vector<std::string> argv = {"Xvfb", "-displayfd", std::to_string(pipeEnds[1]), "-nolisten", "tcp"};
+        if (!host.empty()) setenv("DISPLAY", host.c_str(), 1);
+        std::vector<std::string> argv = {program, "-displayfd", std::to_string(pipeEnds[1]), "-nolisten", "tcp"};
         argv.insert(argv.end(), arguments.begin(), arguments.end());
         std::vector<char*> raw;
         for (std::string& argument : argv) raw.push_back(argument.data());
         raw.push_back(nullptr);
-        execvp("Xvfb", raw.data());
+        execvp(program, raw.data());
         _exit(127);
     }
     close(pipeEnds[1]);
@@ -68,6 +71,16 @@ VirtualServer startVirtualServer(const std::vector<std::string>& arguments) {
     }
     server.display = ":" + number;
     return server;
+}
+
+}  // namespace
+
+VirtualServer startVirtualServer(const std::vector<std::string>& arguments) {
+    return startServer("Xvfb", "", arguments);
+}
+
+VirtualServer startNestedServer(const std::string& host, const std::vector<std::string>& arguments) {
+    return startServer("Xephyr", host, arguments);
 }
 
 void stopVirtualServer(VirtualServer& server) {
@@ -100,6 +113,10 @@ pid_t spawnCommand(const std::vector<std::string>& command, const std::string& d
         else
             setenv("DISPLAY", display.c_str(), 1);
         for (const std::string& variable : setup.environment) putenv(strdup(variable.c_str()));
+        sigset_t blocked;
+        sigemptyset(&blocked);
+        for (int signal : setup.blockedSignals) sigaddset(&blocked, signal);
+        sigprocmask(SIG_BLOCK, &blocked, nullptr);
         if (setup.addressSpaceLimit) {
             rlimit limit{setup.addressSpaceLimit, setup.addressSpaceLimit};
             setrlimit(RLIMIT_AS, &limit);

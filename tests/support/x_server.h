@@ -14,6 +14,9 @@ struct VirtualServer {
 // Starts Xvfb with the given extra arguments and waits until it accepts
 // connections; the display is empty when it could not be started.
 VirtualServer startVirtualServer(const std::vector<std::string>& arguments);
+// Starts Xephyr as a window on `host`: a server whose screen can change size
+// (xrandr -s), as a real display's can.
+VirtualServer startNestedServer(const std::string& host, const std::vector<std::string>& arguments);
 void stopVirtualServer(VirtualServer& server);
 
 // Seconds on the monotonic clock, and the CPU seconds this process has used.
@@ -35,6 +38,7 @@ struct ChildSetup {
     std::vector<int> closedStreams;    // 0, 1, 2
     std::vector<std::string> environment;  // NAME=value
     unsigned long addressSpaceLimit = 0;   // bytes; 0 for none
+    std::vector<int> blockedSignals;       // as a launcher may leave them
 };
 pid_t spawnCommand(const std::vector<std::string>& command, const std::string& display, const ChildSetup& setup);
 // The child's exit code; -1 if it did not end within the time (it is then
