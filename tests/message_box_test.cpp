@@ -7,7 +7,10 @@
 #include <X11/Xatom.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstdio>
+#include <cstring>
+#include <string>
 #include <unistd.h>
 
 namespace {
@@ -224,6 +227,100 @@ TEST_F(MessageBox, WithoutAScalableFontTheBitmapFontServes) {
     EXPECT_LT(picture.ink.bottom, picture.button.top - 1);
     pressKey(user, XK_Return);
     EXPECT_EQ(waitForExit(child, 5000), IDOK);
+}
+
+
+// Screens and desktop settings a box must fit whatever they claim: it stays
+// on the screen, its text and button inside it and the text drawn.
+struct OddScreen {
+    const char* name;
+    const char* screen;     // Xvfb's -screen size
+    const char* dpi;        // Xvfb's -dpi: the physical size it reports
+    const char* resources;  // the desktop's resource settings, if any
+    const char* text;
+};
+
+const std::string longLine = [] {
+    std::string words;
+    for (int i = 0; i < 120; ++i) words += "movement ";
+    return words;
+}();
+
+const OddScreen oddScreens[] = {
+    {"XftScale1000", "1280x1024x24", "96", "Xft.scale:\t1000\n", " mouse: touch the window image for movement  "},
+    {"XftDpi960", "1280x1024x24", "96", "Xft.dpi:\t960\n", " mouse: touch the window image for movement  "},
+    {"TinyPhysicalSize", "1280x1024x24", "2000", nullptr, " mouse: touch the window image for movement  "},
+    {"SmallScreenHighDpi", "640x480x24", "480", nullptr, " mouse: touch the window image for movement  "},
+    {"OneLongLine", "640x480x24", "96", nullptr, longLine.c_str()},
+};
+
+class MessageBoxOnAnOddScreen : public PrivateServerTest, public testing::WithParamInterface<OddScreen> {
+    std::vector<std::string> serverArguments() const override {
+        return {"-screen", "0", GetParam().screen, "-dpi", GetParam().dpi};
+    }
+};
+
+TEST_P(MessageBoxOnAnOddScreen, FitsTheScreenWithItsTextAndButtonInside) {
+    const OddScreen& odd = GetParam();
+    if (odd.resources) {
+        XChangeProperty(user, DefaultRootWindow(user), XA_RESOURCE_MANAGER, XA_STRING, 8, PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(odd.resources), int(std::strlen(odd.resources)));
+        XSync(user, False);
+    }
+    pid_t child = showBoxInChild(odd.text, "Odd", MB_OK);
+    Window box = waitForBox(user, "Odd");
+    ASSERT_NE(box, 0u);
+    BoxPicture picture;
+    // Drawn once the button's white face shows.
+    ASSERT_TRUE(waitUntil([&] { return (picture = pictureOf(user, box)).button.right >= 0; }, 10000));
+    WindowGeometry g = rootGeometry(user, box);
+    int screenWidth = DisplayWidth(user, DefaultScreen(user)), screenHeight = DisplayHeight(user, DefaultScreen(user));
+    std::printf("%s: box %dx%d at (%d, %d) on %dx%d, text %dx%d\n", odd.name, g.width, g.height, g.x, g.y,
+                screenWidth, screenHeight, picture.ink.width(), picture.ink.height());
+    EXPECT_GE(g.x, 0);
+    EXPECT_GE(g.y, 0);
+    EXPECT_LE(g.x + g.width, screenWidth);
+    EXPECT_LE(g.y + g.height, screenHeight);
+    EXPECT_GT(picture.ink.width(), 50) << "the text is drawn";
+    EXPECT_GT(picture.ink.left, 0);
+    EXPECT_LT(picture.ink.right, picture.width - 1);
+    EXPECT_GT(picture.ink.top, 0);
+    EXPECT_LT(picture.ink.bottom, picture.button.top - 1);
+    EXPECT_LT(picture.button.bottom, picture.height - 1);
+    pressKey(user, XK_Return);
+    EXPECT_EQ(waitForExit(child, 5000), IDOK);
+}
+
+INSTANTIATE_TEST_SUITE_P(Screens, MessageBoxOnAnOddScreen, testing::ValuesIn(oddScreens),
+                         [](const testing::TestParamInfo<OddScreen>& odd) { return std::string(odd.param.name); });
+
+// A screen that changes size while a box is up (a monitor unplugged, the
+// resolution changed): the box is centred on the new screen and fits it.
+TEST_F(MessageBox, StaysCentredAndWholeWhenTheScreenShrinks) {
+    VirtualServer nested = startNestedServer(server.display, {"-screen", "1280x1024", "-resizeable"});
+    ASSERT_FALSE(nested.display.empty()) << "Xephyr did not start";
+    Display* onNested = openUserConnection(nested.display);
+    ASSERT_NE(onNested, nullptr);
+    std::string ownDisplay = std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "";
+    setenv("DISPLAY", nested.display.c_str(), 1);
+    pid_t child = showBoxInChild(" mouse: touch the window image for movement  ", "Shrinking", MB_OK);
+    setenv("DISPLAY", ownDisplay.c_str(), 1);
+    Window box = waitForWindowNamed(onNested, "Shrinking", 10000);
+    ASSERT_NE(box, 0u);
+    EXPECT_EQ(waitForExit(spawnCommand({"xrandr", "-s", "720x400"}, nested.display), 10000), 0);
+    WindowGeometry g{};
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            g = rootGeometry(onNested, box);
+            return g.x >= 0 && g.y >= 0 && g.x + g.width <= 720 && g.y + g.height <= 400 &&
+                   std::abs(2 * g.x + g.width - 720) <= 1 && std::abs(2 * g.y + g.height - 400) <= 1;
+        },
+        10000))
+        << "box " << g.width << "x" << g.height << " at (" << g.x << ", " << g.y << ") on 720x400";
+    pressKey(onNested, XK_Return);
+    EXPECT_EQ(waitForExit(child, 5000), IDOK) << "it still answers";
+    XCloseDisplay(onNested);
+    stopVirtualServer(nested);
 }
 
 }  // namespace

@@ -57,20 +57,22 @@ double x11ScreenDpi() {
         if (database && XrmGetResource(database, "Xft.dpi", "Xft.Dpi", &type, &value) && value.addr)
             dpi = std::atof(value.addr);
         if (database) XrmDestroyDatabase(database);
-        if (dpi >= 24 && dpi <= 960) return dpi;
+        if (dpi > 0) return std::clamp(dpi, x11MinimumDpi, x11MaximumDpi);
     }
     int millimetres = DisplayHeightMM(display, x11Screen());
     double dpi = millimetres > 0 ? DisplayHeight(display, x11Screen()) * 25.4 / millimetres : 96.0;
-    return std::clamp(dpi, 48.0, 480.0);
+    return std::clamp(dpi, x11MinimumDpi, x11MaximumDpi);
 }
 
 BoxFont* x11OpenBoxFont(double dpi) {
     Display* display = x11Display();
     int screen = x11Screen();
     BoxFont* font = new BoxFont;
-    font->scalable = XftFontOpen(display, screen, XFT_FAMILY, XftTypeString, "sans-serif", XFT_SIZE, XftTypeDouble,
-                                 boxFontPoints, XFT_DPI, XftTypeDouble, dpi, XFT_ANTIALIAS, XftTypeBool, True,
-                                 nullptr);
+    // A size in pixels, which the desktop's Xft.scale does not multiply: the
+    // layer alone bounds what a box's text may take.
+    double pixels = boxFontPoints * std::clamp(dpi, x11MinimumDpi, x11MaximumDpi) / 72.0;
+    font->scalable = XftFontOpen(display, screen, XFT_FAMILY, XftTypeString, "sans-serif", XFT_PIXEL_SIZE,
+                                 XftTypeDouble, pixels, XFT_ANTIALIAS, XftTypeBool, True, nullptr);
     FcBool scalable = FcFalse;
     if (font->scalable && (FcPatternGetBool(font->scalable->pattern, FC_SCALABLE, 0, &scalable) != FcResultMatch ||
                            !scalable)) {

@@ -43,10 +43,11 @@ std::vector<std::string> splitLines(const char* text) {
     return lines;
 }
 
-BoxLayout layOut(const char* text, bool errorIcon, const BoxFont* font, const BoxMetrics& metrics) {
+BoxLayout layOut(const std::vector<std::string>& lines, bool errorIcon, const BoxFont* font,
+                 const BoxMetrics& metrics) {
     BoxLayout layout{};
     layout.metrics = metrics;
-    layout.lines = splitLines(text);
+    layout.lines = lines;
     layout.errorIcon = errorIcon;
     int ascent = x11FontAscent(font), descent = x11FontDescent(font);
     layout.lineHeight = ascent + descent + std::max(2, metrics.margin / 8);
@@ -63,6 +64,76 @@ BoxLayout layOut(const char* text, bool errorIcon, const BoxFont* font, const Bo
     layout.buttonY = margin + contentHeight + margin;
     layout.height = layout.buttonY + metrics.buttonHeight + margin;
     return layout;
+}
+
+struct ScreenSize {
+    int width, height;
+};
+
+ScreenSize defaultScreenSize() {
+    return ScreenSize{DisplayWidth(x11Display(), x11Screen()), DisplayHeight(x11Display(), x11Screen())};
+}
+
+// How much of the screen a box may take: room for its frame and the desktop.
+ScreenSize roomFor(const ScreenSize& screen) { return ScreenSize{screen.width * 9 / 10, screen.height * 9 / 10}; }
+
+// The number of bytes of the longest start of `line` no wider than `width`,
+// ended at a blank where one fits, between characters otherwise; at least one
+// character.
+size_t fittingLength(const std::string& line, const BoxFont* font, int width) {
+    size_t fits = 0, blank = 0;
+    for (size_t end = 1; end <= line.size(); ++end) {
+        if (end < line.size() && (static_cast<unsigned char>(line[end]) & 0xC0) == 0x80) continue;  // inside a character
+        if (x11TextWidth(font, line.substr(0, end)) > width) break;
+        fits = end;
+        if (end < line.size() && line[end] == ' ') blank = end;
+    }
+    if (fits == line.size()) return fits;
+    if (blank) return blank;
+    if (fits) return fits;
+    size_t first = 1;
+    while (first < line.size() && (static_cast<unsigned char>(line[first]) & 0xC0) == 0x80) ++first;
+    return first;
+}
+
+std::vector<std::string> wrapped(const std::vector<std::string>& lines, const BoxFont* font, int width) {
+    std::vector<std::string> out;
+    for (std::string line : lines) {
+        do {
+            size_t length = fittingLength(line, font, width);
+            out.push_back(line.substr(0, length));
+            line.erase(0, length);
+            if (!line.empty() && line[0] == ' ' && out.back().size() == length) line.erase(0, 1);
+        } while (!line.empty());
+    }
+    return out;
+}
+
+bool fits(const BoxLayout& layout, const ScreenSize& room) {
+    return layout.width <= room.width && layout.height <= room.height;
+}
+
+// The box laid out for the screen it is on: at the desktop's resolution
+// where that fits, its lines wrapped to the screen's width, with smaller
+// text where it must, and never larger than the screen.
+BoxLayout fitLayout(const char* text, bool errorIcon, const ScreenSize& screen, BoxFont** font) {
+    ScreenSize room = roomFor(screen);
+    std::vector<std::string> lines = splitLines(text);
+    double dpi = x11ScreenDpi();
+    for (;;) {
+        *font = x11OpenBoxFont(dpi);
+        BoxMetrics metrics = metricsFor(dpi);
+        int textRoom = room.width - layOut({}, errorIcon, *font, metrics).textX - metrics.margin;
+        BoxLayout layout = layOut(wrapped(lines, *font, std::max(textRoom, 1)), errorIcon, *font, metrics);
+        if (fits(layout, room) || dpi <= x11MinimumDpi) {
+            layout.width = std::min(layout.width, screen.width);
+            layout.height = std::min(layout.height, screen.height);
+            return layout;
+        }
+        x11CloseBoxFont(*font);
+        double shrink = std::min(double(room.width) / layout.width, double(room.height) / layout.height);
+        dpi = std::max(x11MinimumDpi, dpi * std::min(shrink, 0.9));
+    }
 }
 
 unsigned long allocateColor(unsigned short red, unsigned short green, unsigned short blue, unsigned long fallback) {
@@ -126,25 +197,36 @@ bool insideButton(const BoxLayout& layout, int x, int y) {
            y < layout.buttonY + layout.metrics.buttonHeight;
 }
 
+// The box's own events, and the screen's changes of size.
 Bool isForBox(Display*, XEvent* event, XPointer box) {
-    return event->xany.window == *reinterpret_cast<Window*>(box);
+    return event->xany.window == *reinterpret_cast<Window*>(box) ||
+           (event->type == ConfigureNotify && event->xconfigure.window == x11Root());
 }
 
 // The platform centres the whole box, frame included; with north-west
 // gravity the manager puts the frame's corner where the box is placed.
-void centreBox(Window box, const BoxLayout& layout, const FrameExtents& frame) {
-    Display* display = x11Display();
-    int x = (DisplayWidth(display, x11Screen()) - layout.width - frame.left - frame.right) / 2;
-    int y = (DisplayHeight(display, x11Screen()) - layout.height - frame.top - frame.bottom) / 2;
-    XMoveWindow(display, box, x, y);
+void centreBox(Window box, const BoxLayout& layout, const FrameExtents& frame, const ScreenSize& screen) {
+    int x = (screen.width - layout.width - frame.left - frame.right) / 2;
+    int y = (screen.height - layout.height - frame.top - frame.bottom) / 2;
+    XMoveWindow(x11Display(), box, x, y);
 }
 
-Window createBoxWindow(HWND owner, const char* text, const char* caption, const BoxLayout& layout) {
+// A box is as large as its layout, and the user cannot make it otherwise.
+void setBoxSizeHints(Window box, const BoxLayout& layout) {
+    XSizeHints* size = XAllocSizeHints();
+    size->flags = PPosition | PMinSize | PMaxSize | PWinGravity;
+    size->win_gravity = NorthWestGravity;
+    size->min_width = size->max_width = layout.width;
+    size->min_height = size->max_height = layout.height;
+    XSetWMNormalHints(x11Display(), box, size);
+    XFree(size);
+}
+
+Window createBoxWindow(HWND owner, const char* text, const char* caption, const BoxLayout& layout,
+                       const ScreenSize& screen, FrameExtents* frame) {
     Display* display = x11Display();
-    int screen = x11Screen();
-    Window box = XCreateSimpleWindow(display, RootWindow(display, screen), 0, 0, unsigned(layout.width),
-                                     unsigned(layout.height), 0, BlackPixel(display, screen),
-                                     WhitePixel(display, screen));
+    Window box = XCreateSimpleWindow(display, x11Root(), 0, 0, unsigned(layout.width), unsigned(layout.height), 0,
+                                     BlackPixel(display, x11Screen()), WhitePixel(display, x11Screen()));
     XSelectInput(display, box,
                  ExposureMask | KeyPressMask | ButtonPressMask | ButtonReleaseMask | StructureNotifyMask |
                      PropertyChangeMask);
@@ -166,16 +248,9 @@ Window createBoxWindow(HWND owner, const char* text, const char* caption, const 
 
     // Placed by the frame the manager expects to draw; placed again by the
     // one it draws (a dialog's may differ) once that is published.
-    FrameExtents frame;
-    x11RequestFrameExtents(box, &frame);
-    centreBox(box, layout, frame);
-    XSizeHints* size = XAllocSizeHints();
-    size->flags = PPosition | PMinSize | PMaxSize | PWinGravity;
-    size->win_gravity = NorthWestGravity;
-    size->min_width = size->max_width = layout.width;
-    size->min_height = size->max_height = layout.height;
-    XSetWMNormalHints(display, box, size);
-    XFree(size);
+    x11RequestFrameExtents(box, frame);
+    centreBox(box, layout, *frame, screen);
+    setBoxSizeHints(box, layout);
     XWMHints* hints = XAllocWMHints();
     hints->flags = InputHint;
     hints->input = True;
@@ -192,11 +267,15 @@ int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
     Display* display = x11Display();
     if (!text) text = "";
     if (!caption) caption = "Error";  // the platform's default caption
-    // Sized for the screen, so that the text is as legible on any of them.
-    double dpi = x11ScreenDpi();
-    BoxFont* font = x11OpenBoxFont(dpi);
-    BoxLayout layout = layOut(text, (type & 0xF0) == MB_ICONERROR, font, metricsFor(dpi));
-    Window box = createBoxWindow(owner, text, caption, layout);
+    // Sized for the screen, so that the text is as legible on any of them;
+    // laid out again when the screen changes size.
+    bool errorIcon = (type & 0xF0) == MB_ICONERROR;
+    ScreenSize screen = defaultScreenSize();
+    BoxFont* font = nullptr;
+    BoxLayout layout = fitLayout(text, errorIcon, screen, &font);
+    FrameExtents frame;
+    Window box = createBoxWindow(owner, text, caption, layout, screen, &frame);
+    XSelectInput(display, x11Root(), StructureNotifyMask);
     GC gc = XCreateGC(display, box, 0, nullptr);
     BoxColors colors = allocateColors();
     XMapRaised(display, box);
@@ -240,12 +319,21 @@ int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
             // when the box cannot be shown.
             destroyed = done = !forged;
             break;
-        case PropertyNotify: {
-            FrameExtents frame;
+        case PropertyNotify:
             if (event.xproperty.atom == x11Atom("_NET_FRAME_EXTENTS") && x11ReadFrameExtents(box, &frame))
-                centreBox(box, layout, frame);
+                centreBox(box, layout, frame, screen);
             break;
-        }
+        case ConfigureNotify:
+            if (forged || event.xconfigure.window != x11Root()) break;
+            if (event.xconfigure.width == screen.width && event.xconfigure.height == screen.height) break;
+            screen = ScreenSize{event.xconfigure.width, event.xconfigure.height};
+            x11CloseBoxFont(font);
+            layout = fitLayout(text, errorIcon, screen, &font);
+            setBoxSizeHints(box, layout);
+            XResizeWindow(display, box, unsigned(layout.width), unsigned(layout.height));
+            centreBox(box, layout, frame, screen);
+            drawBox(box, gc, layout, font, colors, buttonDown);
+            break;
         case Expose:
             if (event.xexpose.count == 0) drawBox(box, gc, layout, font, colors, buttonDown);
             break;
@@ -266,7 +354,10 @@ int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
             if (buttonDown && !done) drawBox(box, gc, layout, font, colors, buttonDown = false);
             break;
         case ClientMessage:
-            if (x11AnswerPing(event.xclient)) break;
+            if (x11AnswerPing(event.xclient)) {
+                XFlush(display);
+                break;
+            }
             done = event.xclient.message_type == x11Atom("WM_PROTOCOLS") &&
                    Atom(event.xclient.data.l[0]) == x11Atom("WM_DELETE_WINDOW");
             break;
@@ -274,9 +365,12 @@ int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
         }
     }
 
+    // What was drawn on a window another client destroyed is gone with it:
+    // freeing it is expected to fail.
+    unsigned long first = x11BeginQuietRequests();
     XFreeGC(display, gc);
     x11CloseBoxFont(font);
     if (!destroyed) XDestroyWindow(display, box);
-    XSync(display, False);
+    x11EndCheckedRequests(first);
     return destroyed ? 0 : IDOK;
 }
