@@ -320,10 +320,13 @@ BOOL WINAPI SetWindowPos(HWND window, HWND, int x, int y, int width, int height,
     unsigned mask = (move ? CWX | CWY : 0) | (resize ? CWWidth | CWHeight : 0);
     if (mask) XConfigureWindow(display, window->xid, mask, &changes);
     if (!(flags & SWP_NOZORDER) && window->visible) XRaiseWindow(display, window->xid);
-    // Activating the active window changes nothing on the platform; through
-    // a manager it would be a request, and one that restores a window the
-    // user has just minimized.
-    if (!(flags & SWP_NOACTIVATE) && window->visible && !window->focused) x11Activate(window);
+    // The platform does not let a program take the foreground from another
+    // this way. Through a manager the request would do just that, and
+    // restore a window the user has just minimized: only without one is the
+    // focus given here.
+    if (!(flags & SWP_NOACTIVATE) && window->visible && !window->focused &&
+        !x11ManagerSupports("_NET_ACTIVE_WINDOW"))
+        x11Activate(window);
     XFlush(display);
     return TRUE;
 }

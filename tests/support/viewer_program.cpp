@@ -18,7 +18,18 @@ std::vector<std::string> ViewerProgramTest::viewerCommand() const { return {VIEW
 
 Window ViewerProgramTest::startAndWaitForNotice(const std::string& display) {
     child = spawnCommand(viewerCommand(), display.empty() ? server.display : display, errorPath());
-    return waitForWindowNamed(user, "vorandile", patienceMs());
+    Window notice = waitForWindowNamed(user, "vorandile", patienceMs());
+    // Named before it is shown: a user's key reaches it once it has the focus.
+    if (notice && (display.empty() || display == server.display))
+        waitUntil(
+            [&] {
+                Window focus = 0;
+                int revert;
+                XGetInputFocus(user, &focus, &revert);
+                return focus == notice;
+            },
+            10000);
+    return notice;
 }
 
 Window ViewerProgramTest::start(const std::string& display) {
