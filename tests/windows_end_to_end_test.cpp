@@ -215,7 +215,9 @@ protected:
     }
 
     // Every key of HKLM\Software and HKCU\Software with its values, one
-    // string each, less Wine's own settings.
+    // string each, less Wine's own settings and the empty keys Windows
+    // Installer makes for its own records the first time it installs
+    // anything (a fresh prefix has none of them).
     std::set<std::string> registry() {
         std::set<std::string> keys;
         for (const char* root : {"HKEY_LOCAL_MACHINE\\Software", "HKEY_CURRENT_USER\\Software"}) {
@@ -230,7 +232,10 @@ protected:
                 if (!line.empty() && line.back() == '\r') line.pop_back();
                 if (!line.empty() && line[0] == '[') section.clear();
                 if (line.empty() && !section.empty()) {
-                    if (section.find("\\Software\\Wine") == std::string::npos) keys.insert(section);
+                    bool installersOwn = section.find("\\Installer") != std::string::npos &&
+                                         std::count(section.begin(), section.end(), '\n') == 1;
+                    if (section.find("\\Software\\Wine") == std::string::npos && !installersOwn)
+                        keys.insert(section);
                     section.clear();
                 } else {
                     section += line + "\n";
