@@ -196,7 +196,7 @@ TEST_P(ViewerWithLittleMemory, EndsWithAMessageOrRuns) {
             return false;
         },
         20000);
-    int status = waitForExit(child, 1000);
+    int status = waitForExit(child, 10000);
     std::printf("%d MiB: exit %d%s%s: %s\n", GetParam(), status, boxed ? ", error box" : "", ran ? ", ran" : "",
                 errorText().c_str());
     // At a limit near what the driver needs, it may run a while and then

@@ -109,7 +109,7 @@ TEST_F(MessageBox, ABoxThatAnotherClientDestroysReturnsZeroAtOnce) {
     ASSERT_NE(box, 0u);
     XDestroyWindow(user, box);
     XSync(user, False);
-    EXPECT_EQ(waitForExit(child, 2000), 0) << "the call fails, as when a box cannot be shown";
+    EXPECT_EQ(waitForExit(child, 10000), 0) << "the call fails, as when a box cannot be shown";
 }
 
 TEST_F(MessageBox, ABoxThatAnotherClientHidesIsShownAgainAndStillAnswers) {

