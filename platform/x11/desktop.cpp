@@ -123,6 +123,8 @@ const std::vector<unsigned long>& applicationIconProperty() {
 
 }  // namespace
 
+bool x11ManagerRuns() { return managerRuns(); }
+
 bool x11ManagerSupports(const char* hint) {
     return managerRuns() && hasAtom(property32(x11Root(), x11Atom("_NET_SUPPORTED"), XA_ATOM, 4096), hint);
 }

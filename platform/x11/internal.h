@@ -133,7 +133,9 @@ void x11ConfirmGeometry(HWND window, const XConfigureEvent& configure);
 void x11ApplyConfirmedChanges(HWND window);
 
 // The window manager, as ICCCM and EWMH let a client see it (desktop.cpp).
-// Whether a compliant manager runs and lists this hint as supported.
+// Whether a compliant manager runs (EWMH), and whether it lists this hint as
+// supported.
+bool x11ManagerRuns();
 bool x11ManagerSupports(const char* hint);
 // The properties a manager reads of a new top-level window.
 void x11DescribeToManager(HWND window);

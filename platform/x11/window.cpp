@@ -8,6 +8,7 @@
 #include <cstring>
 #include <poll.h>
 #include <strings.h>
+#include <utility>
 
 struct HICON__ {
     int resource;
@@ -319,14 +320,15 @@ BOOL WINAPI SetWindowPos(HWND window, HWND, int x, int y, int width, int height,
     changes.height = clientHeight;
     unsigned mask = (move ? CWX | CWY : 0) | (resize ? CWWidth | CWHeight : 0);
     if (mask) XConfigureWindow(display, window->xid, mask, &changes);
-    if (!(flags & SWP_NOZORDER) && window->visible) XRaiseWindow(display, window->xid);
-    // The platform does not let a program take the foreground from another
-    // this way. Through a manager the request would do just that, and
-    // restore a window the user has just minimized: only without one is the
-    // focus given here.
-    if (!(flags & SWP_NOACTIVATE) && window->visible && !window->focused &&
-        !x11ManagerSupports("_NET_ACTIVE_WINDOW"))
-        x11Activate(window);
+    // Through a manager, stacking and focus are its to decide, and the
+    // platform does not let a program take the foreground this way: a raise
+    // or an activation asked for here would be a request, one that restores
+    // a window the user has just minimized (openbox takes either so). Only
+    // without a manager does the layer do them itself.
+    if (!x11ManagerRuns()) {
+        if (!(flags & SWP_NOZORDER) && window->visible) XRaiseWindow(display, window->xid);
+        if (!(flags & SWP_NOACTIVATE) && window->visible && !window->focused) x11Activate(window);
+    }
     XFlush(display);
     return TRUE;
 }
@@ -352,25 +354,26 @@ void x11ConfirmGeometry(HWND window, const XConfigureEvent& configure) {
 // Tells the window once what a batch of events changed: WM_SIZE with the
 // platform's code when its size or its minimized or maximized state changed.
 void x11ApplyConfirmedChanges(HWND window) {
-    if (window->frameChanged) {
-        window->frameChanged = false;
-        // A frame published after the window was created (a manager started
-        // later, or replaced) changes the outer size, never the client area:
-        // the program's drawing was set up for that.
-        if (!x11ReadFrameExtents(window->xid, &window->frame)) window->frame = FrameExtents{};
-    }
+    // Taken before the server is asked: what the filters note while the
+    // answers come in is news for the next batch, not lost with this one.
+    bool frameChanged = std::exchange(window->frameChanged, false);
+    bool stateChanged = std::exchange(window->stateChanged, false);
+    bool actionsChanged = std::exchange(window->actionsChanged, false);
+    bool sizeChanged = std::exchange(window->sizeChanged, false);
+    // A frame published after the window was created (a manager started
+    // later, or replaced) changes the outer size, never the client area: the
+    // program's drawing was set up for that.
+    if (frameChanged && !x11ReadFrameExtents(window->xid, &window->frame)) window->frame = FrameExtents{};
     ManagedState before = window->state;
-    if (window->stateChanged) window->state = x11ReadManagedState(window->xid);
+    if (stateChanged) window->state = x11ReadManagedState(window->xid);
     // Managers withdraw the resize action while they hold a window's size:
     // what counts is whether they allow it in the normal state.
     const ManagedState& now = window->state;
-    if ((window->stateChanged || window->actionsChanged) && !now.minimized && !now.sizeHeld && !now.fullscreen)
+    if ((stateChanged || actionsChanged) && !now.minimized && !now.sizeHeld && !now.fullscreen)
         window->managerResizes = x11ManagerAllowsResize(window->xid);
-    window->stateChanged = window->actionsChanged = false;
-    bool resized = window->sizeChanged &&
+    bool resized = sizeChanged &&
                    (window->confirmedWidth != window->clientWidth || window->confirmedHeight != window->clientHeight);
-    if (window->sizeChanged) {
-        window->sizeChanged = false;
+    if (sizeChanged) {
         window->clientWidth = window->confirmedWidth;
         window->clientHeight = window->confirmedHeight;
     }
