@@ -217,15 +217,19 @@ bool keepClientMessage(const XEvent& event) {
     return false;
 }
 
-bool keepPropertyNotify(const XEvent& event) {
-    HWND window = x11FindWindow(event.xproperty.window);
-    if (!window) return true;  // a box's, or a window still being made
-    // Read once the batch is in, however often a property changed.
+// A property the layer reads is read once the batch is in, however often
+// it changed.
+void noteChangedProperty(HWND window, Atom atom) {
     const LayerAtoms& atoms = x11Atoms();
-    Atom atom = event.xproperty.atom;
     if (atom == atoms.netFrameExtents) window->frameChanged = true;
     if (atom == atoms.wmState || atom == atoms.netWmState) window->stateChanged = true;
     if (atom == atoms.netWmAllowedActions) window->actionsChanged = true;
+}
+
+bool keepPropertyNotify(const XEvent& event) {
+    HWND window = x11FindWindow(event.xproperty.window);
+    if (!window) return true;  // a box's, or a window still being made
+    noteChangedProperty(window, event.xproperty.atom);
     return false;
 }
 
@@ -247,16 +251,11 @@ void translateEvent(XEvent& event) {
     case ReparentNotify:
         if (!forged && event.xreparent.window == window->xid) window->parent = event.xreparent.parent;
         break;
-    case PropertyNotify: {
+    case PropertyNotify:
         // Queued before the window was one of the layer's; later ones are
         // noted by the filter.
-        const LayerAtoms& atoms = x11Atoms();
-        Atom atom = event.xproperty.atom;
-        if (atom == atoms.netFrameExtents) window->frameChanged = true;
-        if (atom == atoms.wmState || atom == atoms.netWmState) window->stateChanged = true;
-        if (atom == atoms.netWmAllowedActions) window->actionsChanged = true;
+        noteChangedProperty(window, event.xproperty.atom);
         break;
-    }
     case ButtonPress:
     case ButtonRelease:
         lastPointer = POINT{event.xbutton.x_root, event.xbutton.y_root};
