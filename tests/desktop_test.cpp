@@ -171,11 +171,7 @@ TEST_F(ViewerOnATilingDesktop, EndsEveryFullscreenCycleAtTheManagersSize) {
         ASSERT_TRUE(waitUntil([&] { return geometry().width == tile.width && geometry().height == tile.height; }, 10000))
             << "cycle " << cycle << ": back in its tile";
     }
-    WindowGeometry last = settledGeometry();
-    EXPECT_EQ(last.width, tile.width);
-    EXPECT_EQ(last.height, tile.height);
-    pressKey(user, XK_Escape);
-    EXPECT_EQ(waitForExit(child, 5000), 0);
+    expectSettledSizeThenEscape(tile);
 }
 
 // A frame that comes after the window was made changes its outer size
@@ -222,11 +218,7 @@ TEST_F(ViewerWithALateFrame, AFrameAnotherClientWritesWithoutAManagerChangesNoth
     XSync(user, False);
     pressKey(user, XK_f);  // once the viewer answers this, it has read the property too
     ASSERT_TRUE(waitUntil([&] { return closeTo(pixel(3, 3), viewerFoggyBackground); }, 5000));
-    WindowGeometry now = settledGeometry();
-    EXPECT_EQ(now.width, first.width);
-    EXPECT_EQ(now.height, first.height);
-    pressKey(user, XK_Escape);
-    EXPECT_EQ(waitForExit(child, 5000), 0);
+    expectSettledSizeThenEscape(first);
 }
 
 // A session starts its programs while its window manager is still starting:

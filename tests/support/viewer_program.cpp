@@ -60,6 +60,14 @@ WindowGeometry ViewerProgramTest::settledGeometry() {
     return last;
 }
 
+void ViewerProgramTest::expectSettledSizeThenEscape(const WindowGeometry& expected) {
+    WindowGeometry now = settledGeometry();
+    EXPECT_EQ(now.width, expected.width);
+    EXPECT_EQ(now.height, expected.height);
+    pressKey(user, XK_Escape);
+    EXPECT_EQ(waitForExit(child, 5000), 0);
+}
+
 std::vector<uint32_t> ViewerProgramTest::steadyScreen() {
     std::vector<uint32_t> last = screen();
     for (int i = 0; i < 40; ++i) {

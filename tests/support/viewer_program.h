@@ -28,6 +28,8 @@ protected:
     Window dismissNoticeAndWaitForErrorBox();
     // The client size once nothing changes it: the same for half a second.
     WindowGeometry settledGeometry();
+    // The settled size is `expected`'s; then Esc ends the viewer with 0.
+    void expectSettledSizeThenEscape(const WindowGeometry& expected);
 
     // Waits until two captures a quarter of a second apart agree; empty if
     // the picture never settled.
