@@ -34,6 +34,13 @@ bool queueBroken = false;
 // However many events arrive, one call works for a bounded time, so that
 // the program's loop always gets on with its frames and its input.
 const int64_t eventBudgetMs = 10;
+// More events dropped between two calls than any desktop sends in a frame
+// is another client flooding the connection. The server goes on queueing
+// for the viewer while it draws, and the driver's next round trip reads all
+// of that into memory at once; so reading then takes most of the time,
+// frames going on at a lower rate, and what waits stays small.
+const long floodEvents = 4096;
+const int64_t floodBudgetMs = 40;
 
 MSG makeMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     MSG msg{};
@@ -200,6 +207,7 @@ void translateClientMessage(HWND window, const XClientMessageEvent& client) {
 // a window of the layer would ignore is dropped there, and what it needs of
 // a storm (the newest ping, that a property changed) is noted there, so that
 // no other client can fill the queue, at whatever rate it sends.
+long droppedEvents = 0, droppedBefore = 0;
 bool pingWaiting = false;
 XClientMessageEvent newestPing{};
 
@@ -207,13 +215,14 @@ bool keepClientMessage(const XEvent& event) {
     const XClientMessageEvent& client = event.xclient;
     if (!x11FindWindow(client.window)) return true;  // a box's, whose own loop reads it
     const LayerAtoms& atoms = x11Atoms();
-    if (client.message_type != atoms.wmProtocols || client.format != 32) return false;
-    if (Atom(client.data.l[0]) == atoms.wmDeleteWindow) return true;
-    if (Atom(client.data.l[0]) == atoms.netWmPing) {
+    bool isProtocol = client.message_type == atoms.wmProtocols && client.format == 32;
+    if (isProtocol && Atom(client.data.l[0]) == atoms.wmDeleteWindow) return true;
+    if (isProtocol && Atom(client.data.l[0]) == atoms.netWmPing) {
         // One answer, to the newest, is what a manager waits for.
         newestPing = client;
         pingWaiting = true;
     }
+    ++droppedEvents;
     return false;
 }
 
@@ -230,6 +239,7 @@ bool keepPropertyNotify(const XEvent& event) {
     HWND window = x11FindWindow(event.xproperty.window);
     if (!window) return true;  // a box's, or a window still being made
     noteChangedProperty(window, event.xproperty.atom);
+    ++droppedEvents;
     return false;
 }
 
@@ -320,16 +330,19 @@ void translateEvent(XEvent& event) {
 
 void x11ProcessEvents() {
     Display* display = x11Display();
-    int64_t deadline = x11NowMs() + eventBudgetMs;
+    bool flooded = droppedEvents - droppedBefore > floodEvents;
+    droppedBefore = droppedEvents;
+    int64_t deadline = x11NowMs() + (flooded ? floodBudgetMs : eventBudgetMs);
     // The filters drop what no window of the layer needs as it is read, so
-    // the connection is read for as long as it has events and time is left:
-    // a flood is taken in as fast as it comes, and what is queued is only
-    // what will be handled.
+    // the connection is read for as long as it has events and time is left
+    // (in a flood, for as long as time is left): a flood is taken in as fast
+    // as it comes, and what is queued is only what will be handled.
     for (int handled = 1;; ++handled) {
         while (!XEventsQueued(display, QueuedAlready)) {
             if (XEventsQueued(display, QueuedAfterFlush)) break;
             pollfd descriptor{ConnectionNumber(display), POLLIN, 0};
-            if (x11NowMs() >= deadline || poll(&descriptor, 1, 0) <= 0) break;
+            int64_t left = deadline - x11NowMs();
+            if (left <= 0 || poll(&descriptor, 1, flooded ? int(left) : 0) <= 0) break;
         }
         if (!XEventsQueued(display, QueuedAlready)) break;
         XEvent event;
