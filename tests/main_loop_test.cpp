@@ -1,7 +1,6 @@
 // The redraw mechanism and the real message loop in the viewer's window.
 #include "viewer_window.h"
 
-#include "platform/x11/testing.h"
 #include "scene/scene.h"
 
 #include <cmath>
@@ -153,14 +152,30 @@ TEST_F(MainLoop, AClickStopsTheSpinAfterAtMostOneMoreFrame) {
     EXPECT_EQ(rotationDegrees(viewer.objectMatrix), stopped) << "stopped";
 }
 
-TEST_F(MainLoop, AFailedRetrievalEndsTheLoopAsAFailure) {
-    x11FailNextMessageRetrieval();
-    EXPECT_EQ(runMessageLoop(), 1) << "the very first retrieval failed";
+// Retrieval fails once another client has destroyed the viewer's window:
+// the queue can no longer serve the program.
+Display* otherClient = nullptr;
+Window viewerXid = 0;
+void CALLBACK destroyFromElsewhere(HWND, UINT, UINT_PTR, DWORD) {
+    XDestroyWindow(otherClient, viewerXid);
+    XSync(otherClient, False);
+}
 
+TEST_F(MainLoop, AFailedFirstRetrievalEndsTheLoopAsAFailure) {
+    otherClient = user;
+    viewerXid = xid;
+    viewer.continueSpin = 0;
+    destroyFromElsewhere(window, WM_TIMER, 0, 0);
+    EXPECT_EQ(runMessageLoop(), 1) << "the very first retrieval failed";
+}
+
+TEST_F(MainLoop, ARetrievalFailingLaterEndsTheLoopAsAFailure) {
+    otherClient = user;
+    viewerXid = xid;
     viewer.continueSpin = 0;
     PostMessageA(window, WM_CHAR, 'j', 0);  // a message with wParam 0 would otherwise be reported
     PostMessageA(window, WM_USER, 0, 0);
-    SetTimer(window, 5, 200, [](HWND, UINT, UINT_PTR, DWORD) { x11FailNextMessageRetrieval(); });
+    SetTimer(window, 5, 200, destroyFromElsewhere);
     EXPECT_EQ(runMessageLoop(), 1);
 }
 

@@ -1,7 +1,6 @@
 // The message queue and window life cycle of the platform layer, as the
 // platform documents them.
 #include "layer_test.h"
-#include "platform/x11/testing.h"
 
 #include <X11/Xutil.h>
 #include <time.h>
@@ -112,8 +111,15 @@ TEST_F(PlatformQueue, GetMessageFailsWithMinusOne) {
     MSG msg;
     EXPECT_EQ(GetMessageA(&msg, reinterpret_cast<HWND>(0x1234), 0, 0), -1);  // no such window
     EXPECT_EQ(GetMessageA(nullptr, nullptr, 0, 0), -1);
-    x11FailNextMessageRetrieval();
+    // Another client destroying the program's window leaves a queue that
+    // cannot serve it.
+    HWND window = createRecordingWindow("queue", 0, 0, 100, 100, true);
+    Window xid = layerWindow(user, "queue");
+    ASSERT_NE(xid, 0u);
+    XDestroyWindow(user, xid);
+    XSync(user, False);
     EXPECT_EQ(GetMessageA(&msg, nullptr, 0, 0), -1);
+    EXPECT_FALSE(IsWindow(window));
 }
 
 TEST_F(PlatformQueue, WindowLifeCycleMessages) {

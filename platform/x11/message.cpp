@@ -2,7 +2,6 @@
 // become the window messages the platform documents for them.
 #include "platform/x11/internal.h"
 #include "platform/x11/event_filter.h"
-#include "platform/x11/testing.h"
 
 #include <X11/keysym.h>
 
@@ -27,7 +26,6 @@ bool quitPosted = false;
 int quitCode = 0;
 unsigned retrievedKeyState = 0;
 POINT lastPointer{0, 0};
-bool failNextRetrieval = false;
 // Set when the queue can no longer serve the program: its window was taken
 // away by another client. Retrieval then fails, as the platform's does.
 bool queueBroken = false;
@@ -378,8 +376,6 @@ LRESULT x11Send(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     return window->windowProc(window, message, wParam, lParam);
 }
 
-void x11FailNextMessageRetrieval() { failNextRetrieval = true; }
-
 BOOL WINAPI PeekMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax, UINT removeFlags) {
     if (!msg) return FALSE;
     x11ProcessEvents();
@@ -388,10 +384,6 @@ BOOL WINAPI PeekMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax,
 
 BOOL WINAPI GetMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax) {
     if (!msg || (window && !x11IsLiveWindow(window))) return -1;
-    if (failNextRetrieval) {
-        failNextRetrieval = false;
-        return -1;
-    }
     Display* display = x11Display();
     for (;;) {
         x11ProcessEvents();
