@@ -23,7 +23,7 @@ pid_t showBoxInChild(const char* text, const char* caption, UINT type) {
     return child;
 }
 
-Window waitForBox(Display* user, const char* caption) { return waitForWindowNamed(user, caption, 5000); }
+Window waitForBox(Display* user, const char* caption) { return waitForWindowNamed(user, caption, 20000); }
 
 void clickOk(Display* user, Window box) {
     WindowGeometry geometry = rootGeometry(user, box);
@@ -36,13 +36,20 @@ TEST_F(MessageBox, ShowsCaptionAndTextAndBlocksUntilReturnIsPressed) {
     ASSERT_NE(box, 0u);
     EXPECT_EQ(textProperty(user, box, "WIN32_MESSAGE_TEXT"), " mouse: touch the window image for movement  ");
     EXPECT_EQ(textProperty(user, box, "_NET_WM_NAME"), "vorandile");
-    usleep(200000);
-    EXPECT_TRUE(isRunning(child)) << "the box waits for the user";
     // Some of the window is text in black on the light face.
-    int width = 0, height = 0;
-    std::vector<uint32_t> pixels = captureWindow(user, box, &width, &height);
-    EXPECT_NE(std::count(pixels.begin(), pixels.end(), 0x000000u), 0);
-    EXPECT_NE(std::count(pixels.begin(), pixels.end(), 0xf0f0f0u), 0);
+    long black = 0, face = 0;
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            int width = 0, height = 0;
+            std::vector<uint32_t> pixels = captureWindow(user, box, &width, &height);
+            black = std::count(pixels.begin(), pixels.end(), 0x000000u);
+            face = std::count(pixels.begin(), pixels.end(), 0xf0f0f0u);
+            return black != 0 && face != 0;
+        },
+        20000))
+        << black << " black pixels, " << face << " of the face";
+    EXPECT_TRUE(answersPing(user, box, 20000)) << "the box reads its events";
+    EXPECT_TRUE(isRunning(child)) << "the box waits for the user";
     pressKey(user, XK_Return);
     EXPECT_EQ(waitForExit(child, 5000), IDOK);
     XSync(user, False);
@@ -64,7 +71,7 @@ TEST_F(MessageBox, AClickOnOkDismissesItAndAClickElsewhereDoesNot) {
     ASSERT_NE(box, 0u);
     WindowGeometry geometry = rootGeometry(user, box);
     clickAt(user, geometry.x + 5, geometry.y + 5);
-    usleep(200000);
+    EXPECT_TRUE(answersPing(user, box, 20000)) << "the box took in the click and is still there";
     EXPECT_TRUE(isRunning(child));
     clickOk(user, box);
     EXPECT_EQ(waitForExit(child, 5000), IDOK);
@@ -79,21 +86,23 @@ TEST_F(MessageBox, TheWindowManagersCloseDismissesIt) {
 }
 
 TEST_F(MessageBox, ErrorBoxesCarryTheErrorMarkAndHonourLineFeeds) {
+    auto pixelsOf = [&](Window box, uint32_t colour) {
+        int width = 0, height = 0;
+        std::vector<uint32_t> pixels = captureWindow(user, box, &width, &height);
+        return std::count(pixels.begin(), pixels.end(), colour);
+    };
     pid_t plain = showBoxInChild("one line", "Plain", MB_OK);
     Window plainBox = waitForBox(user, "Plain");
     ASSERT_NE(plainBox, 0u);
+    // Drawn (the button's white face comes last) before the other box covers it.
+    ASSERT_TRUE(waitUntil([&] { return pixelsOf(plainBox, 0xffffffu) > 0; }, 20000)) << "the plain box is drawn";
     pid_t error = showBoxInChild("first line\nsecond line\nthird line", "Error", MB_ICONERROR);
     Window errorBox = waitForBox(user, "Error");
     ASSERT_NE(errorBox, 0u);
-    usleep(200000);
 
-    auto redPixels = [&](Window box) {
-        int width = 0, height = 0;
-        std::vector<uint32_t> pixels = captureWindow(user, box, &width, &height);
-        return std::count_if(pixels.begin(), pixels.end(), [](uint32_t p) { return p == 0xd01010u; });
-    };
-    EXPECT_GT(redPixels(errorBox), 200);
-    EXPECT_EQ(redPixels(plainBox), 0);
+    long red = 0;
+    EXPECT_TRUE(waitUntil([&] { return (red = pixelsOf(errorBox, 0xd01010u)) > 200; }, 20000)) << red << " red pixels";
+    EXPECT_EQ(pixelsOf(plainBox, 0xd01010u), 0);
     EXPECT_GT(rootGeometry(user, errorBox).height, rootGeometry(user, plainBox).height) << "three lines, not one";
     EXPECT_EQ(textProperty(user, errorBox, "WIN32_MESSAGE_TEXT"), "first line\nsecond line\nthird line");
     pressKey(user, XK_Return);
@@ -158,12 +167,17 @@ BoxPicture pictureOf(Display* user, Window box) {
     return picture;
 }
 
+// Waits until the box is drawn: its button's white face comes after the text.
+bool drawnPicture(Display* user, Window box, BoxPicture* picture) {
+    return waitUntil([&] { return (*picture = pictureOf(user, box)).button.right >= 0; }, 20000);
+}
+
 void expectLegibleAt(Display* user, double dpi) {
     pid_t child = showBoxInChild(" mouse: touch the window image for movement  ", "Sized", MB_OK);
     Window box = waitForBox(user, "Sized");
     ASSERT_NE(box, 0u);
-    usleep(300000);
-    BoxPicture picture = pictureOf(user, box);
+    BoxPicture picture;
+    ASSERT_TRUE(drawnPicture(user, box, &picture));
     const Bounds &ink = picture.ink, &button = picture.button;
     double fontPixels = 9 * dpi / 72;  // the platform's 9-point box font
     std::printf("%.0f dpi: box %dx%d, text %d px high, %d px wide, button %dx%d\n", dpi, picture.width,
@@ -220,8 +234,8 @@ TEST_F(MessageBox, WithoutAScalableFontTheBitmapFontServes) {
     unsetenv("FONTCONFIG_FILE");
     Window box = waitForBox(user, "Plain");
     ASSERT_NE(box, 0u);
-    usleep(300000);
-    BoxPicture picture = pictureOf(user, box);
+    BoxPicture picture;
+    ASSERT_TRUE(drawnPicture(user, box, &picture));
     EXPECT_GT(picture.ink.right - picture.ink.left, 200) << "the text is drawn";
     EXPECT_LT(picture.ink.right, picture.width - 1);
     EXPECT_LT(picture.ink.bottom, picture.button.top - 1);
@@ -271,8 +285,7 @@ TEST_P(MessageBoxOnAnOddScreen, FitsTheScreenWithItsTextAndButtonInside) {
     Window box = waitForBox(user, "Odd");
     ASSERT_NE(box, 0u);
     BoxPicture picture;
-    // Drawn once the button's white face shows.
-    ASSERT_TRUE(waitUntil([&] { return (picture = pictureOf(user, box)).button.right >= 0; }, 10000));
+    ASSERT_TRUE(drawnPicture(user, box, &picture));
     WindowGeometry g = rootGeometry(user, box);
     int screenWidth = DisplayWidth(user, DefaultScreen(user)), screenHeight = DisplayHeight(user, DefaultScreen(user));
     std::printf("%s: box %dx%d at (%d, %d) on %dx%d, text %dx%d\n", odd.name, g.width, g.height, g.x, g.y,

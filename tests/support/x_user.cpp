@@ -6,8 +6,10 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <poll.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -115,6 +117,50 @@ std::vector<long> property32(Display* display, Window window, const char* proper
 bool isViewable(Display* display, Window window) {
     XWindowAttributes attributes;
     return XGetWindowAttributes(display, window, &attributes) && attributes.map_state == IsViewable;
+}
+
+bool answersPing(Display* display, Window window, int timeoutMs) {
+    XSync(display, False);  // what this connection asked for is done first
+    // A connection of its own, so that the user's gets no events it did not ask for.
+    Display* listener = XOpenDisplay(DisplayString(display));
+    if (!listener) return false;
+    Window root = DefaultRootWindow(listener);
+    Atom protocols = XInternAtom(listener, "WM_PROTOCOLS", False), ping = XInternAtom(listener, "_NET_WM_PING", False);
+    static long pings = 0;
+    long token = 1000 + ++pings;  // the ping's time stamp: which answer is this one's
+    XSelectInput(listener, root, SubstructureNotifyMask);
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = window;
+    event.xclient.message_type = protocols;
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = long(ping);
+    event.xclient.data.l[1] = token;
+    event.xclient.data.l[2] = long(window);
+    XSendEvent(listener, window, False, NoEventMask, &event);
+    XFlush(listener);
+    bool answered = false;
+    long long deadline = nowMs() + timeoutMs;
+    while (!answered) {
+        while (!answered && XPending(listener)) {
+            XNextEvent(listener, &event);
+            answered = event.type == ClientMessage && event.xclient.window == root &&
+                       event.xclient.message_type == protocols && Atom(event.xclient.data.l[0]) == ping &&
+                       event.xclient.data.l[1] == token;
+        }
+        long long left = deadline - nowMs();
+        if (answered || left <= 0) break;
+        pollfd connection{ConnectionNumber(listener), POLLIN, 0};
+        poll(&connection, 1, int(std::min(left, 100LL)));
+    }
+    XCloseDisplay(listener);
+    return answered;
+}
+
+bool pictureChanges(Display* display, Window window, int timeoutMs, const std::vector<uint32_t>* before) {
+    int width = 0, height = 0;
+    std::vector<uint32_t> first = before ? *before : captureWindow(display, window, &width, &height);
+    return waitUntil([&] { return captureWindow(display, window, &width, &height) != first; }, timeoutMs);
 }
 
 WindowGeometry rootGeometry(Display* display, Window window) {

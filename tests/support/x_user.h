@@ -33,6 +33,14 @@ std::string textProperty(Display* display, Window window, const char* property);
 std::vector<long> property32(Display* display, Window window, const char* property, Atom type, long maximumItems,
                              bool* more = nullptr);
 bool isViewable(Display* display, Window window);
+// Sends the client of `window` a _NET_WM_PING, as a window manager does, and
+// waits for its answer on the root window. A client reads its events in
+// order, so an answer says it has taken in every event the server delivered
+// to it before, among them what this connection's requests caused.
+bool answersPing(Display* display, Window window, int timeoutMs);
+// Whether what the window shows differs, within the time, from `before`
+// where given, else from what it shows now.
+bool pictureChanges(Display* display, Window window, int timeoutMs, const std::vector<uint32_t>* before = nullptr);
 WindowGeometry rootGeometry(Display* display, Window window);
 
 void pressKey(Display* display, unsigned long keysym, bool withShift = false);
