@@ -86,7 +86,7 @@ TEST_P(ViewerWithoutAUsableDriver, SaysWhichCallFailedAndExitsWithOneWithoutFloo
     EXPECT_EQ(textProperty(user, box, "WIN32_MESSAGE_TEXT"), "wglCreateContext failed");
     EXPECT_EQ(textProperty(user, box, "_NET_WM_NAME"), "Error");
     for (unsigned long key : {XK_f, XK_p, XK_j, XK_k}) pressKey(user, key);
-    usleep(500000);
+    EXPECT_TRUE(answersPing(user, box, 20000)) << "the box took in the keys";
     ASSERT_TRUE(isRunning(child)) << "the box waits for the user";
     pressKey(user, XK_Return);
     EXPECT_EQ(waitForExit(child, 5000), 1);

@@ -69,13 +69,13 @@ TEST_F(ViewerUnderFaults, ABurstOfMotionDuringADragLeavesItResponsiveAndItsMemor
     WindowGeometry g = rootGeometry(user, window);
     movePointer(user, g.x + g.width / 2, g.y + g.height / 2);
     setButton(user, 1, true);
-    usleep(200000);
+    ASSERT_TRUE(answersPing(user, window, 20000)) << "the viewer took in the press";
     long before = residentKilobytes(child);
     for (int i = 0; i < 100000; ++i)
         XTestFakeMotionEvent(user, DefaultScreen(user), (i * 37) % 2000 - 300, (i * 53) % 1600 - 300, CurrentTime);
     XSync(user, False);
     double burstEnd = monotonicSeconds();
-    usleep(300000);  // let the viewer take in what the server has delivered
+    EXPECT_TRUE(answersPing(user, window, 60000)) << "the viewer took in the burst";
     long after = residentKilobytes(child);
     setButton(user, 1, false);
     pressKey(user, XK_Escape);
@@ -106,7 +106,7 @@ void forge(Display* user, Window window, int type) {
 TEST_F(ViewerUnderFaults, AForgedDestroyNotifyChangesNothing) {
     ASSERT_NE(start(), 0u);
     forge(user, window, DestroyNotify);
-    usleep(500000);
+    EXPECT_TRUE(answersPing(user, window, 20000)) << "the viewer took in the forged event";
     ASSERT_TRUE(isRunning(child));
     EXPECT_TRUE(keepsChanging()) << "it goes on drawing";
     pressKey(user, XK_Escape);

@@ -105,7 +105,7 @@ void ViewerProgramTest::pressAndDragFromCentre() {
     setButton(user, 1, true);
     for (int step = 1; step <= 20; ++step) {
         movePointer(user, x + 8 * step, y + 3 * step);
-        usleep(10000);
+        usleep(10000);  // a drag takes time, as a hand's does: motions apart, not all at once
     }
 }
 
@@ -119,7 +119,11 @@ void ViewerProgramTest::coverAndUncover(int inset, int side) {
                                  CWOverrideRedirect | CWBackPixel, &attributes);
     XMapRaised(user, cover);
     XSync(user, False);
-    usleep(200000);
+    // On the screen, under a compositing manager too, before it goes again.
+    int centreX = g.x + inset + side / 2, centreY = g.y + inset + side / 2;
+    EXPECT_TRUE(waitUntil(
+        [&] { return closeTo(pixelAt(user, DefaultRootWindow(user), centreX, centreY), Rgb{255, 255, 255}); }, 20000))
+        << "the cover shows";
     XDestroyWindow(user, cover);
     XSync(user, False);
 }
