@@ -17,9 +17,21 @@ void drag(Display* display, int fromX, int fromY, int toX, int toY, int steps) {
     setButton(display, 1, true);
     for (int i = 1; i <= steps; ++i) {
         movePointer(display, fromX + (toX - fromX) * i / steps, fromY + (toY - fromY) * i / steps);
-        usleep(20000);
+        usleep(20000);  // a drag takes time, as a hand's does: motions apart, not all at once
     }
     setButton(display, 1, false);
+}
+
+// The viewer took in what was sent so far, or (with `changes`) shows a
+// picture other than `before`, or than now; else the session ends it and
+// says what did not happen.
+bool waitFor(Display* display, Window window, pid_t viewer, bool changes, int patience, const char* what,
+             const std::vector<uint32_t>* before = nullptr) {
+    if (changes ? pictureChanges(display, window, patience, before) : answersPing(display, window, patience))
+        return true;
+    std::fprintf(stderr, "session: %s did not happen within %d s\n", what, patience / 1000);
+    waitForExit(viewer, 0);
+    return false;
 }
 
 }  // namespace
@@ -49,21 +61,28 @@ int main(int argc, char** argv) {
         waitForExit(viewer, 0);
         return 2;
     }
-    sleep(1);
+    if (!waitFor(display, window, viewer, true, patience, "a frame")) return 2;
     WindowGeometry g = rootGeometry(display, window);
     int cx = g.x + g.width / 2, cy = g.y + g.height / 2;
     clickAt(display, cx, cy);  // stop
-    sleep(1);
+    if (!waitFor(display, window, viewer, false, patience, "an answer after the click")) return 2;
     drag(display, cx, cy, cx + 200, cy + 80, 10);  // spin about the drag axis
-    sleep(1);
+    if (!waitFor(display, window, viewer, true, patience, "spinning after the drag")) return 2;
     drag(display, cx, cy, -50, -50, 10);  // captured outside the window, then back
     drag(display, cx, cy, cx, cy, 1);     // back to the press point: stop
+    if (!waitFor(display, window, viewer, false, patience, "an answer after the drags")) return 2;
     for (unsigned long key : {XK_f, XK_p, XK_j, XK_k, XK_p, XK_f}) {
+        int width = 0, height = 0;
+        std::vector<uint32_t> before = captureWindow(display, window, &width, &height);
         pressKey(display, key);
-        usleep(300000);
+        // Fog and outlines show; the other keys change nothing to see.
+        bool shows = key == XK_f || key == XK_p;
+        if (!waitFor(display, window, viewer, shows, patience, shows ? "a new picture after a key" : "an answer to a key",
+                     &before))
+            return 2;
     }
     pressKey(display, XK_f, true);
-    sleep(1);
+    if (!waitFor(display, window, viewer, false, patience, "an answer to capital F")) return 2;
     pressKey(display, XK_Escape);
     int status = waitForExit(viewer, patience);
     std::printf("session: the viewer ended with %d\n", status);

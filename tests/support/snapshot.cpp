@@ -38,7 +38,8 @@ int main(int argc, char** argv) {
     pressKey(display, XK_Return);
     Window window = waitForWindowNamed(display, "vorandile ", 10000);
     if (!window) return fail("the viewer window did not appear", viewer);
-    sleep(2);
+    // The model drawn: the picture changes as frames come.
+    if (!pictureChanges(display, window, 30000)) return fail("the window showed no frames", viewer);
     int width = 0, height = 0;
     std::vector<uint32_t> pixels = captureWindow(display, window, &width, &height);
     bool saved = !pixels.empty() && writePng(argv[2], width, height, pixels);
