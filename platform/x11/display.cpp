@@ -12,35 +12,13 @@
 
 namespace {
 
-Display* connection = nullptr;
-LayerAtoms atoms{};
-
-// A range of request serials whose errors are expected.
-struct QuietRange {
-    unsigned long first, last;
-    bool open;       // requests are still being added to it
-    int firstError;  // what the server answered, for checked ranges
-};
-
-std::vector<QuietRange>& quietRanges = *new std::vector<QuietRange>;
-
 const char* programName() { return program_invocation_short_name; }
 
 QuietRange* quietRangeOf(unsigned long serial) {
-    for (QuietRange& range : quietRanges)
+    for (QuietRange& range : layer.quietRanges)
         if (serial >= range.first && (range.open || serial <= range.last)) return &range;
     return nullptr;
 }
-
-// Distinct protocol errors seen so far, so that each is told once and its
-// repeats only counted: no fault can fill a disk.
-struct ErrorKind {
-    int code, request, minor;
-    unsigned long repeats;   // since it was last told
-    int64_t lastToldMs;
-};
-
-std::vector<ErrorKind>& errorKinds = *new std::vector<ErrorKind>;
 
 std::string errorText(Display* display, int code) {
     char text[256];
@@ -58,7 +36,7 @@ void tellRepeats(Display* display, ErrorKind& kind) {
 }
 
 void tellAllRepeats() {
-    for (ErrorKind& kind : errorKinds) tellRepeats(connection, kind);
+    for (ErrorKind& kind : layer.errorKinds) tellRepeats(layer.display, kind);
 }
 
 // A protocol error is a fault of the request, not of the program's state:
@@ -68,13 +46,13 @@ int reportProtocolError(Display* display, XErrorEvent* error) {
         if (range->firstError == Success) range->firstError = error->error_code;
         return 0;
     }
-    for (ErrorKind& kind : errorKinds)
+    for (ErrorKind& kind : layer.errorKinds)
         if (kind.code == error->error_code && kind.request == error->request_code && kind.minor == error->minor_code) {
             ++kind.repeats;
             if (x11NowMs() - kind.lastToldMs >= 1000) tellRepeats(display, kind);
             return 0;
         }
-    errorKinds.push_back({error->error_code, error->request_code, error->minor_code, 0, x11NowMs()});
+    layer.errorKinds.push_back({error->error_code, error->request_code, error->minor_code, 0, x11NowMs()});
     std::fprintf(stderr, "%s: X error: %s (request %d.%d, resource 0x%lx)\n", programName(),
                  errorText(display, error->error_code).c_str(), error->request_code, error->minor_code,
                  error->resourceid);
@@ -103,8 +81,11 @@ void reportSilentServer(int) {
 
 }  // namespace
 
+// Never destroyed, so that what it holds stays reachable to the end.
+X11Layer& layer = *new X11Layer;
+
 Display* x11Display() {
-    if (connection) return connection;
+    if (layer.display) return layer.display;
     // A write to a connection the server has closed must fail with EPIPE and
     // reach the lost-connection handler, not kill the process by signal.
     std::signal(SIGPIPE, SIG_IGN);
@@ -124,7 +105,7 @@ Display* x11Display() {
     sigaddset(&alarmOnly, SIGALRM);
     sigprocmask(SIG_UNBLOCK, &alarmOnly, &previousMask);
     alarm(connectionPatienceSeconds);
-    connection = XOpenDisplay(nullptr);
+    Display* connection = XOpenDisplay(nullptr);
     if (connection) XSync(connection, False);
     alarm(0);
     sigprocmask(SIG_SETMASK, &previousMask, nullptr);
@@ -134,16 +115,29 @@ Display* x11Display() {
                      name ? "\"" : "(DISPLAY is not set)", name ? name : "", name ? "\"" : "");
         std::exit(1);
     }
+    layer.display = connection;
     XSetErrorHandler(reportProtocolError);
     XSetIOErrorHandler(reportLostConnection);
     const char* names[] = {"WM_PROTOCOLS", "WM_DELETE_WINDOW", "_NET_WM_PING", "_NET_FRAME_EXTENTS",
                            "WM_STATE",     "_NET_WM_STATE",    "_NET_WM_ALLOWED_ACTIONS"};
     Atom interned[7];
     XInternAtoms(connection, const_cast<char**>(names), 7, False, interned);
-    atoms = LayerAtoms{interned[0], interned[1], interned[2], interned[3], interned[4], interned[5], interned[6]};
+    layer.atoms =
+        LayerAtoms{interned[0], interned[1], interned[2], interned[3], interned[4], interned[5], interned[6]};
     x11FilterEvents(connection);
-    std::atexit(tellAllRepeats);
+    static bool repeatsToldAtExit = std::atexit(tellAllRepeats) == 0;
+    (void)repeatsToldAtExit;
     return connection;
+}
+
+void x11TerminateLayer() {
+    if (!layer.display) return;
+    tellAllRepeats();
+    x11ReleaseWindows();
+    x11ReleaseContexts();
+    for (HPALETTE palette : layer.palettes) delete palette;
+    XCloseDisplay(layer.display);
+    layer = X11Layer{};
 }
 
 int x11Screen() { return DefaultScreen(x11Display()); }
@@ -154,7 +148,7 @@ Atom x11Atom(const char* name) { return XInternAtom(x11Display(), name, False); 
 
 const LayerAtoms& x11Atoms() {
     x11Display();
-    return atoms;
+    return layer.atoms;
 }
 
 int64_t x11NowMs() {
@@ -167,6 +161,7 @@ unsigned long x11BeginQuietRequests() {
     Display* display = x11Display();
     // Ranges the server has answered all of are done with.
     unsigned long processed = LastKnownRequestProcessed(display);
+    auto& quietRanges = layer.quietRanges;
     quietRanges.erase(std::remove_if(quietRanges.begin(), quietRanges.end(),
                                      [processed](const QuietRange& range) {
                                          return !range.open && range.last <= processed;
@@ -178,7 +173,7 @@ unsigned long x11BeginQuietRequests() {
 }
 
 void x11EndQuietRequests(unsigned long first) {
-    for (QuietRange& range : quietRanges)
+    for (QuietRange& range : layer.quietRanges)
         if (range.open && range.first == first) {
             range.open = false;
             range.last = NextRequest(x11Display()) - 1;
@@ -188,6 +183,7 @@ void x11EndQuietRequests(unsigned long first) {
 int x11EndCheckedRequests(unsigned long first) {
     XSync(x11Display(), False);
     int error = Success;
+    auto& quietRanges = layer.quietRanges;
     for (auto it = quietRanges.begin(); it != quietRanges.end(); ++it)
         if (it->open && it->first == first) {
             error = it->firstError;

@@ -8,6 +8,7 @@
 #include <X11/Xutil.h>
 #include <GL/glx.h>
 
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -92,6 +93,84 @@ struct HWND__ {
     std::vector<WindowTimer> timers;
 };
 
+// Atoms the event filters compare with, interned once with the connection:
+// a filter runs inside Xlib and may not ask the server anything.
+struct LayerAtoms {
+    Atom wmProtocols, wmDeleteWindow, netWmPing, netFrameExtents, wmState, netWmState, netWmAllowedActions;
+};
+
+// A range of request serials whose errors are expected.
+struct QuietRange {
+    unsigned long first, last;
+    bool open;       // requests are still being added to it
+    int firstError;  // what the server answered, for checked ranges
+};
+
+// A protocol error told once; its repeats are only counted, so that no
+// fault can fill a disk.
+struct ErrorKind {
+    int code, request, minor;
+    unsigned long repeats;  // since it was last told
+    int64_t lastToldMs;
+};
+
+struct WindowClass {
+    std::string name;
+    UINT style;
+    WNDPROC windowProc;
+    HCURSOR cursor;
+    HICON icon;
+};
+
+// Input messages carry the modifier state of their X event, so that
+// TranslateMessage sees the keyboard as it was when the key went down.
+struct QueuedMessage {
+    MSG msg;
+    unsigned keyState;
+};
+
+struct PixelFormat {
+    XVisualInfo visual;
+    PIXELFORMATDESCRIPTOR descriptor;
+};
+
+// All that the layer holds, in one record. x11TerminateLayer releases it
+// and leaves the layer as before its first call.
+struct X11Layer {
+    Display* display = nullptr;
+    LayerAtoms atoms{};
+    std::vector<QuietRange> quietRanges;
+    std::vector<ErrorKind> errorKinds;
+
+    std::vector<WindowClass> classes;
+    std::vector<HWND> windows;
+    HWND capture = nullptr;
+    std::vector<HPALETTE> palettes;
+    std::vector<PixelFormat> formats;
+    bool formatsListed = false;
+    std::vector<HGLRC> contexts;
+    HGLRC currentContext = nullptr;
+
+    // The thread's message queue.
+    std::deque<QueuedMessage> postedMessages, inputMessages;
+    bool quitPosted = false;
+    int quitCode = 0;
+    unsigned retrievedKeyState = 0;
+    POINT lastPointer{0, 0};
+    // Set when the queue can no longer serve the program: its window was
+    // taken away by another client. Retrieval then fails, as the platform's does.
+    bool queueBroken = false;
+    // What the event filters keep of what they drop.
+    long droppedEvents = 0, droppedBefore = 0;
+    bool pingWaiting = false;
+    XClientMessageEvent newestPing{};
+};
+extern X11Layer& layer;
+// Closes the connection and forgets every window, class, palette, context
+// and message, without telling any window procedure: as the end of the
+// process would, but leaving the layer ready to start again.
+void x11TerminateLayer();
+
 inline int outerWidth(HWND window) { return window->clientWidth + window->frame.left + window->frame.right; }
 inline int outerHeight(HWND window) { return window->clientHeight + window->frame.top + window->frame.bottom; }
 
@@ -101,11 +180,6 @@ Display* x11Display();
 int x11Screen();
 Window x11Root();
 Atom x11Atom(const char* name);
-// Atoms the event filters compare with, interned once with the connection:
-// a filter runs inside Xlib and may not ask the server anything.
-struct LayerAtoms {
-    Atom wmProtocols, wmDeleteWindow, netWmPing, netFrameExtents, wmState, netWmState, netWmAllowedActions;
-};
 const LayerAtoms& x11Atoms();
 int64_t x11NowMs();
 
@@ -121,6 +195,10 @@ int x11EndCheckedRequests(unsigned long first);
 HWND x11FindWindow(Window xid);
 bool x11IsLiveWindow(HWND window);
 const std::vector<HWND>& x11Windows();
+
+// Frees what the window and context handles point to, for x11TerminateLayer.
+void x11ReleaseWindows();
+void x11ReleaseContexts();
 
 // Creates (or re-creates, keeping the handle) the X window of `window` on the
 // given visual. Used by window creation and by SetPixelFormat.

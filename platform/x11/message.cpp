@@ -13,22 +13,6 @@
 
 namespace {
 
-// Input messages carry the modifier state of their X event, so that
-// TranslateMessage sees the keyboard as it was when the key went down.
-struct QueuedMessage {
-    MSG msg;
-    unsigned keyState;
-};
-
-std::deque<QueuedMessage>& postedMessages = *new std::deque<QueuedMessage>;
-std::deque<QueuedMessage>& inputMessages = *new std::deque<QueuedMessage>;
-bool quitPosted = false;
-int quitCode = 0;
-unsigned retrievedKeyState = 0;
-POINT lastPointer{0, 0};
-// Set when the queue can no longer serve the program: its window was taken
-// away by another client. Retrieval then fails, as the platform's does.
-bool queueBroken = false;
 // However many events arrive, one call works for a bounded time, so that
 // the program's loop always gets on with its frames and its input.
 const int64_t eventBudgetMs = 10;
@@ -47,7 +31,7 @@ MSG makeMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     msg.wParam = wParam;
     msg.lParam = lParam;
     msg.time = DWORD(x11NowMs());
-    msg.pt = lastPointer;
+    msg.pt = layer.lastPointer;
     return msg;
 }
 
@@ -63,7 +47,7 @@ bool takeFrom(std::deque<QueuedMessage>& queue, MSG* out, HWND window, UINT filt
         if (!inFilter(it->msg.hwnd, it->msg.message, window, filterMin, filterMax)) continue;
         *out = it->msg;
         if (remove) {
-            if (&queue == &inputMessages) retrievedKeyState = it->keyState;
+            if (&queue == &layer.inputMessages) layer.retrievedKeyState = it->keyState;
             queue.erase(it);
         }
         return true;
@@ -75,13 +59,13 @@ bool takeFrom(std::deque<QueuedMessage>& queue, MSG* out, HWND window, UINT filt
 // input, then paint and timer messages, which exist only while nothing
 // else waits.
 bool takeMessage(MSG* out, HWND window, UINT filterMin, UINT filterMax, bool remove) {
-    if (takeFrom(postedMessages, out, window, filterMin, filterMax, remove)) return true;
-    if (quitPosted && !window) {
-        *out = makeMessage(nullptr, WM_QUIT, WPARAM(quitCode), 0);
-        if (remove) quitPosted = false;
+    if (takeFrom(layer.postedMessages, out, window, filterMin, filterMax, remove)) return true;
+    if (layer.quitPosted && !window) {
+        *out = makeMessage(nullptr, WM_QUIT, WPARAM(layer.quitCode), 0);
+        if (remove) layer.quitPosted = false;
         return true;
     }
-    if (takeFrom(inputMessages, out, window, filterMin, filterMax, remove)) return true;
+    if (takeFrom(layer.inputMessages, out, window, filterMin, filterMax, remove)) return true;
     for (HWND each : x11Windows()) {
         if (each->visible && each->needsPaint && inFilter(each, WM_PAINT, window, filterMin, filterMax)) {
             *out = makeMessage(each, WM_PAINT, 0, 0);
@@ -146,15 +130,15 @@ LPARAM pointLParam(int x, int y) { return MAKELPARAM(WORD(x & 0xffff), WORD(y & 
 
 void queueInput(HWND window, UINT message, WPARAM wParam, LPARAM lParam, unsigned keyState) {
     // Like the platform, keep only the latest of consecutive mouse moves.
-    if (message == WM_MOUSEMOVE && !inputMessages.empty()) {
-        MSG& last = inputMessages.back().msg;
+    if (message == WM_MOUSEMOVE && !layer.inputMessages.empty()) {
+        MSG& last = layer.inputMessages.back().msg;
         if (last.message == WM_MOUSEMOVE && last.hwnd == window) {
             last = makeMessage(window, message, wParam, lParam);
-            inputMessages.back().keyState = keyState;
+            layer.inputMessages.back().keyState = keyState;
             return;
         }
     }
-    inputMessages.push_back({makeMessage(window, message, wParam, lParam), keyState});
+    layer.inputMessages.push_back({makeMessage(window, message, wParam, lParam), keyState});
 }
 
 WPARAM virtualKey(KeySym symbol) {
@@ -205,10 +189,6 @@ void translateClientMessage(HWND window, const XClientMessageEvent& client) {
 // a window of the layer would ignore is dropped there, and what it needs of
 // a storm (the newest ping, that a property changed) is noted there, so that
 // no other client can fill the queue, at whatever rate it sends.
-long droppedEvents = 0, droppedBefore = 0;
-bool pingWaiting = false;
-XClientMessageEvent newestPing{};
-
 bool keepClientMessage(const XEvent& event) {
     const XClientMessageEvent& client = event.xclient;
     if (!x11FindWindow(client.window)) return true;  // a box's, whose own loop reads it
@@ -217,10 +197,10 @@ bool keepClientMessage(const XEvent& event) {
     if (isProtocol && Atom(client.data.l[0]) == atoms.wmDeleteWindow) return true;
     if (isProtocol && Atom(client.data.l[0]) == atoms.netWmPing) {
         // One answer, to the newest, is what a manager waits for.
-        newestPing = client;
-        pingWaiting = true;
+        layer.newestPing = client;
+        layer.pingWaiting = true;
     }
-    ++droppedEvents;
+    ++layer.droppedEvents;
     return false;
 }
 
@@ -237,7 +217,7 @@ bool keepPropertyNotify(const XEvent& event) {
     HWND window = x11FindWindow(event.xproperty.window);
     if (!window) return true;  // a box's, or a window still being made
     noteChangedProperty(window, event.xproperty.atom);
-    ++droppedEvents;
+    ++layer.droppedEvents;
     return false;
 }
 
@@ -266,11 +246,11 @@ void translateEvent(XEvent& event) {
         break;
     case ButtonPress:
     case ButtonRelease:
-        lastPointer = POINT{event.xbutton.x_root, event.xbutton.y_root};
+        layer.lastPointer = POINT{event.xbutton.x_root, event.xbutton.y_root};
         translateButton(window, event.xbutton, event.type == ButtonPress);
         break;
     case MotionNotify:
-        lastPointer = POINT{event.xmotion.x_root, event.xmotion.y_root};
+        layer.lastPointer = POINT{event.xmotion.x_root, event.xmotion.y_root};
         queueInput(window, WM_MOUSEMOVE, mouseKeyState(event.xmotion.state),
                    pointLParam(event.xmotion.x, event.xmotion.y), event.xmotion.state);
         break;
@@ -311,7 +291,7 @@ void translateEvent(XEvent& event) {
         std::fprintf(stderr, "%s: the window \"%s\" was destroyed by another client\n",
                      program_invocation_short_name, window->title.c_str());
         window->destroyedElsewhere = true;
-        queueBroken = true;
+        layer.queueBroken = true;
         DestroyWindow(window);
         break;
     case MapNotify:
@@ -328,8 +308,8 @@ void translateEvent(XEvent& event) {
 
 void x11ProcessEvents() {
     Display* display = x11Display();
-    bool flooded = droppedEvents - droppedBefore > floodEvents;
-    droppedBefore = droppedEvents;
+    bool flooded = layer.droppedEvents - layer.droppedBefore > floodEvents;
+    layer.droppedBefore = layer.droppedEvents;
     int64_t deadline = x11NowMs() + (flooded ? floodBudgetMs : eventBudgetMs);
     // The filters drop what no window of the layer needs as it is read, so
     // the connection is read for as long as it has events and time is left
@@ -348,9 +328,9 @@ void x11ProcessEvents() {
         translateEvent(event);
         if (handled % 64 == 0 && x11NowMs() >= deadline) break;
     }
-    if (pingWaiting) {
-        pingWaiting = false;
-        x11AnswerPing(newestPing);
+    if (layer.pingWaiting) {
+        layer.pingWaiting = false;
+        x11AnswerPing(layer.newestPing);
     }
     XFlush(display);
     for (HWND window : std::vector<HWND>(x11Windows()))
@@ -364,10 +344,10 @@ void x11FilterEvents(Display* display) {
 
 void x11ForgetWindow(HWND window) {
     auto forWindow = [window](const QueuedMessage& queued) { return queued.msg.hwnd == window; };
-    postedMessages.erase(std::remove_if(postedMessages.begin(), postedMessages.end(), forWindow),
-                         postedMessages.end());
-    inputMessages.erase(std::remove_if(inputMessages.begin(), inputMessages.end(), forWindow),
-                        inputMessages.end());
+    layer.postedMessages.erase(std::remove_if(layer.postedMessages.begin(), layer.postedMessages.end(), forWindow),
+                         layer.postedMessages.end());
+    layer.inputMessages.erase(std::remove_if(layer.inputMessages.begin(), layer.inputMessages.end(), forWindow),
+                        layer.inputMessages.end());
     window->timers.clear();
 }
 
@@ -387,7 +367,7 @@ BOOL WINAPI GetMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax) 
     Display* display = x11Display();
     for (;;) {
         x11ProcessEvents();
-        if (queueBroken) return -1;
+        if (layer.queueBroken) return -1;
         if (takeMessage(msg, window, filterMin, filterMax, true)) return msg->message == WM_QUIT ? 0 : 1;
         // Block on the connection until an event arrives or a timer is due.
         XFlush(display);
@@ -403,7 +383,7 @@ BOOL WINAPI TranslateMessage(const MSG* msg) {
     key.type = KeyPress;
     key.display = x11Display();
     key.keycode = unsigned((msg->lParam >> 16) & 0xff) + 8;
-    key.state = retrievedKeyState;
+    key.state = layer.retrievedKeyState;
     char text[16];
     KeySym symbol;
     int length = XLookupString(&key, text, sizeof text, &symbol, nullptr);
@@ -423,7 +403,7 @@ LRESULT WINAPI DispatchMessageA(const MSG* msg) {
 
 BOOL WINAPI PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (window && !x11IsLiveWindow(window)) return FALSE;
-    postedMessages.push_back({makeMessage(window, message, wParam, lParam), 0});
+    layer.postedMessages.push_back({makeMessage(window, message, wParam, lParam), 0});
     return TRUE;
 }
 
@@ -432,8 +412,8 @@ LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 }
 
 void WINAPI PostQuitMessage(int exitCode) {
-    quitPosted = true;
-    quitCode = exitCode;
+    layer.quitPosted = true;
+    layer.quitCode = exitCode;
 }
 
 UINT_PTR WINAPI SetTimer(HWND window, UINT_PTR id, UINT elapse, TIMERPROC timerProc) {

@@ -6,12 +6,8 @@
 
 namespace {
 
-// Registries live as long as the process: never destroyed, so that what they
-// hold stays reachable to the end.
-std::vector<HPALETTE>& livePalettes = *new std::vector<HPALETTE>;
-
 bool isLivePalette(HPALETTE palette) {
-    return palette && std::find(livePalettes.begin(), livePalettes.end(), palette) != livePalettes.end();
+    return palette && std::find(layer.palettes.begin(), layer.palettes.end(), palette) != layer.palettes.end();
 }
 
 bool colormapInstalled(Window window, Colormap colormap) {
@@ -28,7 +24,7 @@ HPALETTE WINAPI CreatePalette(const LOGPALETTE* logicalPalette) {
     if (!logicalPalette || logicalPalette->palVersion != 0x300 || logicalPalette->palNumEntries == 0) return nullptr;
     HPALETTE palette = new HPALETTE__;
     palette->entries.assign(logicalPalette->palPalEntry, logicalPalette->palPalEntry + logicalPalette->palNumEntries);
-    livePalettes.push_back(palette);
+    layer.palettes.push_back(palette);
     return palette;
 }
 
@@ -91,7 +87,7 @@ BOOL WINAPI DeleteObject(HGDIOBJ object) {
     if (!isLivePalette(palette)) return FALSE;
     for (HWND window : x11Windows())
         if (window->deviceContext.palette == palette) window->deviceContext.palette = nullptr;
-    livePalettes.erase(std::find(livePalettes.begin(), livePalettes.end(), palette));
+    layer.palettes.erase(std::find(layer.palettes.begin(), layer.palettes.end(), palette));
     delete palette;
     return TRUE;
 }

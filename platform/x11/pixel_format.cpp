@@ -6,14 +6,6 @@
 
 namespace {
 
-struct PixelFormat {
-    XVisualInfo visual;
-    PIXELFORMATDESCRIPTOR descriptor;
-};
-
-std::vector<PixelFormat>& formats = *new std::vector<PixelFormat>;
-bool formatsListed = false;
-
 int glxAttribute(XVisualInfo* visual, int attribute) {
     int value = 0;
     return glXGetConfig(x11Display(), visual, attribute, &value) == 0 ? value : 0;
@@ -71,8 +63,8 @@ PIXELFORMATDESCRIPTOR describeVisual(XVisualInfo& visual, bool serverHasGlx) {
 }
 
 void listFormats() {
-    if (formatsListed) return;
-    formatsListed = true;
+    if (layer.formatsListed) return;
+    layer.formatsListed = true;
     Display* display = x11Display();
     int errorBase, eventBase;
     bool serverHasGlx = glXQueryExtension(display, &errorBase, &eventBase);
@@ -80,13 +72,13 @@ void listFormats() {
     pattern.screen = x11Screen();
     int count = 0;
     XVisualInfo* visuals = XGetVisualInfo(display, VisualScreenMask, &pattern, &count);
-    for (int i = 0; i < count; ++i) formats.push_back({visuals[i], describeVisual(visuals[i], serverHasGlx)});
+    for (int i = 0; i < count; ++i) layer.formats.push_back({visuals[i], describeVisual(visuals[i], serverHasGlx)});
     if (visuals) XFree(visuals);
 }
 
 const PixelFormat* formatAt(int index) {
     listFormats();
-    return index >= 1 && index <= int(formats.size()) ? &formats[size_t(index - 1)] : nullptr;
+    return index >= 1 && index <= int(layer.formats.size()) ? &layer.formats[size_t(index - 1)] : nullptr;
 }
 
 // How far a size is from the one asked for: any size at or above is better
@@ -128,7 +120,7 @@ void makeBackBufferOpaque() {
 
 int x11PixelFormatCount() {
     listFormats();
-    return int(formats.size());
+    return int(layer.formats.size());
 }
 
 const XVisualInfo* x11PixelFormatVisual(int format) {
@@ -146,8 +138,8 @@ int WINAPI ChoosePixelFormat(HDC, const PIXELFORMATDESCRIPTOR* request) {
     const DWORD required[] = {PFD_DRAW_TO_WINDOW, PFD_DRAW_TO_BITMAP, PFD_SUPPORT_GDI, PFD_SUPPORT_OPENGL};
     int best = 0;
     std::vector<int> bestScore;
-    for (size_t i = 0; i < formats.size(); ++i) {
-        const PIXELFORMATDESCRIPTOR& have = formats[i].descriptor;
+    for (size_t i = 0; i < layer.formats.size(); ++i) {
+        const PIXELFORMATDESCRIPTOR& have = layer.formats[i].descriptor;
         bool matches = have.iPixelType == request->iPixelType;
         for (DWORD flag : required)
             if ((request->dwFlags & flag) && !(have.dwFlags & flag)) matches = false;
@@ -162,7 +154,7 @@ int WINAPI ChoosePixelFormat(HDC, const PIXELFORMATDESCRIPTOR* request) {
         // Alpha that was not asked for would make the window see-through
         // under a compositing manager, which takes a visual's extra depth as
         // alpha: any opaque format comes before it.
-        bool unwantedAlpha = request->cAlphaBits == 0 && pixelsCarryAlpha(formats[i]);
+        bool unwantedAlpha = request->cAlphaBits == 0 && pixelsCarryAlpha(layer.formats[i]);
         std::vector<int> score = {
             unwantedAlpha ? 1 : 0,
             sizeDistance(have.cColorBits, request->cColorBits),
@@ -172,7 +164,7 @@ int WINAPI ChoosePixelFormat(HDC, const PIXELFORMATDESCRIPTOR* request) {
             sizeDistance(have.cAccumBits, request->cAccumBits),
             sizeDistance(have.cAuxBuffers, request->cAuxBuffers),
             singleWanted && (have.dwFlags & PFD_DOUBLEBUFFER) ? 1 : 0,
-            formats[i].visual.c_class == TrueColor ? 0 : 1,  // no ramps or palette to keep
+            layer.formats[i].visual.c_class == TrueColor ? 0 : 1,  // no ramps or palette to keep
         };
         if (!best || score < bestScore) {
             best = int(i) + 1;
@@ -187,7 +179,7 @@ int WINAPI DescribePixelFormat(HDC, int format, UINT bytes, LPPIXELFORMATDESCRIP
     const PixelFormat* pixelFormat = formatAt(format);
     if (!pixelFormat) return 0;
     if (descriptor) std::memcpy(descriptor, &pixelFormat->descriptor, std::min<size_t>(bytes, sizeof *descriptor));
-    return int(formats.size());
+    return int(layer.formats.size());
 }
 
 BOOL WINAPI SetPixelFormat(HDC dc, int format, const PIXELFORMATDESCRIPTOR*) {

@@ -6,11 +6,8 @@
 
 namespace {
 
-std::vector<HGLRC>& liveContexts = *new std::vector<HGLRC>;
-HGLRC currentContext = nullptr;
-
 bool isLiveContext(HGLRC context) {
-    return context && std::find(liveContexts.begin(), liveContexts.end(), context) != liveContexts.end();
+    return context && std::find(layer.contexts.begin(), layer.contexts.end(), context) != layer.contexts.end();
 }
 
 // GLX hands out a context before the server has answered for it: one the
@@ -43,7 +40,7 @@ HGLRC WINAPI wglCreateContext(HDC dc) {
     if (!context) context = createCheckedContext(display, &visual, False);
     if (!context) return nullptr;
     HGLRC handle = new HGLRC__{context, format};
-    liveContexts.push_back(handle);
+    layer.contexts.push_back(handle);
     return handle;
 }
 
@@ -51,7 +48,7 @@ BOOL WINAPI wglMakeCurrent(HDC dc, HGLRC context) {
     Display* display = x11Display();
     if (!context) {
         glXMakeCurrent(display, None, nullptr);
-        currentContext = nullptr;
+        layer.currentContext = nullptr;
         return TRUE;
     }
     // The platform requires the window to have the context's pixel format.
@@ -62,10 +59,10 @@ BOOL WINAPI wglMakeCurrent(HDC dc, HGLRC context) {
     bool made = glXMakeCurrent(display, dc->window->xid, context->context);
     if (x11EndCheckedRequests(first) != Success || !made) {
         glXMakeCurrent(display, None, nullptr);
-        currentContext = nullptr;
+        layer.currentContext = nullptr;
         return FALSE;
     }
-    currentContext = context;
+    layer.currentContext = context;
     return TRUE;
 }
 
@@ -73,14 +70,24 @@ BOOL WINAPI wglDeleteContext(HGLRC context) {
     if (!isLiveContext(context)) return FALSE;
     Display* display = x11Display();
     // A current context stops being current before it is deleted.
-    if (context == currentContext) wglMakeCurrent(nullptr, nullptr);
+    if (context == layer.currentContext) wglMakeCurrent(nullptr, nullptr);
     glXDestroyContext(display, context->context);
-    liveContexts.erase(std::find(liveContexts.begin(), liveContexts.end(), context));
+    layer.contexts.erase(std::find(layer.contexts.begin(), layer.contexts.end(), context));
     delete context;
     return TRUE;
 }
 
-HGLRC WINAPI wglGetCurrentContext(void) { return currentContext; }
+HGLRC WINAPI wglGetCurrentContext(void) { return layer.currentContext; }
+
+void x11ReleaseContexts() {
+    if (layer.currentContext) glXMakeCurrent(layer.display, None, nullptr);
+    for (HGLRC context : layer.contexts) {
+        glXDestroyContext(layer.display, context->context);
+        delete context;
+    }
+    layer.contexts.clear();
+    layer.currentContext = nullptr;
+}
 
 // Mesa's software rasterizer asks for its window's size with XGetGeometry
 // and uses the answer even when the request failed, with the size left

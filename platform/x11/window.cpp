@@ -19,26 +19,12 @@ struct HCURSOR__ {
 
 namespace {
 
-struct WindowClass {
-    std::string name;
-    UINT style;
-    WNDPROC windowProc;
-    HCURSOR cursor;
-    HICON icon;
-};
-
-// Registries live as long as the process: never destroyed, so that what they
-// hold stays reachable to the end.
-std::vector<WindowClass>& windowClasses = *new std::vector<WindowClass>;
-std::vector<HWND>& liveWindows = *new std::vector<HWND>;
-HWND captureWindow = nullptr;
-
 HICON__ applicationIcon{32512};
 HCURSOR__ arrowCursor{XC_left_ptr};
 
 const WindowClass* findClass(LPCSTR name) {
     if (!name) return nullptr;
-    for (const WindowClass& windowClass : windowClasses)
+    for (const WindowClass& windowClass : layer.classes)
         if (strcasecmp(windowClass.name.c_str(), name) == 0) return &windowClass;
     return nullptr;
 }
@@ -104,16 +90,22 @@ int clientHeightFor(const HWND__* window, int outer) {
 
 }  // namespace
 
-const std::vector<HWND>& x11Windows() { return liveWindows; }
+const std::vector<HWND>& x11Windows() { return layer.windows; }
+
+void x11ReleaseWindows() {
+    // Their X resources go with the connection.
+    for (HWND window : layer.windows) delete window;
+    layer.windows.clear();
+}
 
 HWND x11FindWindow(Window xid) {
-    for (HWND window : liveWindows)
+    for (HWND window : layer.windows)
         if (window->xid == xid) return window;
     return nullptr;
 }
 
 bool x11IsLiveWindow(HWND window) {
-    return window && std::find(liveWindows.begin(), liveWindows.end(), window) != liveWindows.end();
+    return window && std::find(layer.windows.begin(), layer.windows.end(), window) != layer.windows.end();
 }
 
 void x11CreateNativeWindow(HWND window, const XVisualInfo* visual) {
@@ -167,9 +159,9 @@ void x11CreateNativeWindow(HWND window, const XVisualInfo* visual) {
 ATOM WINAPI RegisterClassA(const WNDCLASSA* windowClass) {
     if (!windowClass || !windowClass->lpszClassName || !windowClass->lpfnWndProc) return 0;
     if (findClass(windowClass->lpszClassName)) return 0;
-    windowClasses.push_back({windowClass->lpszClassName, windowClass->style, windowClass->lpfnWndProc,
+    layer.classes.push_back({windowClass->lpszClassName, windowClass->style, windowClass->lpfnWndProc,
                              windowClass->hCursor, windowClass->hIcon});
-    return ATOM(0xC000 + windowClasses.size());
+    return ATOM(0xC000 + layer.classes.size());
 }
 
 HICON WINAPI LoadIconA(HINSTANCE instance, LPCSTR name) {
@@ -214,7 +206,7 @@ HWND WINAPI CreateWindowExA(DWORD, LPCSTR className, LPCSTR windowName, DWORD st
         XResizeWindow(display, window->xid, unsigned(window->clientWidth), unsigned(window->clientHeight));
         x11DescribeToManager(window);
     }
-    liveWindows.push_back(window);
+    layer.windows.push_back(window);
 
     if (x11Send(window, WM_CREATE, 0, 0) == -1) {
         DestroyWindow(window);
@@ -230,12 +222,12 @@ BOOL WINAPI DestroyWindow(HWND window) {
     if (!x11IsLiveWindow(window) || window->destroying) return FALSE;
     window->destroying = true;
     Display* display = x11Display();
-    if (captureWindow == window) ReleaseCapture();
+    if (layer.capture == window) ReleaseCapture();
     if (window->visible && !window->destroyedElsewhere) XUnmapWindow(display, window->xid);
     window->visible = false;
     x11Send(window, WM_DESTROY, 0, 0);
     x11ForgetWindow(window);
-    liveWindows.erase(std::find(liveWindows.begin(), liveWindows.end(), window));
+    layer.windows.erase(std::find(layer.windows.begin(), layer.windows.end(), window));
     if (!window->destroyedElsewhere) XDestroyWindow(display, window->xid);
     releaseColormap(window);
     if (window->cursor) XFreeCursor(display, window->cursor);
@@ -443,7 +435,7 @@ BOOL WINAPI EndPaint(HWND window, const PAINTSTRUCT*) { return x11IsLiveWindow(w
 
 BOOL WINAPI InvalidateRect(HWND window, const RECT*, BOOL) {
     if (!window) {
-        for (HWND each : liveWindows) each->needsPaint = true;
+        for (HWND each : layer.windows) each->needsPaint = true;
         return TRUE;
     }
     if (!x11IsLiveWindow(window)) return FALSE;
@@ -452,26 +444,26 @@ BOOL WINAPI InvalidateRect(HWND window, const RECT*, BOOL) {
 }
 
 HWND WINAPI SetCapture(HWND window) {
-    HWND previous = captureWindow;
+    HWND previous = layer.capture;
     if (!x11IsLiveWindow(window)) return previous;
     Display* display = x11Display();
     XGrabPointer(display, window->xid, False, ButtonPressMask | ButtonReleaseMask | PointerMotionMask,
                  GrabModeAsync, GrabModeAsync, None, None, CurrentTime);
     XFlush(display);
-    captureWindow = window;
+    layer.capture = window;
     return previous;
 }
 
 BOOL WINAPI ReleaseCapture(void) {
-    if (captureWindow) {
+    if (layer.capture) {
         XUngrabPointer(x11Display(), CurrentTime);
         XFlush(x11Display());
-        captureWindow = nullptr;
+        layer.capture = nullptr;
     }
     return TRUE;
 }
 
-HWND WINAPI GetCapture(void) { return captureWindow; }
+HWND WINAPI GetCapture(void) { return layer.capture; }
 
 LRESULT WINAPI DefWindowProcA(HWND window, UINT message, WPARAM, LPARAM) {
     switch (message) {

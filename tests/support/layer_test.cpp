@@ -15,15 +15,13 @@ LRESULT CALLBACK recordingWindowProc(HWND window, UINT message, WPARAM wParam, L
 }
 
 HWND createRecordingWindow(const char* title, int x, int y, int width, int height, bool show) {
-    static bool registered = false;
-    if (!registered) {
-        WNDCLASSA windowClass = {};
-        windowClass.style = CS_OWNDC | CS_HREDRAW | CS_VREDRAW;
-        windowClass.lpfnWndProc = recordingWindowProc;
-        windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
-        windowClass.lpszClassName = "Recorder";
-        registered = RegisterClassA(&windowClass) != 0;
-    }
+    // Registered again by each test: the layer forgets its classes when it ends.
+    WNDCLASSA windowClass = {};
+    windowClass.style = CS_OWNDC | CS_HREDRAW | CS_VREDRAW;
+    windowClass.lpfnWndProc = recordingWindowProc;
+    windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+    windowClass.lpszClassName = "Recorder";
+    RegisterClassA(&windowClass);
     HWND window = CreateWindowExA(0, "Recorder", title, WS_OVERLAPPEDWINDOW, x, y, width, height, nullptr,
                                   nullptr, nullptr, nullptr);
     if (window && show) {
@@ -72,10 +70,6 @@ bool pumpUntil(const std::function<bool()>& done, int timeoutMs) {
 }
 
 void PrivateServerTest::SetUp() {
-    // The layer keeps one X connection for the life of the process, so a
-    // process can serve one such test only; ctest runs each test alone.
-    static int testsInThisProcess = 0;
-    if (++testsInThisProcess > 1) GTEST_SKIP() << "runs in a process of its own (use ctest or --gtest_filter)";
     server = startVirtualServer(serverArguments());
     ASSERT_FALSE(server.display.empty()) << "could not start Xvfb";
     setenv("DISPLAY", server.display.c_str(), 1);
@@ -90,8 +84,9 @@ std::vector<std::string> serverWithoutGlx() { return {"-screen", "0", "1280x1024
 void PrivateServerTest::TearDown() {
     for (pid_t& helper : helpers) stopProgram(helper);
     if (user) XCloseDisplay(user);
-    // The layer's own connection ends with the test's process, which runs
-    // this one test only.
+    // The layer ends with the test, so that the next one in this process
+    // starts it anew on its own server.
+    x11TerminateLayer();
     stopVirtualServer(server);
 }
 
