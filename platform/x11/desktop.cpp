@@ -194,19 +194,13 @@ bool x11RequestFrameExtents(Window xid, FrameExtents* extents) {
     // A manager answers at once; one that does not leaves the window without
     // a known frame, as if none were drawn.
     Atom extentsAtom = x11Atom("_NET_FRAME_EXTENTS");
-    int64_t deadline = x11NowMs() + 500;
-    for (;;) {
-        XEvent event;
-        if (XCheckTypedWindowEvent(display, xid, PropertyNotify, &event)) {
-            if (event.xproperty.atom == extentsAtom) break;
-            continue;
-        }
-        int64_t left = deadline - x11NowMs();
-        if (left <= 0) return false;
-        pollfd descriptor{ConnectionNumber(display), POLLIN, 0};
-        poll(&descriptor, 1, int(std::min<int64_t>(left, 50)));
-    }
-    return x11ReadFrameExtents(xid, extents);
+    XEvent event;
+    bool answered = x11WaitForEvent(
+        [xid, extentsAtom](const XEvent& each) {
+            return each.type == PropertyNotify && each.xproperty.window == xid && each.xproperty.atom == extentsAtom;
+        },
+        x11NowMs() + 500, &event);
+    return answered && x11ReadFrameExtents(xid, extents);
 }
 
 ManagedState x11ReadManagedState(Window xid) {

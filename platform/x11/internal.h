@@ -9,6 +9,7 @@
 #include <GL/glx.h>
 
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -254,6 +255,10 @@ void x11DrawText(BoxFont* font, Window window, GC gc, int x, int y, const std::s
 // Reads the X events that have arrived, for a bounded time, and turns them
 // into messages.
 void x11ProcessEvents();
+// Reads events until one that `isAwaited` holds for arrives, or the
+// deadline passes; every other event read on the way goes through the
+// translation that x11ProcessEvents applies, so that none is lost.
+bool x11WaitForEvent(const std::function<bool(const XEvent&)>& isAwaited, int64_t deadlineMs, XEvent* awaited);
 // Filters events as Xlib takes them in, so that what a window of the layer
 // ignores never queues up, whatever another client sends (message.cpp).
 void x11FilterEvents(Display* display);

@@ -337,6 +337,23 @@ void x11ProcessEvents() {
         if (x11IsLiveWindow(window) && hasNewsToTell(window)) x11ApplyConfirmedChanges(window);
 }
 
+bool x11WaitForEvent(const std::function<bool(const XEvent&)>& isAwaited, int64_t deadlineMs, XEvent* awaited) {
+    Display* display = x11Display();
+    for (int read = 1;; ++read) {
+        // XPending sends what the layer asked for and reads what has arrived.
+        if (XPending(display)) {
+            XNextEvent(display, awaited);
+            if (isAwaited(*awaited)) return true;
+            translateEvent(*awaited);
+            if (read % 64 != 0 || x11NowMs() < deadlineMs) continue;
+        }
+        int64_t left = deadlineMs - x11NowMs();
+        if (left <= 0) return false;
+        pollfd descriptor{ConnectionNumber(display), POLLIN, 0};
+        poll(&descriptor, 1, int(std::min<int64_t>(left, 60000)));
+    }
+}
+
 void x11FilterEvents(Display* display) {
     x11SetEventFilter(display, ClientMessage, keepClientMessage);
     x11SetEventFilter(display, PropertyNotify, keepPropertyNotify);

@@ -198,9 +198,8 @@ bool insideButton(const BoxLayout& layout, int x, int y) {
 }
 
 // The box's own events, and the screen's changes of size.
-Bool isForBox(Display*, XEvent* event, XPointer box) {
-    return event->xany.window == *reinterpret_cast<Window*>(box) ||
-           (event->type == ConfigureNotify && event->xconfigure.window == x11Root());
+bool isForBox(const XEvent& event, Window box) {
+    return event.xany.window == box || (event.type == ConfigureNotify && event.xconfigure.window == x11Root());
 }
 
 // The platform centres the whole box, frame included; with north-west
@@ -280,25 +279,19 @@ int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
     BoxColors colors = allocateColors();
     XMapRaised(display, box);
 
-    // Modal: only the box's own events are read here; everything else stays
-    // queued for the program's loop.
+    // Modal: the box handles its own events here; the program's windows
+    // get theirs as messages, retrieved once the box is gone.
     bool buttonDown = false, done = false, destroyed = false;
     // Until the server says the box is shown, it is asked for again now and
     // then: a window manager that is still starting may drop the request.
     const int64_t askAgainMs = 1000;
     int64_t showAgainAt = x11NowMs() + askAgainMs;
+    auto forBox = [box](const XEvent& each) { return isForBox(each, box); };
     while (!done) {
         XEvent event;
-        if (!XCheckIfEvent(display, &event, isForBox, reinterpret_cast<XPointer>(&box))) {
-            if (showAgainAt && x11NowMs() >= showAgainAt) {
-                XMapRaised(display, box);
-                showAgainAt = x11NowMs() + askAgainMs;
-            }
-            XFlush(display);
-            int wait = showAgainAt ? int(std::max<int64_t>(showAgainAt - x11NowMs(), 0)) : -1;
-            pollfd descriptor{ConnectionNumber(display), POLLIN, 0};
-            poll(&descriptor, 1, wait);
-            XEventsQueued(display, QueuedAfterReading);
+        if (!x11WaitForEvent(forBox, showAgainAt ? showAgainAt : INT64_MAX, &event)) {
+            XMapRaised(display, box);
+            showAgainAt = x11NowMs() + askAgainMs;
             continue;
         }
         bool forged = event.xany.send_event;

@@ -60,23 +60,13 @@ void fillLinearRamps(Colormap colormap, const XVisualInfo* visual) {
 }
 
 // Only the server's own MapNotify says the window is mapped; anyone can send one.
-Bool isRealMapNotify(Display*, XEvent* event, XPointer xid) {
-    return event->type == MapNotify && !event->xmap.send_event &&
-           event->xmap.window == *reinterpret_cast<Window*>(xid);
-}
-
 bool waitForMapNotify(Window xid, int timeoutMs) {
-    Display* display = x11Display();
-    int64_t deadline = x11NowMs() + timeoutMs;
     XEvent event;
-    for (;;) {
-        if (XCheckIfEvent(display, &event, isRealMapNotify, reinterpret_cast<XPointer>(&xid))) return true;
-        int64_t left = deadline - x11NowMs();
-        if (left <= 0) return false;
-        pollfd descriptor{ConnectionNumber(display), POLLIN, 0};
-        XFlush(display);
-        poll(&descriptor, 1, int(std::min<int64_t>(left, 50)));
-    }
+    return x11WaitForEvent(
+        [xid](const XEvent& each) {
+            return each.type == MapNotify && !each.xmap.send_event && each.xmap.window == xid;
+        },
+        x11NowMs() + timeoutMs, &event);
 }
 
 // What the frame leaves of an outer size: the client area.
