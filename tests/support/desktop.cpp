@@ -89,6 +89,16 @@ pid_t startWindowManager(const std::string& name, const std::string& display, Di
     return manager;
 }
 
+bool managesNewWindows(Display* user, int timeoutMs) {
+    Window probe = XCreateSimpleWindow(user, DefaultRootWindow(user), 0, 0, 10, 10, 0, 0, 0);
+    XMapWindow(user, probe);
+    XSync(user, False);
+    bool managed = waitUntil([&] { return windowState(user, probe) == NormalState; }, timeoutMs);
+    XDestroyWindow(user, probe);
+    XSync(user, False);
+    return managed;
+}
+
 pid_t startCompositor(const std::string& display, Display* user) {
     pid_t compositor = spawnCommand({"xcompmgr"}, display);
     Atom selection = XInternAtom(user, ("_NET_WM_CM_S" + std::to_string(DefaultScreen(user))).c_str(), False);

@@ -14,6 +14,10 @@
 // ready in time.
 pid_t startWindowManager(const std::string& name, const std::string& display, Display* user,
                          const std::string& home, bool untilReady = true);
+// Whether the manager takes a newly mapped window in (gives it WM_STATE)
+// within the time: it then handles map requests, which one still starting
+// up may drop.
+bool managesNewWindows(Display* user, int timeoutMs);
 // Starts xcompmgr and waits until it composites the screen; -1 otherwise.
 pid_t startCompositor(const std::string& display, Display* user);
 
