@@ -230,14 +230,14 @@ void translateEvent(XEvent& event) {
     if (!window) return;
     // ICCCM: structure events that another client sent (send_event set) are
     // not the server's word, save the manager's word on position.
-    bool forged = event.xany.send_event;
+    bool synthetic = event.xany.send_event;
     switch (event.type) {
     case Expose: window->needsPaint = true; break;
     case ConfigureNotify:
         if (event.xconfigure.window == window->xid) x11ConfirmGeometry(window, event.xconfigure);
         break;
     case ReparentNotify:
-        if (!forged && event.xreparent.window == window->xid) window->parent = event.xreparent.parent;
+        if (!synthetic && event.xreparent.window == window->xid) window->parent = event.xreparent.parent;
         break;
     case PropertyNotify:
         // Queued before the window was one of the layer's; later ones are
@@ -276,7 +276,7 @@ void translateEvent(XEvent& event) {
         x11Send(window, WM_KILLFOCUS, 0, 0);
         break;
     case ColormapNotify:
-        if (forged) break;
+        if (synthetic) break;
         // Another client installing its colormap takes ours off the hardware:
         // the platform's "system palette changed", by a window not ours.
         if (!event.xcolormap.c_new && event.xcolormap.state == ColormapUninstalled && window->colormapWritable)
@@ -284,7 +284,7 @@ void translateEvent(XEvent& event) {
                 if (x11IsLiveWindow(each)) x11Send(each, WM_PALETTECHANGED, 0, 0);
         break;
     case DestroyNotify:
-        if (forged || event.xdestroywindow.window != window->xid) break;
+        if (synthetic || event.xdestroywindow.window != window->xid) break;
         // The platform has nothing like it: no other program can destroy our
         // window. Report it, let the window procedure release what it holds,
         // and fail the queue so that the program ends as after a failure.
@@ -295,10 +295,10 @@ void translateEvent(XEvent& event) {
         DestroyWindow(window);
         break;
     case MapNotify:
-        if (!forged && event.xmap.window == window->xid) window->mapped = true;
+        if (!synthetic && event.xmap.window == window->xid) window->mapped = true;
         break;
     case UnmapNotify:
-        if (!forged && event.xunmap.window == window->xid) window->mapped = false;
+        if (!synthetic && event.xunmap.window == window->xid) window->mapped = false;
         break;
     default: break;
     }

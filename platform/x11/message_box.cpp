@@ -294,10 +294,10 @@ int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
             showAgainAt = x11NowMs() + askAgainMs;
             continue;
         }
-        bool forged = event.xany.send_event;
+        bool synthetic = event.xany.send_event;
         switch (event.type) {
         case MapNotify:
-            if (forged) break;
+            if (synthetic) break;
             showAgainAt = 0;
             x11Focus(box, true);
             break;
@@ -305,19 +305,19 @@ int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
             // Taken off the screen by someone else, a modal box is shown
             // again, unless it comes back by itself, as when a window manager
             // puts a frame around it.
-            if (!forged) showAgainAt = x11NowMs() + 250;
+            if (!synthetic) showAgainAt = x11NowMs() + 250;
             break;
         case DestroyNotify:
             // Destroyed by another client: the call fails, as on the platform
             // when the box cannot be shown.
-            destroyed = done = !forged;
+            destroyed = done = !synthetic;
             break;
         case PropertyNotify:
             if (event.xproperty.atom == x11Atom("_NET_FRAME_EXTENTS") && x11ReadFrameExtents(box, &frame))
                 centreBox(box, layout, frame, screen);
             break;
         case ConfigureNotify:
-            if (forged || event.xconfigure.window != x11Root()) break;
+            if (synthetic || event.xconfigure.window != x11Root()) break;
             if (event.xconfigure.width == screen.width && event.xconfigure.height == screen.height) break;
             screen = ScreenSize{event.xconfigure.width, event.xconfigure.height};
             x11CloseBoxFont(font);
