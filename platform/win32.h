@@ -1,7 +1,8 @@
 // The Win32 interface the viewer is written against.
 //
 // On Windows this is the real windows.h. Elsewhere it declares the subset
-// the viewer calls, with the platform's names, layouts and constant values,
+// the viewer calls, and apart from it the few more calls that the layer and
+// its tests use, with the platform's names, layouts and constant values,
 // implemented over Xlib and GLX in platform/x11/.
 #pragma once
 
@@ -283,31 +284,21 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, 
 BOOL WINAPI ShowWindow(HWND window, int command);
 BOOL WINAPI UpdateWindow(HWND window);
 BOOL WINAPI DestroyWindow(HWND window);
-BOOL WINAPI IsWindow(HWND window);
-BOOL WINAPI IsIconic(HWND window);
-BOOL WINAPI IsZoomed(HWND window);
 LRESULT WINAPI DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 BOOL WINAPI PeekMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax, UINT removeFlags);
 BOOL WINAPI GetMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax);
 BOOL WINAPI TranslateMessage(const MSG* msg);
 LRESULT WINAPI DispatchMessageA(const MSG* msg);
-BOOL WINAPI PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 void WINAPI PostQuitMessage(int exitCode);
 UINT_PTR WINAPI SetTimer(HWND window, UINT_PTR id, UINT elapse, TIMERPROC timerProc);
-BOOL WINAPI KillTimer(HWND window, UINT_PTR id);
 HDC WINAPI GetDC(HWND window);
 int WINAPI ReleaseDC(HWND window, HDC dc);
 HWND WINAPI WindowFromDC(HDC dc);
 HDC WINAPI BeginPaint(HWND window, LPPAINTSTRUCT paint);
 BOOL WINAPI EndPaint(HWND window, const PAINTSTRUCT* paint);
-BOOL WINAPI InvalidateRect(HWND window, const RECT* rect, BOOL erase);
-BOOL WINAPI GetClientRect(HWND window, RECT* rect);
-BOOL WINAPI GetWindowRect(HWND window, RECT* rect);
 BOOL WINAPI SetWindowPos(HWND window, HWND insertAfter, int x, int y, int width, int height, UINT flags);
 HWND WINAPI SetCapture(HWND window);
 BOOL WINAPI ReleaseCapture(void);
-HWND WINAPI GetCapture(void);
 
 // GDI32: pixel formats, palettes, buffer swap.
 int WINAPI ChoosePixelFormat(HDC dc, const PIXELFORMATDESCRIPTOR* descriptor);
@@ -318,13 +309,26 @@ HPALETTE WINAPI CreatePalette(const LOGPALETTE* logicalPalette);
 HPALETTE WINAPI SelectPalette(HDC dc, HPALETTE palette, BOOL forceBackground);
 UINT WINAPI RealizePalette(HDC dc);
 BOOL WINAPI UnrealizeObject(HGDIOBJ object);
-BOOL WINAPI DeleteObject(HGDIOBJ object);
 BOOL WINAPI SwapBuffers(HDC dc);
 
 // WGL: rendering contexts.
 HGLRC WINAPI wglCreateContext(HDC dc);
 BOOL WINAPI wglMakeCurrent(HDC dc, HGLRC context);
 BOOL WINAPI wglDeleteContext(HGLRC context);
+
+// Beyond what the viewer calls: calls of the same families that the layer
+// makes of itself and that its tests use to look at it.
+BOOL WINAPI IsWindow(HWND window);
+BOOL WINAPI IsIconic(HWND window);
+BOOL WINAPI IsZoomed(HWND window);
+BOOL WINAPI PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+BOOL WINAPI KillTimer(HWND window, UINT_PTR id);
+BOOL WINAPI InvalidateRect(HWND window, const RECT* rect, BOOL erase);
+BOOL WINAPI GetClientRect(HWND window, RECT* rect);
+BOOL WINAPI GetWindowRect(HWND window, RECT* rect);
+HWND WINAPI GetCapture(void);
+BOOL WINAPI DeleteObject(HGDIOBJ object);
 HGLRC WINAPI wglGetCurrentContext(void);
 
 #endif
