@@ -41,8 +41,10 @@ BUILD_PACKAGES=(g++ make cmake libx11-dev libxtst-dev libgl-dev libopengl-dev li
 # real desktops to run the viewer under: a stacking and a tiling window
 # manager, a second stacking one, GNOME's (with the session bus it wants),
 # and a compositing manager; a nested server whose screen can change size,
-# and the tool that changes it.
-TEST_PACKAGES=(libgtest-dev valgrind openbox i3-wm jwm mutter dbus-daemon xcompmgr xserver-xephyr x11-xserver-utils)
+# and the tool that changes it (and xhost, with which sway's XWayland lets
+# root in); sway, a tiling Wayland compositor, with XWayland.
+TEST_PACKAGES=(libgtest-dev valgrind openbox i3-wm jwm mutter dbus-daemon xcompmgr xserver-xephyr x11-xserver-utils
+    sway xwayland)
 
 # What installing and packaging add: CPack's Debian generator needs
 # dpkg-shlibdeps and file; the checks validate the desktop entry and the

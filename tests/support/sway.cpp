@@ -1,0 +1,223 @@
+#include "sway.h"
+
+#include "x_server.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <filesystem>
+#include <fstream>
+#include <pwd.h>
+#include <sstream>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+bool inPath(const std::string& program) {
+    const char* path = std::getenv("PATH");
+    std::stringstream directories(path ? path : "/usr/bin:/bin");
+    std::string directory;
+    while (std::getline(directories, directory, ':'))
+        if (access((directory + "/" + program).c_str(), X_OK) == 0) return true;
+    return false;
+}
+
+std::string fileText(const std::string& path) {
+    std::ifstream file(path);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+// Just enough JSON for sway's tree: objects, arrays, strings, numbers and
+// the literals (kept as their words).
+struct Json {
+    std::vector<std::string> keys;  // an object's, beside its values in `items`
+    std::vector<Json> items;
+    std::string text;
+    double number = 0;
+
+    const Json* member(const std::string& key) const {
+        for (size_t i = 0; i < keys.size(); ++i)
+            if (keys[i] == key) return &items[i];
+        return nullptr;
+    }
+    double numberOf(const std::string& key) const {
+        const Json* value = member(key);
+        return value ? value->number : 0;
+    }
+};
+
+class JsonReader {
+public:
+    explicit JsonReader(const std::string& text) : text_(text) {}
+    bool read(Json& value) {
+        skipSpace();
+        if (at_ >= text_.size()) return false;
+        char c = text_[at_];
+        if (c == '"') return readString(value.text);
+        if (c == '{' || c == '[') {
+            char close = c == '{' ? '}' : ']';
+            ++at_;
+            skipSpace();
+            if (at_ < text_.size() && text_[at_] == close) {
+                ++at_;
+                return true;
+            }
+            for (;;) {
+                if (c == '{') {
+                    value.keys.emplace_back();
+                    skipSpace();
+                    if (!readString(value.keys.back()) || !expect(':')) return false;
+                }
+                value.items.emplace_back();
+                if (!read(value.items.back())) return false;
+                skipSpace();
+                if (at_ < text_.size() && text_[at_] == ',') ++at_;
+                else return expect(close);
+            }
+        }
+        size_t start = at_;
+        while (at_ < text_.size() && (std::isalnum(static_cast<unsigned char>(text_[at_])) ||
+                                      std::strchr("+-.", text_[at_])))
+            ++at_;
+        value.text = text_.substr(start, at_ - start);
+        value.number = std::strtod(value.text.c_str(), nullptr);
+        return at_ > start;
+    }
+
+private:
+    void skipSpace() {
+        while (at_ < text_.size() && std::isspace(static_cast<unsigned char>(text_[at_]))) ++at_;
+    }
+    bool expect(char c) {
+        skipSpace();
+        return at_ < text_.size() && text_[at_++] == c;
+    }
+    bool readString(std::string& out) {
+        if (!expect('"')) return false;
+        while (at_ < text_.size() && text_[at_] != '"') {
+            if (text_[at_] == '\\') ++at_;  // the escaped character as it is: titles are not compared here
+            if (at_ < text_.size()) out += text_[at_++];
+        }
+        return expect('"');
+    }
+    const std::string& text_;
+    size_t at_ = 0;
+};
+
+const Json* nodeShowing(const Json& node, double xWindow) {
+    const Json* window = node.member("window");
+    if (window && window->number == xWindow) return &node;
+    for (const char* children : {"nodes", "floating_nodes"})
+        if (const Json* list = node.member(children))
+            for (const Json& child : list->items)
+                if (const Json* found = nodeShowing(child, xWindow)) return found;
+    return nullptr;
+}
+
+}  // namespace
+
+bool swayInstalled() { return inPath("sway") && inPath("swaymsg") && inPath("Xwayland"); }
+
+SwaySession startSway(const std::string& parent, std::string* why) {
+    SwaySession sway;
+    std::string pattern = parent + "sway-XXXXXX";
+    if (!mkdtemp(pattern.data())) {
+        *why = "could not make a runtime directory under " + parent;
+        return sway;
+    }
+    sway.directory = pattern;
+    std::string dir = sway.directory;
+    // sway will not run as root. A test run as root starts it as nobody, in
+    // a runtime directory of nobody's (root reaches into it all the same);
+    // run as anyone else, sway is the test's own user.
+    std::vector<std::string> command = {"env", "-C", dir, "sway", "-c", dir + "/config"};
+    std::string grant;
+    if (getuid() == 0) {
+        const passwd* nobody = getpwnam("nobody");
+        if (!nobody || chown(dir.c_str(), nobody->pw_uid, nobody->pw_gid) != 0) {
+            *why = "no user nobody to run sway as";
+            stopSway(sway);
+            return sway;
+        }
+        command.insert(command.begin(), {"setpriv", "--reuid=" + std::to_string(nobody->pw_uid),
+                                         "--regid=" + std::to_string(nobody->pw_gid), "--clear-groups"});
+        // XWayland as sway starts it has no authorization file and lets in
+        // local clients of its own user only. A client of that user, started
+        // by sway, lets root in too, so that the viewer runs as the test's
+        // own user straight from the build tree and the test's connection
+        // can send XTEST input.
+        grant = "xhost +si:localuser:root >'" + dir + "/xhost.log' 2>&1 || exit 1\n";
+    }
+    // XWayland starts when its first client connects; once the announcement
+    // is there, the display takes connections.
+    std::ofstream(dir + "/announce.sh") << grant << "echo \"$DISPLAY\" >'" << dir << "/display.new' && mv '" << dir
+                                        << "/display.new' '" << dir << "/display'\n";
+    std::ofstream(dir + "/config") << "xwayland enable\n"
+                                   << "output HEADLESS-1 resolution 1280x1024\n"
+                                   << "exec sh " << dir << "/announce.sh\n";
+    ChildSetup setup;
+    setup.errorPath = dir + "/sway.log";
+    setup.environment = {"WLR_BACKENDS=headless", "WLR_RENDERER=pixman", "WLR_LIBINPUT_NO_DEVICES=1",
+                         "XDG_RUNTIME_DIR=" + dir, "HOME=" + dir, "WAYLAND_DISPLAY="};
+    sway.pid = spawnCommand(command, "", setup);
+    bool announced = waitUntil(
+        [&] { return !isRunning(sway.pid) || access((dir + "/display").c_str(), R_OK) == 0; }, 20000) &&
+        isRunning(sway.pid);
+    std::string display = fileText(dir + "/display");
+    if (!display.empty() && display.back() == '\n') display.pop_back();
+    if (DIR* listing = opendir(dir.c_str())) {
+        while (dirent* entry = readdir(listing))
+            if (std::string(entry->d_name).rfind("sway-ipc.", 0) == 0) sway.socket = dir + "/" + entry->d_name;
+        closedir(listing);
+    }
+    if (!announced || display.empty() || sway.socket.empty()) {
+        *why = std::string(isRunning(sway.pid) ? "sway runs" : "sway ended") + ", display '" + display +
+               "', socket '" + sway.socket + "'; sway's log:\n" + fileText(dir + "/sway.log") +
+               "\nxhost's:\n" + fileText(dir + "/xhost.log");
+        stopSway(sway);
+        return sway;
+    }
+    sway.display = display;
+    return sway;
+}
+
+void stopSway(SwaySession& sway) {
+    stopProgram(sway.pid);  // XWayland ends with it
+    if (!sway.directory.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(sway.directory, ignored);
+    }
+    sway.directory.clear();
+    sway.display.clear();
+}
+
+bool swayMessage(const SwaySession& sway, const std::string& arguments, std::string* output) {
+    FILE* pipe = popen(("swaymsg -s '" + sway.socket + "' " + arguments + " 2>&1").c_str(), "r");
+    if (!pipe) return false;
+    output->clear();
+    char buffer[4096];
+    size_t got;
+    while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) output->append(buffer, got);
+    return pclose(pipe) == 0;
+}
+
+bool findSwayWindow(const SwaySession& sway, unsigned long xWindow, SwayWindow* found) {
+    std::string text;
+    Json tree;
+    if (!swayMessage(sway, "-r -t get_tree", &text) || !JsonReader(text).read(tree)) return false;
+    const Json* node = nodeShowing(tree, double(xWindow));
+    const Json* rect = node ? node->member("rect") : nullptr;
+    const Json* windowRect = node ? node->member("window_rect") : nullptr;
+    if (!rect || !windowRect) return false;
+    found->id = long(node->numberOf("id"));
+    found->fullscreen = node->numberOf("fullscreen_mode") != 0;
+    found->shown = WindowGeometry{int(rect->numberOf("x") + windowRect->numberOf("x")),
+                                  int(rect->numberOf("y") + windowRect->numberOf("y")),
+                                  int(windowRect->numberOf("width")), int(windowRect->numberOf("height"))};
+    return true;
+}
