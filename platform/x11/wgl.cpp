@@ -92,8 +92,11 @@ void x11ReleaseContexts() {
 // Mesa's software rasterizer asks for its window's size with XGetGeometry
 // and uses the answer even when the request failed, with the size left
 // uninitialised: once another client has destroyed the window, the next
-// frame may allocate and clear gigabytes. The layer's XGetGeometry, which
-// the program exports so that the driver binds to it, answers zeros then.
+// frame may allocate and clear gigabytes. The layer's XGetGeometry answers
+// zeros then. The driver, a library loaded at run time, binds to it only
+// because the program exports it: the win32 target in CMakeLists.txt links
+// with -Wl,--export-dynamic-symbol=XGetGeometry, and without that flag this
+// function is silently never called by the driver.
 extern "C" Status XGetGeometry(Display* display, Drawable drawable, Window* root, int* x, int* y, unsigned* width,
                                unsigned* height, unsigned* border, unsigned* depth) {
     using Real = Status (*)(Display*, Drawable, Window*, int*, int*, unsigned*, unsigned*, unsigned*, unsigned*);
