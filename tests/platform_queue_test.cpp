@@ -3,6 +3,7 @@
 #include "layer_test.h"
 
 #include <X11/Xutil.h>
+#include <X11/keysym.h>
 #include <time.h>
 
 namespace {
@@ -120,6 +121,41 @@ TEST_F(PlatformQueue, GetMessageFailsWithMinusOne) {
     XSync(user, False);
     EXPECT_EQ(GetMessageA(&msg, nullptr, 0, 0), -1);
     EXPECT_FALSE(IsWindow(window));
+}
+
+// Whatever another client sends while the program does not read its queue,
+// the queue holds no more than the platform's 10,000 messages of each kind.
+TEST_F(PlatformQueue, HoldsAtMostTenThousandPostedAndTenThousandInputMessages) {
+    HWND window = createRecordingWindow("bounded", 0, 0, 100, 100, true);
+    Window xid = layerWindow(user, "bounded");
+    ASSERT_NE(xid, 0u);
+    int posted = 0, retrieved = 0;
+    for (int i = 0; i < 10500; ++i) posted += PostMessageA(window, WM_USER, 0, 0) ? 1 : 0;
+    EXPECT_EQ(posted, 10000);
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, WM_USER, WM_USER, PM_REMOVE) && retrieved <= 10500) ++retrieved;
+    EXPECT_EQ(retrieved, 10000);
+
+    XEvent key{};
+    key.xkey.type = KeyPress;
+    key.xkey.window = xid;
+    key.xkey.keycode = XKeysymToKeycode(user, XK_a);
+    for (int i = 0; i < 10500; ++i) XSendEvent(user, xid, False, NoEventMask, &key);
+    // A close request after the keys: once the queue has it, it has read them.
+    XEvent close{};
+    close.xclient.type = ClientMessage;
+    close.xclient.window = xid;
+    close.xclient.message_type = XInternAtom(user, "WM_PROTOCOLS", False);
+    close.xclient.format = 32;
+    close.xclient.data.l[0] = long(XInternAtom(user, "WM_DELETE_WINDOW", False));
+    XSendEvent(user, xid, False, NoEventMask, &close);
+    XSync(user, False);
+    double deadline = monotonicSeconds() + 20;
+    while (!PeekMessageA(&msg, window, WM_CLOSE, WM_CLOSE, PM_NOREMOVE) && monotonicSeconds() < deadline) {}
+    ASSERT_EQ(msg.message, UINT(WM_CLOSE)) << "the close request did not arrive";
+    int keys = 0;
+    while (PeekMessageA(&msg, nullptr, WM_KEYDOWN, WM_KEYDOWN, PM_REMOVE) && keys <= 10500) ++keys;
+    EXPECT_EQ(keys, 10000);
 }
 
 TEST_F(PlatformQueue, WindowLifeCycleMessages) {

@@ -23,6 +23,10 @@ const int64_t eventBudgetMs = 10;
 // frames going on at a lower rate, and what waits stays small.
 const long floodEvents = 4096;
 const int64_t floodBudgetMs = 40;
+// The platform's limit on the messages one queue holds: past it, posting
+// fails and input is lost, so that no sender can grow the program's memory
+// while it is busy (a modal box, a long frame).
+const size_t queueLimit = 10000;
 
 MSG makeMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     MSG msg{};
@@ -138,6 +142,7 @@ void queueInput(HWND window, UINT message, WPARAM wParam, LPARAM lParam, unsigne
             return;
         }
     }
+    if (layer.inputMessages.size() >= queueLimit) return;
     layer.inputMessages.push_back({makeMessage(window, message, wParam, lParam), keyState});
 }
 
@@ -419,7 +424,7 @@ LRESULT WINAPI DispatchMessageA(const MSG* msg) {
 }
 
 BOOL WINAPI PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (window && !x11IsLiveWindow(window)) return FALSE;
+    if ((window && !x11IsLiveWindow(window)) || layer.postedMessages.size() >= queueLimit) return FALSE;
     layer.postedMessages.push_back({makeMessage(window, message, wParam, lParam), 0});
     return TRUE;
 }
