@@ -94,8 +94,10 @@ TEST_F(MessageBox, ErrorBoxesCarryTheErrorMarkAndHonourLineFeeds) {
     pid_t plain = showBoxInChild("one line", "Plain", MB_OK);
     Window plainBox = waitForBox(user, "Plain");
     ASSERT_NE(plainBox, 0u);
-    // Drawn (the button's white face comes last) before the other box covers it.
-    ASSERT_TRUE(waitUntil([&] { return pixelsOf(plainBox, 0xffffffu) > 0; }, 20000)) << "the plain box is drawn";
+    // Drawn (the button's white comes last, on the light face) before the other box covers it.
+    ASSERT_TRUE(waitUntil([&] { return pixelsOf(plainBox, 0xf0f0f0u) > 0 && pixelsOf(plainBox, 0xffffffu) > 0; },
+                          20000))
+        << "the plain box is drawn";
     pid_t error = showBoxInChild("first line\nsecond line\nthird line", "Error", MB_ICONERROR);
     Window errorBox = waitForBox(user, "Error");
     ASSERT_NE(errorBox, 0u);
@@ -150,6 +152,7 @@ struct Bounds {
 struct BoxPicture {
     int width = 0, height = 0;
     Bounds button, ink;  // the button's white face; the text above it
+    bool face = false;   // some of the box's light face shows
 };
 
 BoxPicture pictureOf(Display* user, Window box) {
@@ -159,6 +162,7 @@ BoxPicture pictureOf(Display* user, Window box) {
     for (int y = 0; y < picture.height; ++y)
         for (int x = 0; x < picture.width; ++x)
             if (at(x, y) == 0xffffffu) picture.button.add(x, y);
+            else if (at(x, y) == 0xf0f0f0u) picture.face = true;
     for (int y = 0; y < picture.button.top - 1; ++y)
         for (int x = 0; x < picture.width; ++x) {
             uint32_t p = at(x, y);
@@ -167,9 +171,15 @@ BoxPicture pictureOf(Display* user, Window box) {
     return picture;
 }
 
-// Waits until the box is drawn: its button's white face comes after the text.
+// Waits until the box is drawn: the light face first, then the text, then
+// the button's white face.
 bool drawnPicture(Display* user, Window box, BoxPicture* picture) {
-    return waitUntil([&] { return (*picture = pictureOf(user, box)).button.right >= 0; }, 20000);
+    return waitUntil(
+        [&] {
+            *picture = pictureOf(user, box);
+            return picture->face && picture->button.right >= 0;
+        },
+        20000);
 }
 
 void expectLegibleAt(Display* user, double dpi) {
