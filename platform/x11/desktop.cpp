@@ -93,8 +93,8 @@ void setClassHint(Window window) {
 void setNormalHints(HWND window) {
     XSizeHints* hints = XAllocSizeHints();
     hints->flags = USPosition | USSize | PWinGravity;
-    hints->x = window->clientX - window->frame.left;
-    hints->y = window->clientY - window->frame.top;
+    hints->x = window->clientX - window->x11->frame.left;
+    hints->y = window->clientY - window->x11->frame.top;
     hints->width = window->clientWidth;
     hints->height = window->clientHeight;
     // The position given is the outer frame's, as the platform defines it.
@@ -104,7 +104,7 @@ void setNormalHints(HWND window) {
         hints->min_width = hints->max_width = window->clientWidth;
         hints->min_height = hints->max_height = window->clientHeight;
     }
-    XSetWMNormalHints(x11Display(), window->xid, hints);
+    XSetWMNormalHints(x11Display(), window->x11->xid, hints);
     XFree(hints);
 }
 
@@ -149,7 +149,7 @@ void x11DescribeProgram(Window xid) {
 
 void x11DescribeToManager(HWND window) {
     Display* display = x11Display();
-    Window xid = window->xid;
+    Window xid = window->x11->xid;
     XStoreName(display, xid, window->title.c_str());
     XSetIconName(display, xid, window->title.c_str());
     setUtf8Property(xid, "_NET_WM_NAME", window->title);
@@ -199,7 +199,7 @@ bool x11RequestFrameExtents(Window xid, FrameExtents* extents) {
         [xid, extentsAtom](const XEvent& each) {
             return each.type == PropertyNotify && each.xproperty.window == xid && each.xproperty.atom == extentsAtom;
         },
-        x11NowMs() + 500, &event);
+        nowMs() + 500, &event);
     return answered && x11ReadFrameExtents(xid, extents);
 }
 
@@ -224,11 +224,11 @@ bool x11ManagerAllowsResize(Window xid) {
 }
 
 void x11LeaveManagedSizes(HWND window) {
-    if (window->state.sizeHeld)
-        sendToRoot(window->xid, "_NET_WM_STATE", 0, long(x11Atom("_NET_WM_STATE_MAXIMIZED_VERT")),
+    if (window->x11->state.sizeHeld)
+        sendToRoot(window->x11->xid, "_NET_WM_STATE", 0, long(x11Atom("_NET_WM_STATE_MAXIMIZED_VERT")),
                    long(x11Atom("_NET_WM_STATE_MAXIMIZED_HORZ")), fromApplication);
-    if (window->state.fullscreen)
-        sendToRoot(window->xid, "_NET_WM_STATE", 0, long(x11Atom("_NET_WM_STATE_FULLSCREEN")), 0, fromApplication);
+    if (window->x11->state.fullscreen)
+        sendToRoot(window->x11->xid, "_NET_WM_STATE", 0, long(x11Atom("_NET_WM_STATE_FULLSCREEN")), 0, fromApplication);
 }
 
 void x11Focus(Window xid, bool viewable) {

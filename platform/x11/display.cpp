@@ -32,7 +32,7 @@ void tellRepeats(Display* display, ErrorKind& kind) {
                  errorText(display, kind.code).c_str(), kind.request, kind.minor, kind.repeats,
                  kind.repeats == 1 ? "" : "s");
     kind.repeats = 0;
-    kind.lastToldMs = x11NowMs();
+    kind.lastToldMs = nowMs();
 }
 
 void tellAllRepeats() {
@@ -49,10 +49,10 @@ int reportProtocolError(Display* display, XErrorEvent* error) {
     for (ErrorKind& kind : layer.errorKinds)
         if (kind.code == error->error_code && kind.request == error->request_code && kind.minor == error->minor_code) {
             ++kind.repeats;
-            if (x11NowMs() - kind.lastToldMs >= 1000) tellRepeats(display, kind);
+            if (nowMs() - kind.lastToldMs >= 1000) tellRepeats(display, kind);
             return 0;
         }
-    layer.errorKinds.push_back({error->error_code, error->request_code, error->minor_code, 0, x11NowMs()});
+    layer.errorKinds.push_back({error->error_code, error->request_code, error->minor_code, 0, nowMs()});
     std::fprintf(stderr, "%s: X error: %s (request %d.%d, resource 0x%lx)\n", programName(),
                  errorText(display, error->error_code).c_str(), error->request_code, error->minor_code,
                  error->resourceid);
@@ -130,16 +130,14 @@ Display* x11Display() {
     return connection;
 }
 
-void x11TerminateLayer() {
+void nativeTerminate() {
     if (!layer.display) return;
     tellAllRepeats();
     x11ReleaseWindows();
     x11ReleaseContexts();
-    for (HPALETTE palette : layer.palettes) delete palette;
     XCloseDisplay(layer.display);
     layer = X11Layer{};
 }
-
 int x11Screen() { return DefaultScreen(x11Display()); }
 
 Window x11Root() { return RootWindow(x11Display(), x11Screen()); }
@@ -149,12 +147,6 @@ Atom x11Atom(const char* name) { return XInternAtom(x11Display(), name, False); 
 const LayerAtoms& x11Atoms() {
     x11Display();
     return layer.atoms;
-}
-
-int64_t x11NowMs() {
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return int64_t(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
 unsigned long x11BeginQuietRequests() {

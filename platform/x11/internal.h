@@ -1,40 +1,20 @@
-// What the files of the X11 layer share: the structs behind the handles,
+// What the files of the X11 back end share: the X state behind the handles,
 // the X connection and the few entry points one area needs from another.
 #pragma once
 
-#include "platform/win32.h"
+#include "platform/common/internal.h"
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <GL/glx.h>
 
-#include <deque>
 #include <functional>
 #include <string>
 #include <vector>
 
-struct HPALETTE__ {
-    std::vector<PALETTEENTRY> entries;
-    bool realized = false;
-};
-
-// With CS_OWNDC every window has exactly one device context for its life.
-struct HDC__ {
-    HWND window = nullptr;
-    HPALETTE palette = nullptr;
-    bool paletteInForeground = false;
-};
-
 struct HGLRC__ {
     GLXContext context = nullptr;
     int pixelFormat = 0;
-};
-
-struct WindowTimer {
-    UINT_PTR id;
-    UINT periodMs;
-    int64_t dueMs;
-    TIMERPROC proc;
 };
 
 // What a window manager draws around a window, as it publishes it.
@@ -52,46 +32,28 @@ struct ManagedState {
     }
 };
 
-// The platform's window rectangle is the outer one, frame included; the X
-// window is the client area. Sizes are what the server has confirmed, never
-// what was only asked for.
-struct HWND__ {
+// A window of the layer on the X server: the X window is the client area.
+struct X11Window {
     Window xid = 0;
-    Window parent = 0;       // the root, or the frame a window manager put around it
-    Colormap colormap = 0;   // owned by the window when not the screen default
+    Window parent = 0;      // the root, or the frame a window manager put around it
+    Colormap colormap = 0;  // owned by the window when not the screen default
     bool colormapWritable = false;
-    WNDPROC windowProc = nullptr;
-    UINT classStyle = 0;
     Cursor cursor = 0;
-    bool hasIcon = false;    // the class names an icon: the application's
-    std::string className;
-    std::string title;
-    DWORD style = 0;
-    int clientX = 0, clientY = 0;            // the client area's top left on the screen
-    int clientWidth = 0, clientHeight = 0;   // the X window's size
     FrameExtents frame;
     // The frame known when the window was created: outer sizes the program
     // gives become client sizes through it for the window's whole life, so
     // that a frame a manager publishes later never changes the client area
     // the program's drawing was set up for.
     FrameExtents sizingFrame;
-    ManagedState state;  // as the server last said
+    ManagedState state;           // as the server last said
     bool managerResizes = false;  // in the normal state (EWMH allowed actions)
     // Read at the end of a batch of events, once however many arrived.
     bool stateChanged = false, frameChanged = false, actionsChanged = false;
     bool sizeChanged = false;
-    int64_t stateUntoldSince = 0;  // a new state waits for its size since then
+    int64_t stateUntoldSince = 0;                 // a new state waits for its size since then
     int confirmedWidth = 0, confirmedHeight = 0;  // the server's last word, not yet told
-    int pixelFormat = 0;
-    bool visible = false;    // shown, as ShowWindow and WS_VISIBLE mean it
-    bool shownBefore = false;
-    bool mapped = false;     // mapped, as the server last said
-    bool needsPaint = false;
-    bool focused = false;
-    bool destroying = false;
-    bool destroyedElsewhere = false;  // another client destroyed the X window
-    HDC__ deviceContext;
-    std::vector<WindowTimer> timers;
+    bool mapped = false;                          // mapped, as the server last said
+    bool destroyedElsewhere = false;              // another client destroyed the X window
 };
 
 // Atoms the event filters compare with, interned once with the connection:
@@ -115,65 +77,37 @@ struct ErrorKind {
     int64_t lastToldMs;
 };
 
-struct WindowClass {
-    std::string name;
-    UINT style;
-    WNDPROC windowProc;
-    HCURSOR cursor;
-    HICON icon;
-};
-
-// Input messages carry the modifier state of their X event, so that
-// TranslateMessage sees the keyboard as it was when the key went down.
-struct QueuedMessage {
-    MSG msg;
-    unsigned keyState;
-};
-
 struct PixelFormat {
     XVisualInfo visual;
     PIXELFORMATDESCRIPTOR descriptor;
 };
 
-// All that the layer holds, in one record. x11TerminateLayer releases it
-// and leaves the layer as before its first call.
+// All that the X11 back end holds, in one record. nativeTerminate releases
+// it and leaves the back end as before its first call.
 struct X11Layer {
     Display* display = nullptr;
     LayerAtoms atoms{};
     std::vector<QuietRange> quietRanges;
     std::vector<ErrorKind> errorKinds;
 
-    std::vector<WindowClass> classes;
-    std::vector<HWND> windows;
-    HWND capture = nullptr;
-    std::vector<HPALETTE> palettes;
     std::vector<PixelFormat> formats;
     bool formatsListed = false;
     std::vector<HGLRC> contexts;
     HGLRC currentContext = nullptr;
 
-    // The thread's message queue.
-    std::deque<QueuedMessage> postedMessages, inputMessages;
-    bool quitPosted = false;
-    int quitCode = 0;
-    unsigned retrievedKeyState = 0;
-    POINT lastPointer{0, 0};
-    // Set when the queue can no longer serve the program: its window was
-    // taken away by another client. Retrieval then fails, as the platform's does.
-    bool queueBroken = false;
     // What the event filters keep of what they drop.
     long droppedEvents = 0, droppedBefore = 0;
     bool pingWaiting = false;
     XClientMessageEvent newestPing{};
 };
 extern X11Layer& layer;
-// Closes the connection and forgets every window, class, palette, context
-// and message, without telling any window procedure: as the end of the
-// process would, but leaving the layer ready to start again.
-void x11TerminateLayer();
 
-inline int outerWidth(HWND window) { return window->clientWidth + window->frame.left + window->frame.right; }
-inline int outerHeight(HWND window) { return window->clientHeight + window->frame.top + window->frame.bottom; }
+inline int outerWidth(HWND window) {
+    return window->clientWidth + window->x11->frame.left + window->x11->frame.right;
+}
+inline int outerHeight(HWND window) {
+    return window->clientHeight + window->x11->frame.top + window->x11->frame.bottom;
+}
 
 // The X connection, opened on first use. Exits with a message when no
 // display can be opened: the program cannot do anything without one.
@@ -182,7 +116,6 @@ int x11Screen();
 Window x11Root();
 Atom x11Atom(const char* name);
 const LayerAtoms& x11Atoms();
-int64_t x11NowMs();
 
 // Requests whose failure is expected (a window may vanish between two
 // requests, a manager may say no) are bracketed so that their errors are
@@ -194,10 +127,8 @@ int x11EndCheckedRequests(unsigned long first);
 
 // Windows of the layer, found by their X id; null for foreign windows.
 HWND x11FindWindow(Window xid);
-bool x11IsLiveWindow(HWND window);
-const std::vector<HWND>& x11Windows();
 
-// Frees what the window and context handles point to, for x11TerminateLayer.
+// Frees what the window and context handles point to, for nativeTerminate.
 void x11ReleaseWindows();
 void x11ReleaseContexts();
 
@@ -235,7 +166,7 @@ void x11DescribeProgram(Window xid);
 // Gives a window the focus, through the manager where one runs; without
 // one, only a window the server shows can take it.
 void x11Focus(Window xid, bool viewable);
-inline void x11Activate(HWND window) { x11Focus(window->xid, window->mapped); }
+inline void x11Activate(HWND window) { x11Focus(window->x11->xid, window->x11->mapped); }
 // Answers a manager's _NET_WM_PING; true if the message was one.
 bool x11AnswerPing(const XClientMessageEvent& client);
 
@@ -252,20 +183,13 @@ int x11FontDescent(const BoxFont* font);
 int x11TextWidth(const BoxFont* font, const std::string& text);
 void x11DrawText(BoxFont* font, Window window, GC gc, int x, int y, const std::string& text);
 
-// Reads the X events that have arrived, for a bounded time, and turns them
-// into messages.
-void x11ProcessEvents();
 // Reads events until one that `isAwaited` holds for arrives, or the
 // deadline passes; every other event read on the way goes through the
-// translation that x11ProcessEvents applies, so that none is lost.
+// translation that nativeReadEvents applies, so that none is lost.
 bool x11WaitForEvent(const std::function<bool(const XEvent&)>& isAwaited, int64_t deadlineMs, XEvent* awaited);
 // Filters events as Xlib takes them in, so that what a window of the layer
 // ignores never queues up, whatever another client sends (message.cpp).
 void x11FilterEvents(Display* display);
-// Sends a message straight to a window procedure, as SendMessageA does.
-LRESULT x11Send(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-// Forgets queued messages and timers of a window that is going away.
-void x11ForgetWindow(HWND window);
 
 // Pixel formats are the screen's visuals, numbered from 1.
 int x11PixelFormatCount();

@@ -1,5 +1,5 @@
-// The thread's message queue, timers, and the one place where X events
-// become the window messages the platform documents for them.
+// The one place where X events become the window messages the platform
+// documents for them, and how the queue reads and waits for them.
 #include "platform/x11/internal.h"
 #include "platform/x11/event_filter.h"
 
@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <deque>
 #include <poll.h>
 
 namespace {
@@ -23,90 +22,10 @@ const int64_t eventBudgetMs = 10;
 // frames going on at a lower rate, and what waits stays small.
 const long floodEvents = 4096;
 const int64_t floodBudgetMs = 40;
-// The platform's limit on the messages one queue holds: past it, posting
-// fails and input is lost, so that no sender can grow the program's memory
-// while it is busy (a modal box, a long frame).
-const size_t queueLimit = 10000;
-
-MSG makeMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    MSG msg{};
-    msg.hwnd = window;
-    msg.message = message;
-    msg.wParam = wParam;
-    msg.lParam = lParam;
-    msg.time = DWORD(x11NowMs());
-    msg.pt = layer.lastPointer;
-    return msg;
-}
-
-bool inFilter(HWND target, UINT message, HWND window, UINT filterMin, UINT filterMax) {
-    if (window && target != window) return false;
-    if (filterMin == 0 && filterMax == 0) return true;
-    return message >= filterMin && message <= filterMax;
-}
-
-bool takeFrom(std::deque<QueuedMessage>& queue, MSG* out, HWND window, UINT filterMin, UINT filterMax,
-              bool remove) {
-    for (auto it = queue.begin(); it != queue.end(); ++it) {
-        if (!inFilter(it->msg.hwnd, it->msg.message, window, filterMin, filterMax)) continue;
-        *out = it->msg;
-        if (remove) {
-            if (&queue == &layer.inputMessages) layer.retrievedKeyState = it->keyState;
-            queue.erase(it);
-        }
-        return true;
-    }
-    return false;
-}
-
-// The platform's order of retrieval: posted messages, the quit request,
-// input, then paint and timer messages, which exist only while nothing
-// else waits.
-bool takeMessage(MSG* out, HWND window, UINT filterMin, UINT filterMax, bool remove) {
-    if (takeFrom(layer.postedMessages, out, window, filterMin, filterMax, remove)) return true;
-    if (layer.quitPosted && !window) {
-        *out = makeMessage(nullptr, WM_QUIT, WPARAM(layer.quitCode), 0);
-        if (remove) layer.quitPosted = false;
-        return true;
-    }
-    if (takeFrom(layer.inputMessages, out, window, filterMin, filterMax, remove)) return true;
-    for (HWND each : x11Windows()) {
-        if (each->visible && each->needsPaint && inFilter(each, WM_PAINT, window, filterMin, filterMax)) {
-            *out = makeMessage(each, WM_PAINT, 0, 0);
-            return true;
-        }
-    }
-    int64_t now = x11NowMs();
-    for (HWND each : x11Windows()) {
-        for (WindowTimer& timer : each->timers) {
-            if (timer.dueMs > now || !inFilter(each, WM_TIMER, window, filterMin, filterMax)) continue;
-            *out = makeMessage(each, WM_TIMER, timer.id, reinterpret_cast<LPARAM>(timer.proc));
-            if (remove) timer.dueMs = now + timer.periodMs;
-            return true;
-        }
-    }
-    return false;
-}
-
-// Milliseconds until the next timer is due, or a window's new state is to
-// be told without waiting longer for its size; -1 when nothing is due.
-int nextTimerTimeout() {
-    int64_t now = x11NowMs();
-    int64_t soonest = -1;
-    auto consider = [&](int64_t dueMs) {
-        int64_t left = std::max<int64_t>(dueMs - now, 0);
-        if (soonest < 0 || left < soonest) soonest = left;
-    };
-    for (HWND each : x11Windows()) {
-        for (const WindowTimer& timer : each->timers) consider(timer.dueMs);
-        if (each->stateUntoldSince) consider(each->stateUntoldSince + x11StateSizeGraceMs);
-    }
-    return int(soonest);
-}
 
 bool hasNewsToTell(HWND window) {
-    return window->sizeChanged || window->stateChanged || window->frameChanged || window->actionsChanged ||
-           (window->stateUntoldSince && x11NowMs() - window->stateUntoldSince >= x11StateSizeGraceMs);
+    return window->x11->sizeChanged || window->x11->stateChanged || window->x11->frameChanged || window->x11->actionsChanged ||
+           (window->x11->stateUntoldSince && nowMs() - window->x11->stateUntoldSince >= x11StateSizeGraceMs);
 }
 
 WPARAM mouseKeyState(unsigned state) {
@@ -131,20 +50,6 @@ unsigned buttonMask(unsigned button) {
 // Client coordinates packed as the platform packs them: 16 bits each, so
 // positions left of or above a capturing window arrive negative.
 LPARAM pointLParam(int x, int y) { return MAKELPARAM(WORD(x & 0xffff), WORD(y & 0xffff)); }
-
-void queueInput(HWND window, UINT message, WPARAM wParam, LPARAM lParam, unsigned keyState) {
-    // Like the platform, keep only the latest of consecutive mouse moves.
-    if (message == WM_MOUSEMOVE && !layer.inputMessages.empty()) {
-        MSG& last = layer.inputMessages.back().msg;
-        if (last.message == WM_MOUSEMOVE && last.hwnd == window) {
-            last = makeMessage(window, message, wParam, lParam);
-            layer.inputMessages.back().keyState = keyState;
-            return;
-        }
-    }
-    if (layer.inputMessages.size() >= queueLimit) return;
-    layer.inputMessages.push_back({makeMessage(window, message, wParam, lParam), keyState});
-}
 
 WPARAM virtualKey(KeySym symbol) {
     if (symbol >= XK_a && symbol <= XK_z) return 'A' + (symbol - XK_a);
@@ -213,9 +118,9 @@ bool keepClientMessage(const XEvent& event) {
 // it changed.
 void noteChangedProperty(HWND window, Atom atom) {
     const LayerAtoms& atoms = x11Atoms();
-    if (atom == atoms.netFrameExtents) window->frameChanged = true;
-    if (atom == atoms.wmState || atom == atoms.netWmState) window->stateChanged = true;
-    if (atom == atoms.netWmAllowedActions) window->actionsChanged = true;
+    if (atom == atoms.netFrameExtents) window->x11->frameChanged = true;
+    if (atom == atoms.wmState || atom == atoms.netWmState) window->x11->stateChanged = true;
+    if (atom == atoms.netWmAllowedActions) window->x11->actionsChanged = true;
 }
 
 bool keepPropertyNotify(const XEvent& event) {
@@ -239,10 +144,10 @@ void translateEvent(XEvent& event) {
     switch (event.type) {
     case Expose: window->needsPaint = true; break;
     case ConfigureNotify:
-        if (event.xconfigure.window == window->xid) x11ConfirmGeometry(window, event.xconfigure);
+        if (event.xconfigure.window == window->x11->xid) x11ConfirmGeometry(window, event.xconfigure);
         break;
     case ReparentNotify:
-        if (!synthetic && event.xreparent.window == window->xid) window->parent = event.xreparent.parent;
+        if (!synthetic && event.xreparent.window == window->x11->xid) window->x11->parent = event.xreparent.parent;
         break;
     case PropertyNotify:
         // Queued before the window was one of the layer's; later ones are
@@ -251,11 +156,11 @@ void translateEvent(XEvent& event) {
         break;
     case ButtonPress:
     case ButtonRelease:
-        layer.lastPointer = POINT{event.xbutton.x_root, event.xbutton.y_root};
+        notePointer(POINT{event.xbutton.x_root, event.xbutton.y_root});
         translateButton(window, event.xbutton, event.type == ButtonPress);
         break;
     case MotionNotify:
-        layer.lastPointer = POINT{event.xmotion.x_root, event.xmotion.y_root};
+        notePointer(POINT{event.xmotion.x_root, event.xmotion.y_root});
         queueInput(window, WM_MOUSEMOVE, mouseKeyState(event.xmotion.state),
                    pointLParam(event.xmotion.x, event.xmotion.y), event.xmotion.state);
         break;
@@ -272,38 +177,38 @@ void translateEvent(XEvent& event) {
         if (event.xfocus.detail == NotifyPointer || event.xfocus.detail == NotifyInferior) break;
         window->focused = true;
         // The platform offers the palette first, then the focus.
-        x11Send(window, WM_QUERYNEWPALETTE, 0, 0);
-        if (x11IsLiveWindow(window)) x11Send(window, WM_SETFOCUS, 0, 0);
+        sendToWindow(window, WM_QUERYNEWPALETTE, 0, 0);
+        if (isLiveWindow(window)) sendToWindow(window, WM_SETFOCUS, 0, 0);
         break;
     case FocusOut:
         if (event.xfocus.detail == NotifyPointer || event.xfocus.detail == NotifyInferior) break;
         window->focused = false;
-        x11Send(window, WM_KILLFOCUS, 0, 0);
+        sendToWindow(window, WM_KILLFOCUS, 0, 0);
         break;
     case ColormapNotify:
         if (synthetic) break;
         // Another client installing its colormap takes ours off the hardware:
         // the platform's "system palette changed", by a window not ours.
-        if (!event.xcolormap.c_new && event.xcolormap.state == ColormapUninstalled && window->colormapWritable)
-            for (HWND each : std::vector<HWND>(x11Windows()))
-                if (x11IsLiveWindow(each)) x11Send(each, WM_PALETTECHANGED, 0, 0);
+        if (!event.xcolormap.c_new && event.xcolormap.state == ColormapUninstalled && window->x11->colormapWritable)
+            for (HWND each : std::vector<HWND>(liveWindows()))
+                if (isLiveWindow(each)) sendToWindow(each, WM_PALETTECHANGED, 0, 0);
         break;
     case DestroyNotify:
-        if (synthetic || event.xdestroywindow.window != window->xid) break;
+        if (synthetic || event.xdestroywindow.window != window->x11->xid) break;
         // The platform has nothing like it: no other program can destroy our
         // window. Report it, let the window procedure release what it holds,
         // and fail the queue so that the program ends as after a failure.
         std::fprintf(stderr, "%s: the window \"%s\" was destroyed by another client\n",
                      program_invocation_short_name, window->title.c_str());
-        window->destroyedElsewhere = true;
-        layer.queueBroken = true;
+        window->x11->destroyedElsewhere = true;
+        platform.queueBroken = true;
         DestroyWindow(window);
         break;
     case MapNotify:
-        if (!synthetic && event.xmap.window == window->xid) window->mapped = true;
+        if (!synthetic && event.xmap.window == window->x11->xid) window->x11->mapped = true;
         break;
     case UnmapNotify:
-        if (!synthetic && event.xunmap.window == window->xid) window->mapped = false;
+        if (!synthetic && event.xunmap.window == window->x11->xid) window->x11->mapped = false;
         break;
     default: break;
     }
@@ -311,11 +216,11 @@ void translateEvent(XEvent& event) {
 
 }  // namespace
 
-void x11ProcessEvents() {
+void nativeReadEvents() {
     Display* display = x11Display();
     bool flooded = layer.droppedEvents - layer.droppedBefore > floodEvents;
     layer.droppedBefore = layer.droppedEvents;
-    int64_t deadline = x11NowMs() + (flooded ? floodBudgetMs : eventBudgetMs);
+    int64_t deadline = nowMs() + (flooded ? floodBudgetMs : eventBudgetMs);
     // The filters drop what no window of the layer needs as it is read, so
     // the connection is read for as long as it has events and time is left
     // (in a flood, for as long as time is left): a flood is taken in as fast
@@ -324,22 +229,22 @@ void x11ProcessEvents() {
         while (!XEventsQueued(display, QueuedAlready)) {
             if (XEventsQueued(display, QueuedAfterFlush)) break;
             pollfd descriptor{ConnectionNumber(display), POLLIN, 0};
-            int64_t left = deadline - x11NowMs();
+            int64_t left = deadline - nowMs();
             if (left <= 0 || poll(&descriptor, 1, flooded ? int(left) : 0) <= 0) break;
         }
         if (!XEventsQueued(display, QueuedAlready)) break;
         XEvent event;
         XNextEvent(display, &event);
         translateEvent(event);
-        if (handled % 64 == 0 && x11NowMs() >= deadline) break;
+        if (handled % 64 == 0 && nowMs() >= deadline) break;
     }
     if (layer.pingWaiting) {
         layer.pingWaiting = false;
         x11AnswerPing(layer.newestPing);
     }
     XFlush(display);
-    for (HWND window : std::vector<HWND>(x11Windows()))
-        if (x11IsLiveWindow(window) && hasNewsToTell(window)) x11ApplyConfirmedChanges(window);
+    for (HWND window : std::vector<HWND>(liveWindows()))
+        if (isLiveWindow(window) && hasNewsToTell(window)) x11ApplyConfirmedChanges(window);
 }
 
 bool x11WaitForEvent(const std::function<bool(const XEvent&)>& isAwaited, int64_t deadlineMs, XEvent* awaited) {
@@ -350,13 +255,38 @@ bool x11WaitForEvent(const std::function<bool(const XEvent&)>& isAwaited, int64_
             XNextEvent(display, awaited);
             if (isAwaited(*awaited)) return true;
             translateEvent(*awaited);
-            if (read % 64 != 0 || x11NowMs() < deadlineMs) continue;
+            if (read % 64 != 0 || nowMs() < deadlineMs) continue;
         }
-        int64_t left = deadlineMs - x11NowMs();
+        int64_t left = deadlineMs - nowMs();
         if (left <= 0) return false;
         pollfd descriptor{ConnectionNumber(display), POLLIN, 0};
         poll(&descriptor, 1, int(std::min<int64_t>(left, 60000)));
     }
+}
+
+bool nativeWaitForEvents(int timeoutMs) {
+    Display* display = x11Display();
+    XFlush(display);
+    if (XPending(display)) return true;
+    // A window's new state is told without waiting longer for its size.
+    int64_t now = nowMs();
+    for (HWND window : liveWindows()) {
+        if (!window->x11->stateUntoldSince) continue;
+        int left = int(std::max<int64_t>(window->x11->stateUntoldSince + x11StateSizeGraceMs - now, 0));
+        if (timeoutMs < 0 || left < timeoutMs) timeoutMs = left;
+    }
+    pollfd descriptor{ConnectionNumber(display), POLLIN, 0};
+    return poll(&descriptor, 1, timeoutMs) >= 0 || errno == EINTR;
+}
+
+int nativeKeyText(const MSG& keyDown, unsigned keyState, char* text, int size) {
+    XKeyEvent key{};
+    key.type = KeyPress;
+    key.display = x11Display();
+    key.keycode = unsigned((keyDown.lParam >> 16) & 0xff) + 8;
+    key.state = keyState;
+    KeySym symbol;
+    return XLookupString(&key, text, size, &symbol, nullptr);
 }
 
 void x11FilterEvents(Display* display) {
@@ -364,98 +294,3 @@ void x11FilterEvents(Display* display) {
     x11SetEventFilter(display, PropertyNotify, keepPropertyNotify);
 }
 
-void x11ForgetWindow(HWND window) {
-    auto forWindow = [window](const QueuedMessage& queued) { return queued.msg.hwnd == window; };
-    layer.postedMessages.erase(std::remove_if(layer.postedMessages.begin(), layer.postedMessages.end(), forWindow),
-                         layer.postedMessages.end());
-    layer.inputMessages.erase(std::remove_if(layer.inputMessages.begin(), layer.inputMessages.end(), forWindow),
-                        layer.inputMessages.end());
-    window->timers.clear();
-}
-
-LRESULT x11Send(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (!x11IsLiveWindow(window)) return 0;
-    return window->windowProc(window, message, wParam, lParam);
-}
-
-BOOL WINAPI PeekMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax, UINT removeFlags) {
-    if (!msg) return FALSE;
-    x11ProcessEvents();
-    return takeMessage(msg, window, filterMin, filterMax, removeFlags & PM_REMOVE);
-}
-
-BOOL WINAPI GetMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax) {
-    if (!msg || (window && !x11IsLiveWindow(window))) return -1;
-    Display* display = x11Display();
-    for (;;) {
-        x11ProcessEvents();
-        if (layer.queueBroken) return -1;
-        if (takeMessage(msg, window, filterMin, filterMax, true)) return msg->message == WM_QUIT ? 0 : 1;
-        // Block on the connection until an event arrives or a timer is due.
-        XFlush(display);
-        if (XPending(display)) continue;
-        pollfd descriptor{ConnectionNumber(display), POLLIN, 0};
-        if (poll(&descriptor, 1, nextTimerTimeout()) < 0 && errno != EINTR) return -1;
-    }
-}
-
-BOOL WINAPI TranslateMessage(const MSG* msg) {
-    if (!msg || msg->message != WM_KEYDOWN) return FALSE;
-    XKeyEvent key{};
-    key.type = KeyPress;
-    key.display = x11Display();
-    key.keycode = unsigned((msg->lParam >> 16) & 0xff) + 8;
-    key.state = layer.retrievedKeyState;
-    char text[16];
-    KeySym symbol;
-    int length = XLookupString(&key, text, sizeof text, &symbol, nullptr);
-    for (int i = 0; i < length; ++i)
-        PostMessageA(msg->hwnd, WM_CHAR, WPARAM(static_cast<unsigned char>(text[i])), msg->lParam);
-    return length > 0;
-}
-
-LRESULT WINAPI DispatchMessageA(const MSG* msg) {
-    if (!msg || !x11IsLiveWindow(msg->hwnd)) return 0;
-    if (msg->message == WM_TIMER && msg->lParam) {
-        reinterpret_cast<TIMERPROC>(msg->lParam)(msg->hwnd, WM_TIMER, msg->wParam, msg->time);
-        return 0;
-    }
-    return x11Send(msg->hwnd, msg->message, msg->wParam, msg->lParam);
-}
-
-BOOL WINAPI PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if ((window && !x11IsLiveWindow(window)) || layer.postedMessages.size() >= queueLimit) return FALSE;
-    layer.postedMessages.push_back({makeMessage(window, message, wParam, lParam), 0});
-    return TRUE;
-}
-
-LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    return x11Send(window, message, wParam, lParam);
-}
-
-void WINAPI PostQuitMessage(int exitCode) {
-    layer.quitPosted = true;
-    layer.quitCode = exitCode;
-}
-
-UINT_PTR WINAPI SetTimer(HWND window, UINT_PTR id, UINT elapse, TIMERPROC timerProc) {
-    if (!x11IsLiveWindow(window)) return 0;
-    elapse = std::max(elapse, 10u);  // the platform's minimum period
-    int64_t due = x11NowMs() + elapse;
-    for (WindowTimer& timer : window->timers)
-        if (timer.id == id) {
-            timer = WindowTimer{id, elapse, due, timerProc};
-            return id;
-        }
-    window->timers.push_back(WindowTimer{id, elapse, due, timerProc});
-    return id ? id : 1;
-}
-
-BOOL WINAPI KillTimer(HWND window, UINT_PTR id) {
-    if (!x11IsLiveWindow(window)) return FALSE;
-    auto& timers = window->timers;
-    auto it = std::find_if(timers.begin(), timers.end(), [id](const WindowTimer& t) { return t.id == id; });
-    if (it == timers.end()) return FALSE;
-    timers.erase(it);
-    return TRUE;
-}

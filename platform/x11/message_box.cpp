@@ -243,7 +243,7 @@ Window createBoxWindow(HWND owner, const char* text, const char* caption, const 
     Atom modal = x11Atom("_NET_WM_STATE_MODAL");
     XChangeProperty(display, box, x11Atom("_NET_WM_STATE"), XA_ATOM, 32, PropModeReplace,
                     reinterpret_cast<unsigned char*>(&modal), 1);
-    if (x11IsLiveWindow(owner)) XSetTransientForHint(display, box, owner->xid);
+    if (isLiveWindow(owner)) XSetTransientForHint(display, box, owner->x11->xid);
 
     // Placed by the frame the manager expects to draw; placed again by the
     // one it draws (a dialog's may differ) once that is published.
@@ -285,13 +285,13 @@ int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
     // Until the server says the box is shown, it is asked for again now and
     // then: a window manager that is still starting may drop the request.
     const int64_t askAgainMs = 1000;
-    int64_t showAgainAt = x11NowMs() + askAgainMs;
+    int64_t showAgainAt = nowMs() + askAgainMs;
     auto forBox = [box](const XEvent& each) { return isForBox(each, box); };
     while (!done) {
         XEvent event;
         if (!x11WaitForEvent(forBox, showAgainAt ? showAgainAt : INT64_MAX, &event)) {
             XMapRaised(display, box);
-            showAgainAt = x11NowMs() + askAgainMs;
+            showAgainAt = nowMs() + askAgainMs;
             continue;
         }
         bool synthetic = event.xany.send_event;
@@ -305,7 +305,7 @@ int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
             // Taken off the screen by someone else, a modal box is shown
             // again, unless it comes back by itself, as when a window manager
             // puts a frame around it.
-            if (!synthetic) showAgainAt = x11NowMs() + 250;
+            if (!synthetic) showAgainAt = nowMs() + 250;
             break;
         case DestroyNotify:
             // Destroyed by another client: the call fails, as on the platform

@@ -7,7 +7,7 @@
 namespace {
 
 bool isLivePalette(HPALETTE palette) {
-    return palette && std::find(layer.palettes.begin(), layer.palettes.end(), palette) != layer.palettes.end();
+    return palette && std::find(platform.palettes.begin(), platform.palettes.end(), palette) != platform.palettes.end();
 }
 
 bool colormapInstalled(Window window, Colormap colormap) {
@@ -24,7 +24,7 @@ HPALETTE WINAPI CreatePalette(const LOGPALETTE* logicalPalette) {
     if (!logicalPalette || logicalPalette->palVersion != 0x300 || logicalPalette->palNumEntries == 0) return nullptr;
     HPALETTE palette = new HPALETTE__;
     palette->entries.assign(logicalPalette->palPalEntry, logicalPalette->palPalEntry + logicalPalette->palNumEntries);
-    layer.palettes.push_back(palette);
+    platform.palettes.push_back(palette);
     return palette;
 }
 
@@ -37,19 +37,19 @@ HPALETTE WINAPI SelectPalette(HDC dc, HPALETTE palette, BOOL forceBackground) {
 }
 
 UINT WINAPI RealizePalette(HDC dc) {
-    if (!dc || !x11IsLiveWindow(dc->window) || !isLivePalette(dc->palette)) return 0;
+    if (!dc || !isLiveWindow(dc->window) || !isLivePalette(dc->palette)) return 0;
     HWND window = dc->window;
-    if (!window->colormapWritable) return 0;  // nothing to map on a true-colour visual
+    if (!window->x11->colormapWritable) return 0;  // nothing to map on a true-colour visual
     Display* display = x11Display();
     const std::vector<PALETTEENTRY>& entries = dc->palette->entries;
 
     int cells = 0;
     XWindowAttributes attributes;
-    if (XGetWindowAttributes(display, window->xid, &attributes)) cells = attributes.visual->map_entries;
+    if (XGetWindowAttributes(display, window->x11->xid, &attributes)) cells = attributes.visual->map_entries;
     int count = std::min(int(entries.size()), cells);
     std::vector<XColor> colours(static_cast<size_t>(count));
     for (int i = 0; i < count; ++i) colours[size_t(i)].pixel = static_cast<unsigned long>(i);
-    XQueryColors(display, window->colormap, colours.data(), count);
+    XQueryColors(display, window->x11->colormap, colours.data(), count);
     bool changed = false;
     for (int i = 0; i < count; ++i) {
         XColor& colour = colours[size_t(i)];
@@ -61,17 +61,17 @@ UINT WINAPI RealizePalette(HDC dc) {
         colour.blue = blue;
         colour.flags = DoRed | DoGreen | DoBlue;
     }
-    XStoreColors(display, window->colormap, colours.data(), count);
+    XStoreColors(display, window->x11->colormap, colours.data(), count);
     // Only the focused window's foreground palette takes over the hardware.
-    if (dc->paletteInForeground && window->focused && !colormapInstalled(window->xid, window->colormap)) {
-        XInstallColormap(display, window->colormap);
+    if (dc->paletteInForeground && window->focused && !colormapInstalled(window->x11->xid, window->x11->colormap)) {
+        XInstallColormap(display, window->x11->colormap);
         changed = true;
     }
     XFlush(display);
     dc->palette->realized = true;
     if (changed)
-        for (HWND each : std::vector<HWND>(x11Windows()))
-            x11Send(each, WM_PALETTECHANGED, reinterpret_cast<WPARAM>(window), 0);
+        for (HWND each : std::vector<HWND>(liveWindows()))
+            sendToWindow(each, WM_PALETTECHANGED, reinterpret_cast<WPARAM>(window), 0);
     return UINT(count);
 }
 
@@ -85,9 +85,9 @@ BOOL WINAPI UnrealizeObject(HGDIOBJ object) {
 BOOL WINAPI DeleteObject(HGDIOBJ object) {
     HPALETTE palette = static_cast<HPALETTE>(object);
     if (!isLivePalette(palette)) return FALSE;
-    for (HWND window : x11Windows())
+    for (HWND window : liveWindows())
         if (window->deviceContext.palette == palette) window->deviceContext.palette = nullptr;
-    layer.palettes.erase(std::find(layer.palettes.begin(), layer.palettes.end(), palette));
+    platform.palettes.erase(std::find(platform.palettes.begin(), platform.palettes.end(), palette));
     delete palette;
     return TRUE;
 }

@@ -184,7 +184,7 @@ int WINAPI DescribePixelFormat(HDC, int format, UINT bytes, LPPIXELFORMATDESCRIP
 
 BOOL WINAPI SetPixelFormat(HDC dc, int format, const PIXELFORMATDESCRIPTOR*) {
     const PixelFormat* pixelFormat = formatAt(format);
-    if (!dc || !x11IsLiveWindow(dc->window) || !pixelFormat) return FALSE;
+    if (!dc || !isLiveWindow(dc->window) || !pixelFormat) return FALSE;
     HWND window = dc->window;
     if (window->pixelFormat) return window->pixelFormat == format;
     window->pixelFormat = format;
@@ -195,15 +195,15 @@ BOOL WINAPI SetPixelFormat(HDC dc, int format, const PIXELFORMATDESCRIPTOR*) {
 }
 
 int WINAPI GetPixelFormat(HDC dc) {
-    return dc && x11IsLiveWindow(dc->window) ? dc->window->pixelFormat : 0;
+    return dc && isLiveWindow(dc->window) ? dc->window->pixelFormat : 0;
 }
 
 BOOL WINAPI SwapBuffers(HDC dc) {
-    if (!dc || !x11IsLiveWindow(dc->window)) return FALSE;
+    if (!dc || !isLiveWindow(dc->window)) return FALSE;
     const PixelFormat* pixelFormat = formatAt(dc->window->pixelFormat);
     if (!pixelFormat || !(pixelFormat->descriptor.dwFlags & PFD_SUPPORT_OPENGL)) return FALSE;
     if (!(pixelFormat->descriptor.dwFlags & PFD_DOUBLEBUFFER)) return TRUE;
-    if (pixelsCarryAlpha(*pixelFormat) && glXGetCurrentDrawable() == dc->window->xid) makeBackBufferOpaque();
-    glXSwapBuffers(x11Display(), dc->window->xid);
+    if (pixelsCarryAlpha(*pixelFormat) && glXGetCurrentDrawable() == dc->window->x11->xid) makeBackBufferOpaque();
+    glXSwapBuffers(x11Display(), dc->window->x11->xid);
     return TRUE;
 }

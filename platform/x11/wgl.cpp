@@ -28,7 +28,7 @@ GLXContext createCheckedContext(Display* display, XVisualInfo* visual, Bool dire
 }  // namespace
 
 HGLRC WINAPI wglCreateContext(HDC dc) {
-    if (!dc || !x11IsLiveWindow(dc->window)) return nullptr;
+    if (!dc || !isLiveWindow(dc->window)) return nullptr;
     int format = dc->window->pixelFormat;
     PIXELFORMATDESCRIPTOR descriptor;
     if (!DescribePixelFormat(dc, format, sizeof descriptor, &descriptor) ||
@@ -52,11 +52,11 @@ BOOL WINAPI wglMakeCurrent(HDC dc, HGLRC context) {
         return TRUE;
     }
     // The platform requires the window to have the context's pixel format.
-    if (!isLiveContext(context) || !dc || !x11IsLiveWindow(dc->window) ||
+    if (!isLiveContext(context) || !dc || !isLiveWindow(dc->window) ||
         dc->window->pixelFormat != context->pixelFormat)
         return FALSE;
     unsigned long first = x11BeginQuietRequests();
-    bool made = glXMakeCurrent(display, dc->window->xid, context->context);
+    bool made = glXMakeCurrent(display, dc->window->x11->xid, context->context);
     if (x11EndCheckedRequests(first) != Success || !made) {
         glXMakeCurrent(display, None, nullptr);
         layer.currentContext = nullptr;

@@ -1,4 +1,5 @@
-// Window classes, windows, device contexts, painting and mouse capture.
+// Windows on the X server: creation, showing, placing, and what the server
+// says of their size and state; the pointer's capture.
 #include "platform/x11/internal.h"
 
 #include <X11/Xatom.h>
@@ -10,30 +11,13 @@
 #include <strings.h>
 #include <utility>
 
-struct HICON__ {
-    int resource;
-};
-struct HCURSOR__ {
-    unsigned shape;
-};
-
 namespace {
 
-HICON__ applicationIcon{32512};
-HCURSOR__ arrowCursor{XC_left_ptr};
-
-const WindowClass* findClass(LPCSTR name) {
-    if (!name) return nullptr;
-    for (const WindowClass& windowClass : layer.classes)
-        if (strcasecmp(windowClass.name.c_str(), name) == 0) return &windowClass;
-    return nullptr;
-}
-
 void releaseColormap(HWND window) {
-    if (window->colormap && window->colormap != DefaultColormap(x11Display(), x11Screen()))
-        XFreeColormap(x11Display(), window->colormap);
-    window->colormap = 0;
-    window->colormapWritable = false;
+    if (window->x11->colormap && window->x11->colormap != DefaultColormap(x11Display(), x11Screen()))
+        XFreeColormap(x11Display(), window->x11->colormap);
+    window->x11->colormap = 0;
+    window->x11->colormapWritable = false;
 }
 
 // A DirectColor visual is a true-colour visual whose ramps are writable:
@@ -66,44 +50,40 @@ bool waitForMapNotify(Window xid, int timeoutMs) {
         [xid](const XEvent& each) {
             return each.type == MapNotify && !each.xmap.send_event && each.xmap.window == xid;
         },
-        x11NowMs() + timeoutMs, &event);
+        nowMs() + timeoutMs, &event);
 }
 
 // What the frame leaves of an outer size: the client area.
 int clientSide(int outer, int frameA, int frameB) { return std::max(outer - frameA - frameB, 1); }
 int clientWidthFor(const HWND__* window, int outer) {
-    return clientSide(outer, window->sizingFrame.left, window->sizingFrame.right);
+    return clientSide(outer, window->x11->sizingFrame.left, window->x11->sizingFrame.right);
 }
 int clientHeightFor(const HWND__* window, int outer) {
-    return clientSide(outer, window->sizingFrame.top, window->sizingFrame.bottom);
+    return clientSide(outer, window->x11->sizingFrame.top, window->x11->sizingFrame.bottom);
 }
 
 }  // namespace
 
-const std::vector<HWND>& x11Windows() { return layer.windows; }
-
 void x11ReleaseWindows() {
     // Their X resources go with the connection.
-    for (HWND window : layer.windows) delete window;
-    layer.windows.clear();
+    for (HWND window : platform.windows) {
+        delete window->x11;
+        window->x11 = nullptr;
+    }
 }
 
 HWND x11FindWindow(Window xid) {
-    for (HWND window : layer.windows)
-        if (window->xid == xid) return window;
+    for (HWND window : platform.windows)
+        if (window->x11->xid == xid) return window;
     return nullptr;
-}
-
-bool x11IsLiveWindow(HWND window) {
-    return window && std::find(layer.windows.begin(), layer.windows.end(), window) != layer.windows.end();
 }
 
 void x11CreateNativeWindow(HWND window, const XVisualInfo* visual) {
     Display* display = x11Display();
     int screen = x11Screen();
     Window root = RootWindow(display, screen);
-    if (window->xid) {
-        XDestroyWindow(display, window->xid);
+    if (window->x11->xid) {
+        XDestroyWindow(display, window->x11->xid);
         releaseColormap(window);
     }
 
@@ -119,47 +99,31 @@ void x11CreateNativeWindow(HWND window, const XVisualInfo* visual) {
     if (visual) {
         xvisual = visual->visual;
         depth = visual->depth;
-        window->colormapWritable = x11VisualHasWritableColormap(visual);
-        bool allocateAll = window->colormapWritable || visual->c_class == DirectColor;
-        window->colormap = XCreateColormap(display, root, xvisual, allocateAll ? AllocAll : AllocNone);
-        if (visual->c_class == DirectColor) fillLinearRamps(window->colormap, visual);
+        window->x11->colormapWritable = x11VisualHasWritableColormap(visual);
+        bool allocateAll = window->x11->colormapWritable || visual->c_class == DirectColor;
+        window->x11->colormap = XCreateColormap(display, root, xvisual, allocateAll ? AllocAll : AllocNone);
+        if (visual->c_class == DirectColor) fillLinearRamps(window->x11->colormap, visual);
     } else {
-        window->colormap = DefaultColormap(display, screen);
+        window->x11->colormap = DefaultColormap(display, screen);
     }
-    attributes.colormap = window->colormap;
+    attributes.colormap = window->x11->colormap;
     mask |= CWColormap;
-    if (window->cursor) {
-        attributes.cursor = window->cursor;
+    if (window->x11->cursor) {
+        attributes.cursor = window->x11->cursor;
         mask |= CWCursor;
     }
 
     // With north-west gravity a manager puts the frame's corner where the
     // window is placed: the outer position, as the platform means it.
-    window->xid = XCreateWindow(display, root, window->clientX - window->frame.left,
-                                window->clientY - window->frame.top, unsigned(std::max(window->clientWidth, 1)),
+    window->x11->xid = XCreateWindow(display, root, window->clientX - window->x11->frame.left,
+                                window->clientY - window->x11->frame.top, unsigned(std::max(window->clientWidth, 1)),
                                 unsigned(std::max(window->clientHeight, 1)), 0, depth, InputOutput, xvisual, mask,
                                 &attributes);
-    window->parent = root;
-    window->mapped = false;
+    window->x11->parent = root;
+    window->x11->mapped = false;
     x11DescribeToManager(window);
-    if (window->visible) XMapWindow(display, window->xid);
+    if (window->visible) XMapWindow(display, window->x11->xid);
     XFlush(display);
-}
-
-ATOM WINAPI RegisterClassA(const WNDCLASSA* windowClass) {
-    if (!windowClass || !windowClass->lpszClassName || !windowClass->lpfnWndProc) return 0;
-    if (findClass(windowClass->lpszClassName)) return 0;
-    layer.classes.push_back({windowClass->lpszClassName, windowClass->style, windowClass->lpfnWndProc,
-                             windowClass->hCursor, windowClass->hIcon});
-    return ATOM(0xC000 + layer.classes.size());
-}
-
-HICON WINAPI LoadIconA(HINSTANCE instance, LPCSTR name) {
-    return !instance && name == IDI_APPLICATION ? &applicationIcon : nullptr;
-}
-
-HCURSOR WINAPI LoadCursorA(HINSTANCE instance, LPCSTR name) {
-    return !instance && name == IDC_ARROW ? &arrowCursor : nullptr;
 }
 
 HWND WINAPI CreateWindowExA(DWORD, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y,
@@ -169,6 +133,7 @@ HWND WINAPI CreateWindowExA(DWORD, LPCSTR className, LPCSTR windowName, DWORD st
     Display* display = x11Display();
 
     HWND window = new HWND__;
+    window->x11 = new X11Window;
     window->windowProc = windowClass->windowProc;
     window->classStyle = windowClass->style;
     window->className = windowClass->name;
@@ -180,25 +145,26 @@ HWND WINAPI CreateWindowExA(DWORD, LPCSTR className, LPCSTR windowName, DWORD st
     window->clientWidth = std::max(width, 1);
     window->clientHeight = std::max(height, 1);
     window->deviceContext.window = window;
-    if (windowClass->cursor) window->cursor = XCreateFontCursor(display, windowClass->cursor->shape);
+    // The class's cursor can only be the arrow, the one LoadCursorA gives.
+    if (windowClass->cursor) window->x11->cursor = XCreateFontCursor(display, XC_left_ptr);
     x11CreateNativeWindow(window, nullptr);
     // The size asked for is the outer one: where the manager tells the frame
     // it will draw, the client area is what is left inside it. The window is
     // not mapped yet, so the size is the program's to set.
-    x11RequestFrameExtents(window->xid, &window->frame);
-    window->sizingFrame = window->frame;
-    const FrameExtents& frame = window->frame;
+    x11RequestFrameExtents(window->x11->xid, &window->x11->frame);
+    window->x11->sizingFrame = window->x11->frame;
+    const FrameExtents& frame = window->x11->frame;
     if (frame.left || frame.right || frame.top || frame.bottom) {
         window->clientX = x + frame.left;
         window->clientY = y + frame.top;
         window->clientWidth = clientWidthFor(window, width);
         window->clientHeight = clientHeightFor(window, height);
-        XResizeWindow(display, window->xid, unsigned(window->clientWidth), unsigned(window->clientHeight));
+        XResizeWindow(display, window->x11->xid, unsigned(window->clientWidth), unsigned(window->clientHeight));
         x11DescribeToManager(window);
     }
-    layer.windows.push_back(window);
+    platform.windows.push_back(window);
 
-    if (x11Send(window, WM_CREATE, 0, 0) == -1) {
+    if (sendToWindow(window, WM_CREATE, 0, 0) == -1) {
         DestroyWindow(window);
         return nullptr;
     }
@@ -206,34 +172,33 @@ HWND WINAPI CreateWindowExA(DWORD, LPCSTR className, LPCSTR windowName, DWORD st
     return window;
 }
 
-BOOL WINAPI IsWindow(HWND window) { return x11IsLiveWindow(window); }
-
 BOOL WINAPI DestroyWindow(HWND window) {
-    if (!x11IsLiveWindow(window) || window->destroying) return FALSE;
+    if (!isLiveWindow(window) || window->destroying) return FALSE;
     window->destroying = true;
     Display* display = x11Display();
-    if (layer.capture == window) ReleaseCapture();
-    if (window->visible && !window->destroyedElsewhere) XUnmapWindow(display, window->xid);
+    if (platform.capture == window) ReleaseCapture();
+    if (window->visible && !window->x11->destroyedElsewhere) XUnmapWindow(display, window->x11->xid);
     window->visible = false;
-    x11Send(window, WM_DESTROY, 0, 0);
-    x11ForgetWindow(window);
-    layer.windows.erase(std::find(layer.windows.begin(), layer.windows.end(), window));
-    if (!window->destroyedElsewhere) XDestroyWindow(display, window->xid);
+    sendToWindow(window, WM_DESTROY, 0, 0);
+    forgetWindowMessages(window);
+    platform.windows.erase(std::find(platform.windows.begin(), platform.windows.end(), window));
+    if (!window->x11->destroyedElsewhere) XDestroyWindow(display, window->x11->xid);
     releaseColormap(window);
-    if (window->cursor) XFreeCursor(display, window->cursor);
+    if (window->x11->cursor) XFreeCursor(display, window->x11->cursor);
     XFlush(display);
+    delete window->x11;
     delete window;
     return TRUE;
 }
 
 BOOL WINAPI ShowWindow(HWND window, int command) {
-    if (!x11IsLiveWindow(window)) return FALSE;
+    if (!isLiveWindow(window)) return FALSE;
     Display* display = x11Display();
     BOOL wasVisible = window->visible;
     if (command == SW_HIDE) {
         // ICCCM: a hidden top-level window is withdrawn, so that a manager
         // forgets its frame too.
-        if (wasVisible) XWithdrawWindow(display, window->xid, x11Screen());
+        if (wasVisible) XWithdrawWindow(display, window->x11->xid, x11Screen());
         window->visible = false;
         XFlush(display);
         return wasVisible;
@@ -246,37 +211,31 @@ BOOL WINAPI ShowWindow(HWND window, int command) {
         // A window manager that is still starting may drop the first request.
         bool mapped = false;
         for (int attempt = 0; attempt < 2 && !mapped; ++attempt) {
-            XMapWindow(display, window->xid);
-            mapped = waitForMapNotify(window->xid, 1000);
+            XMapWindow(display, window->x11->xid);
+            mapped = waitForMapNotify(window->x11->xid, 1000);
         }
         if (mapped) {
-            window->mapped = true;
-            XRaiseWindow(display, window->xid);
+            window->x11->mapped = true;
+            XRaiseWindow(display, window->x11->xid);
             x11Activate(window);
         }
         // As on the platform, a window learns its size when first shown.
         if (!window->shownBefore) {
             window->shownBefore = true;
-            x11Send(window, WM_SIZE, SIZE_RESTORED, MAKELPARAM(window->clientWidth, window->clientHeight));
+            sendToWindow(window, WM_SIZE, SIZE_RESTORED, MAKELPARAM(window->clientWidth, window->clientHeight));
         }
     }
     return wasVisible;
-}
-
-BOOL WINAPI UpdateWindow(HWND window) {
-    if (!x11IsLiveWindow(window)) return FALSE;
-    if (window->visible && window->needsPaint) x11Send(window, WM_PAINT, 0, 0);
-    return TRUE;
 }
 
 // Only asks: the window manager may place and size the window otherwise,
 // and WM_MOVE and WM_SIZE follow from what the server then reports, so a
 // refusal never leads to another request.
 BOOL WINAPI SetWindowPos(HWND window, HWND, int x, int y, int width, int height, UINT flags) {
-    if (!x11IsLiveWindow(window)) return FALSE;
+    if (!isLiveWindow(window)) return FALSE;
     Display* display = x11Display();
-    const FrameExtents& frame = window->frame;
-    const ManagedState& state = window->state;
+    const FrameExtents& frame = window->x11->frame;
+    const ManagedState& state = window->x11->state;
     int clientWidth = clientWidthFor(window, width);
     int clientHeight = clientHeightFor(window, height);
     bool move = !(flags & SWP_NOMOVE) && (x != window->clientX - frame.left || y != window->clientY - frame.top);
@@ -290,7 +249,7 @@ BOOL WINAPI SetWindowPos(HWND window, HWND, int x, int y, int width, int height,
         // on the platform, where the manager lets it be resized at all; where
         // it imposes the size (a tiling manager), asking would only race
         // with its own changes.
-        if (window->managerResizes)
+        if (window->x11->managerResizes)
             x11LeaveManagedSizes(window);
         else
             resize = false;
@@ -301,14 +260,14 @@ BOOL WINAPI SetWindowPos(HWND window, HWND, int x, int y, int width, int height,
     changes.width = clientWidth;
     changes.height = clientHeight;
     unsigned mask = (move ? CWX | CWY : 0) | (resize ? CWWidth | CWHeight : 0);
-    if (mask) XConfigureWindow(display, window->xid, mask, &changes);
+    if (mask) XConfigureWindow(display, window->x11->xid, mask, &changes);
     // Through a manager, stacking and focus are its to decide, and the
     // platform does not let a program take the foreground this way: a raise
     // or an activation asked for here would be a request, one that restores
     // a window the user has just minimized (openbox takes either so). Only
     // without a manager does the layer do them itself.
     if (!x11ManagerRuns()) {
-        if (!(flags & SWP_NOZORDER) && window->visible) XRaiseWindow(display, window->xid);
+        if (!(flags & SWP_NOZORDER) && window->visible) XRaiseWindow(display, window->x11->xid);
         if (!(flags & SWP_NOACTIVATE) && window->visible && !window->focused) x11Activate(window);
     }
     XFlush(display);
@@ -319,18 +278,18 @@ void x11ConfirmGeometry(HWND window, const XConfigureEvent& configure) {
     // A real event's position is relative to the parent, which is the root
     // only until a manager puts a frame around the window; a manager's own
     // (synthetic) event gives the position on the screen (ICCCM 4.1.5).
-    if (configure.send_event || window->parent == x11Root()) {
+    if (configure.send_event || window->x11->parent == x11Root()) {
         if (configure.x != window->clientX || configure.y != window->clientY) {
             window->clientX = configure.x;
             window->clientY = configure.y;
-            x11Send(window, WM_MOVE, 0, MAKELPARAM(WORD(configure.x & 0xffff), WORD(configure.y & 0xffff)));
+            sendToWindow(window, WM_MOVE, 0, MAKELPARAM(WORD(configure.x & 0xffff), WORD(configure.y & 0xffff)));
         }
     }
     // The size is the server's word alone: anyone can send an event.
-    if (configure.send_event || !x11IsLiveWindow(window)) return;
-    window->confirmedWidth = configure.width;
-    window->confirmedHeight = configure.height;
-    window->sizeChanged = true;
+    if (configure.send_event || !isLiveWindow(window)) return;
+    window->x11->confirmedWidth = configure.width;
+    window->x11->confirmedHeight = configure.height;
+    window->x11->sizeChanged = true;
 }
 
 // Tells the window once what a batch of events changed: WM_SIZE with the
@@ -338,31 +297,33 @@ void x11ConfirmGeometry(HWND window, const XConfigureEvent& configure) {
 void x11ApplyConfirmedChanges(HWND window) {
     // Taken before the server is asked: what the filters note while the
     // answers come in is news for the next batch, not lost with this one.
-    bool frameChanged = std::exchange(window->frameChanged, false);
-    bool stateChanged = std::exchange(window->stateChanged, false);
-    bool actionsChanged = std::exchange(window->actionsChanged, false);
-    bool sizeChanged = std::exchange(window->sizeChanged, false);
+    bool frameChanged = std::exchange(window->x11->frameChanged, false);
+    bool stateChanged = std::exchange(window->x11->stateChanged, false);
+    bool actionsChanged = std::exchange(window->x11->actionsChanged, false);
+    bool sizeChanged = std::exchange(window->x11->sizeChanged, false);
     // A frame published after the window was created (a manager started
     // later, or replaced) changes the outer size, never the client area: the
     // program's drawing was set up for that.
-    if (frameChanged && !x11ReadFrameExtents(window->xid, &window->frame)) window->frame = FrameExtents{};
-    ManagedState before = window->state;
-    if (stateChanged) window->state = x11ReadManagedState(window->xid);
+    if (frameChanged && !x11ReadFrameExtents(window->x11->xid, &window->x11->frame)) window->x11->frame = FrameExtents{};
+    ManagedState before = window->x11->state;
+    if (stateChanged) window->x11->state = x11ReadManagedState(window->x11->xid);
+    window->minimized = window->x11->state.minimized;
+    window->maximized = window->x11->state.maximized;
     // Managers withdraw the resize action while they hold a window's size:
     // what counts is whether they allow it in the normal state.
-    const ManagedState& now = window->state;
+    const ManagedState& now = window->x11->state;
     if ((stateChanged || actionsChanged) && !now.minimized && !now.sizeHeld && !now.fullscreen)
-        window->managerResizes = x11ManagerAllowsResize(window->xid);
+        window->x11->managerResizes = x11ManagerAllowsResize(window->x11->xid);
     bool resized = sizeChanged &&
-                   (window->confirmedWidth != window->clientWidth || window->confirmedHeight != window->clientHeight);
+                   (window->x11->confirmedWidth != window->clientWidth || window->x11->confirmedHeight != window->clientHeight);
     if (sizeChanged) {
-        window->clientWidth = window->confirmedWidth;
-        window->clientHeight = window->confirmedHeight;
+        window->clientWidth = window->x11->confirmedWidth;
+        window->clientHeight = window->x11->confirmedHeight;
     }
     if (resized && (window->classStyle & (CS_HREDRAW | CS_VREDRAW))) window->needsPaint = true;
     if (now.minimized) {
-        window->stateUntoldSince = 0;
-        if (!before.minimized) x11Send(window, WM_SIZE, SIZE_MINIMIZED, 0);
+        window->x11->stateUntoldSince = 0;
+        if (!before.minimized) sendToWindow(window, WM_SIZE, SIZE_MINIMIZED, 0);
         return;
     }
     // A manager changes a window's state first and its size a moment later:
@@ -370,100 +331,41 @@ void x11ApplyConfirmedChanges(HWND window) {
     // in a while. The platform has no fullscreen state, but a manager that
     // takes a window into it or out of it decides its size, so that too is
     // told, and the window can ask for its own size again.
-    if (!(now == before) && !before.minimized && !window->stateUntoldSince) window->stateUntoldSince = x11NowMs();
+    if (!(now == before) && !before.minimized && !window->x11->stateUntoldSince) window->x11->stateUntoldSince = nowMs();
     bool waitedEnough =
-        window->stateUntoldSince && x11NowMs() - window->stateUntoldSince >= x11StateSizeGraceMs;
+        window->x11->stateUntoldSince && nowMs() - window->x11->stateUntoldSince >= x11StateSizeGraceMs;
     if (!resized && !before.minimized && !waitedEnough) return;
-    window->stateUntoldSince = 0;
+    window->x11->stateUntoldSince = 0;
     // Restored, a window is painted again, whether or not the server had
     // kept its pixels (a compositing manager keeps a minimized window mapped).
     if (before.minimized) window->needsPaint = true;
-    x11Send(window, WM_SIZE, now.maximized ? SIZE_MAXIMIZED : SIZE_RESTORED,
+    sendToWindow(window, WM_SIZE, now.maximized ? SIZE_MAXIMIZED : SIZE_RESTORED,
             MAKELPARAM(window->clientWidth, window->clientHeight));
 }
 
-BOOL WINAPI IsIconic(HWND window) { return x11IsLiveWindow(window) && window->state.minimized; }
-
-BOOL WINAPI IsZoomed(HWND window) { return x11IsLiveWindow(window) && window->state.maximized; }
-
-BOOL WINAPI GetClientRect(HWND window, RECT* rect) {
-    if (!x11IsLiveWindow(window) || !rect) return FALSE;
-    *rect = RECT{0, 0, window->clientWidth, window->clientHeight};
-    return TRUE;
-}
-
 BOOL WINAPI GetWindowRect(HWND window, RECT* rect) {
-    if (!x11IsLiveWindow(window) || !rect) return FALSE;
+    if (!isLiveWindow(window) || !rect) return FALSE;
     Display* display = x11Display();
     int rootX = window->clientX, rootY = window->clientY;
     Window child;
     unsigned long first = x11BeginQuietRequests();
-    XTranslateCoordinates(display, window->xid, x11Root(), 0, 0, &rootX, &rootY, &child);
+    XTranslateCoordinates(display, window->x11->xid, x11Root(), 0, 0, &rootX, &rootY, &child);
     x11EndQuietRequests(first);
-    const FrameExtents& frame = window->frame;
+    const FrameExtents& frame = window->x11->frame;
     *rect = RECT{rootX - frame.left, rootY - frame.top, rootX - frame.left + outerWidth(window),
                  rootY - frame.top + outerHeight(window)};
     return TRUE;
 }
 
-HDC WINAPI GetDC(HWND window) { return x11IsLiveWindow(window) ? &window->deviceContext : nullptr; }
 
-int WINAPI ReleaseDC(HWND window, HDC dc) { return x11IsLiveWindow(window) && dc == &window->deviceContext; }
-
-HWND WINAPI WindowFromDC(HDC dc) { return dc && x11IsLiveWindow(dc->window) ? dc->window : nullptr; }
-
-HDC WINAPI BeginPaint(HWND window, LPPAINTSTRUCT paint) {
-    if (!x11IsLiveWindow(window) || !paint) return nullptr;
-    std::memset(paint, 0, sizeof *paint);
-    paint->hdc = &window->deviceContext;
-    paint->rcPaint = RECT{0, 0, window->clientWidth, window->clientHeight};
-    window->needsPaint = false;
-    return paint->hdc;
-}
-
-BOOL WINAPI EndPaint(HWND window, const PAINTSTRUCT*) { return x11IsLiveWindow(window); }
-
-BOOL WINAPI InvalidateRect(HWND window, const RECT*, BOOL) {
-    if (!window) {
-        for (HWND each : layer.windows) each->needsPaint = true;
-        return TRUE;
-    }
-    if (!x11IsLiveWindow(window)) return FALSE;
-    window->needsPaint = true;
-    return TRUE;
-}
-
-HWND WINAPI SetCapture(HWND window) {
-    HWND previous = layer.capture;
-    if (!x11IsLiveWindow(window)) return previous;
+void nativeCapture(HWND window) {
     Display* display = x11Display();
-    XGrabPointer(display, window->xid, False, ButtonPressMask | ButtonReleaseMask | PointerMotionMask,
+    XGrabPointer(display, window->x11->xid, False, ButtonPressMask | ButtonReleaseMask | PointerMotionMask,
                  GrabModeAsync, GrabModeAsync, None, None, CurrentTime);
     XFlush(display);
-    layer.capture = window;
-    return previous;
 }
 
-BOOL WINAPI ReleaseCapture(void) {
-    if (layer.capture) {
-        XUngrabPointer(x11Display(), CurrentTime);
-        XFlush(x11Display());
-        layer.capture = nullptr;
-    }
-    return TRUE;
-}
-
-HWND WINAPI GetCapture(void) { return layer.capture; }
-
-LRESULT WINAPI DefWindowProcA(HWND window, UINT message, WPARAM, LPARAM) {
-    switch (message) {
-    case WM_CLOSE: DestroyWindow(window); return 0;
-    case WM_PAINT: {
-        PAINTSTRUCT paint;
-        BeginPaint(window, &paint);
-        EndPaint(window, &paint);
-        return 0;
-    }
-    default: return 0;
-    }
+void nativeReleaseCapture() {
+    XUngrabPointer(x11Display(), CurrentTime);
+    XFlush(x11Display());
 }

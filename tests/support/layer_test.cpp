@@ -86,7 +86,7 @@ void PrivateServerTest::TearDown() {
     if (user) XCloseDisplay(user);
     // The layer ends with the test, so that the next one in this process
     // starts it anew on its own server.
-    x11TerminateLayer();
+    terminateLayer();
     stopVirtualServer(server);
 }
 

@@ -1,0 +1,127 @@
+// The platform's own behaviour, shared by every display system the layer
+// runs on: window classes and handles, the message queue and its order,
+// timers, capture, default processing and the layout of message boxes.
+// Below the common part, the narrow contract a display back end fulfils.
+#pragma once
+
+#include "platform/win32.h"
+
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <vector>
+
+struct HPALETTE__ {
+    std::vector<PALETTEENTRY> entries;
+    bool realized = false;
+};
+
+// With CS_OWNDC every window has exactly one device context for its life.
+struct HDC__ {
+    HWND window = nullptr;
+    HPALETTE palette = nullptr;
+    bool paletteInForeground = false;
+};
+
+struct WindowTimer {
+    UINT_PTR id;
+    UINT periodMs;
+    int64_t dueMs;
+    TIMERPROC proc;
+};
+
+struct WindowClass {
+    std::string name;
+    UINT style;
+    WNDPROC windowProc;
+    HCURSOR cursor;
+    HICON icon;
+};
+
+// What each back end keeps of a window on its display system.
+struct X11Window;
+
+// The platform's window rectangle is the outer one, frame included; the
+// client area is what the display system shows of the program. Sizes are
+// what the display system has confirmed, never what was only asked for.
+struct HWND__ {
+    WNDPROC windowProc = nullptr;
+    UINT classStyle = 0;
+    bool hasIcon = false;  // the class names an icon: the application's
+    std::string className;
+    std::string title;
+    DWORD style = 0;
+    int clientX = 0, clientY = 0;           // the client area's top left on the screen
+    int clientWidth = 0, clientHeight = 0;  // the client area's size
+    int pixelFormat = 0;
+    bool visible = false;  // shown, as ShowWindow and WS_VISIBLE mean it
+    bool shownBefore = false;
+    bool needsPaint = false;
+    bool focused = false;
+    bool destroying = false;
+    bool minimized = false, maximized = false;  // as the display system last said
+    HDC__ deviceContext;
+    std::vector<WindowTimer> timers;
+    X11Window* x11 = nullptr;
+};
+
+// Input messages carry the modifier state of their event, so that
+// TranslateMessage sees the keyboard as it was when the key went down.
+struct QueuedMessage {
+    MSG msg;
+    unsigned keyState;
+};
+
+// All that the common part holds, in one record, reset when the layer ends.
+struct PlatformState {
+    std::vector<WindowClass> classes;
+    std::vector<HWND> windows;
+    HWND capture = nullptr;
+    std::vector<HPALETTE> palettes;
+
+    // The thread's message queue.
+    std::deque<QueuedMessage> postedMessages, inputMessages;
+    bool quitPosted = false;
+    int quitCode = 0;
+    unsigned retrievedKeyState = 0;
+    POINT lastPointer{0, 0};
+    // Set when the queue can no longer serve the program: its window was
+    // taken away by another client. Retrieval then fails, as the platform's does.
+    bool queueBroken = false;
+};
+extern PlatformState& platform;
+
+// Ends the layer: the back end closes its connection and forgets what it
+// made, without telling any window procedure (as the end of the process
+// would), and the layer is left as before its first call.
+void terminateLayer();
+
+int64_t nowMs();
+
+// Windows of the layer.
+bool isLiveWindow(HWND window);
+const std::vector<HWND>& liveWindows();
+const WindowClass* findClass(LPCSTR name);
+// Sends a message straight to a window procedure, as SendMessageA does.
+LRESULT sendToWindow(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+// Forgets queued messages and timers of a window that is going away.
+void forgetWindowMessages(HWND window);
+// Queues an input message from the display system, with the pointer's
+// position on the screen and the modifier state it came with.
+void queueInput(HWND window, UINT message, WPARAM wParam, LPARAM lParam, unsigned keyState);
+void notePointer(POINT onScreen);
+
+// What a back end provides to the common part.
+// Reads the events that have arrived, for a bounded time, and turns them
+// into messages and window state.
+void nativeReadEvents();
+// Blocks until events arrive or `timeoutMs` passes (-1: no timeout); false
+// when the display system can no longer be read.
+bool nativeWaitForEvents(int timeoutMs);
+// The characters a key press gives with the modifier state it came with.
+int nativeKeyText(const MSG& keyDown, unsigned keyState, char* text, int size);
+// Keeps the pointer's input for `window` wherever the pointer goes, or not.
+void nativeCapture(HWND window);
+void nativeReleaseCapture();
+// Frees what the back end keeps and closes its connection.
+void nativeTerminate();

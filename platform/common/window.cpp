@@ -1,0 +1,143 @@
+// Window classes and handles, device contexts, painting, capture and
+// default processing: what the platform does whatever shows the windows.
+#include "platform/common/internal.h"
+
+#include <algorithm>
+#include <cstring>
+#include <ctime>
+#include <strings.h>
+
+struct HICON__ {
+    int resource;
+};
+struct HCURSOR__ {
+    int resource;
+};
+
+namespace {
+
+HICON__ applicationIcon{32512};
+HCURSOR__ arrowCursor{32512};
+
+}  // namespace
+
+// Never destroyed, so that what it holds stays reachable to the end.
+PlatformState& platform = *new PlatformState;
+
+void terminateLayer() {
+    nativeTerminate();
+    for (HWND window : platform.windows) delete window;
+    for (HPALETTE palette : platform.palettes) delete palette;
+    platform = PlatformState{};
+}
+
+int64_t nowMs() {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return int64_t(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+const WindowClass* findClass(LPCSTR name) {
+    if (!name) return nullptr;
+    for (const WindowClass& windowClass : platform.classes)
+        if (strcasecmp(windowClass.name.c_str(), name) == 0) return &windowClass;
+    return nullptr;
+}
+
+const std::vector<HWND>& liveWindows() { return platform.windows; }
+
+bool isLiveWindow(HWND window) {
+    return window && std::find(platform.windows.begin(), platform.windows.end(), window) != platform.windows.end();
+}
+
+ATOM WINAPI RegisterClassA(const WNDCLASSA* windowClass) {
+    if (!windowClass || !windowClass->lpszClassName || !windowClass->lpfnWndProc) return 0;
+    if (findClass(windowClass->lpszClassName)) return 0;
+    platform.classes.push_back({windowClass->lpszClassName, windowClass->style, windowClass->lpfnWndProc,
+                                windowClass->hCursor, windowClass->hIcon});
+    return ATOM(0xC000 + platform.classes.size());
+}
+
+HICON WINAPI LoadIconA(HINSTANCE instance, LPCSTR name) {
+    return !instance && name == IDI_APPLICATION ? &applicationIcon : nullptr;
+}
+
+HCURSOR WINAPI LoadCursorA(HINSTANCE instance, LPCSTR name) {
+    return !instance && name == IDC_ARROW ? &arrowCursor : nullptr;
+}
+
+BOOL WINAPI IsWindow(HWND window) { return isLiveWindow(window); }
+
+BOOL WINAPI IsIconic(HWND window) { return isLiveWindow(window) && window->minimized; }
+
+BOOL WINAPI IsZoomed(HWND window) { return isLiveWindow(window) && window->maximized; }
+
+BOOL WINAPI GetClientRect(HWND window, RECT* rect) {
+    if (!isLiveWindow(window) || !rect) return FALSE;
+    *rect = RECT{0, 0, window->clientWidth, window->clientHeight};
+    return TRUE;
+}
+
+HDC WINAPI GetDC(HWND window) { return isLiveWindow(window) ? &window->deviceContext : nullptr; }
+
+int WINAPI ReleaseDC(HWND window, HDC dc) { return isLiveWindow(window) && dc == &window->deviceContext; }
+
+HWND WINAPI WindowFromDC(HDC dc) { return dc && isLiveWindow(dc->window) ? dc->window : nullptr; }
+
+HDC WINAPI BeginPaint(HWND window, LPPAINTSTRUCT paint) {
+    if (!isLiveWindow(window) || !paint) return nullptr;
+    std::memset(paint, 0, sizeof *paint);
+    paint->hdc = &window->deviceContext;
+    paint->rcPaint = RECT{0, 0, window->clientWidth, window->clientHeight};
+    window->needsPaint = false;
+    return paint->hdc;
+}
+
+BOOL WINAPI EndPaint(HWND window, const PAINTSTRUCT*) { return isLiveWindow(window); }
+
+BOOL WINAPI InvalidateRect(HWND window, const RECT*, BOOL) {
+    if (!window) {
+        for (HWND each : platform.windows) each->needsPaint = true;
+        return TRUE;
+    }
+    if (!isLiveWindow(window)) return FALSE;
+    window->needsPaint = true;
+    return TRUE;
+}
+
+BOOL WINAPI UpdateWindow(HWND window) {
+    if (!isLiveWindow(window)) return FALSE;
+    if (window->visible && window->needsPaint) sendToWindow(window, WM_PAINT, 0, 0);
+    return TRUE;
+}
+
+HWND WINAPI SetCapture(HWND window) {
+    HWND previous = platform.capture;
+    if (!isLiveWindow(window)) return previous;
+    nativeCapture(window);
+    platform.capture = window;
+    return previous;
+}
+
+BOOL WINAPI ReleaseCapture(void) {
+    if (platform.capture) {
+        nativeReleaseCapture();
+        platform.capture = nullptr;
+    }
+    return TRUE;
+}
+
+HWND WINAPI GetCapture(void) { return platform.capture; }
+
+LRESULT WINAPI DefWindowProcA(HWND window, UINT message, WPARAM, LPARAM) {
+    switch (message) {
+    case WM_CLOSE: DestroyWindow(window); return 0;
+    case WM_PAINT: {
+        PAINTSTRUCT paint;
+        BeginPaint(window, &paint);
+        EndPaint(window, &paint);
+        return 0;
+    }
+    default: return 0;
+    }
+}
