@@ -133,9 +133,11 @@ Display* x11Display() {
 void nativeTerminate() {
     if (!layer.display) return;
     tellAllRepeats();
-    x11ReleaseWindows();
     x11ReleaseContexts();
+    // Closing reads what the server still sends, through the filters, which
+    // look the windows up: they go after.
     XCloseDisplay(layer.display);
+    x11ReleaseWindows();
     layer = X11Layer{};
 }
 int x11Screen() { return DefaultScreen(x11Display()); }

@@ -74,7 +74,7 @@ void x11ReleaseWindows() {
 
 HWND x11FindWindow(Window xid) {
     for (HWND window : platform.windows)
-        if (window->x11->xid == xid) return window;
+        if (window->x11 && window->x11->xid == xid) return window;
     return nullptr;
 }
 
