@@ -125,3 +125,15 @@ void nativeCapture(HWND window);
 void nativeReleaseCapture();
 // Frees what the back end keeps and closes its connection.
 void nativeTerminate();
+
+// Text in the layer's own windows, at a resolution in dots per inch; a font
+// draws into one window only.
+struct BoxFont;
+// The resolutions text is drawn at, whatever a desktop or a screen claims.
+const double minimumTextDpi = 48.0, maximumTextDpi = 480.0;
+double nativeScreenDpi();
+BoxFont* nativeOpenBoxFont(double dpi);
+void nativeCloseBoxFont(BoxFont* font);
+int nativeFontAscent(const BoxFont* font);
+int nativeFontDescent(const BoxFont* font);
+int nativeTextWidth(const BoxFont* font, const std::string& text);

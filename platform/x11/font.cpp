@@ -45,7 +45,7 @@ std::string toUtf8(const std::string& text) {
 
 }  // namespace
 
-double x11ScreenDpi() {
+double nativeScreenDpi() {
     Display* display = x11Display();
     // The desktop's own setting, as toolkits read it.
     if (const char* resources = XResourceManagerString(display)) {
@@ -57,20 +57,20 @@ double x11ScreenDpi() {
         if (database && XrmGetResource(database, "Xft.dpi", "Xft.Dpi", &type, &value) && value.addr)
             dpi = std::atof(value.addr);
         if (database) XrmDestroyDatabase(database);
-        if (dpi > 0) return std::clamp(dpi, x11MinimumDpi, x11MaximumDpi);
+        if (dpi > 0) return std::clamp(dpi, minimumTextDpi, maximumTextDpi);
     }
     int millimetres = DisplayHeightMM(display, x11Screen());
     double dpi = millimetres > 0 ? DisplayHeight(display, x11Screen()) * 25.4 / millimetres : 96.0;
-    return std::clamp(dpi, x11MinimumDpi, x11MaximumDpi);
+    return std::clamp(dpi, minimumTextDpi, maximumTextDpi);
 }
 
-BoxFont* x11OpenBoxFont(double dpi) {
+BoxFont* nativeOpenBoxFont(double dpi) {
     Display* display = x11Display();
     int screen = x11Screen();
     BoxFont* font = new BoxFont;
     // A size in pixels, which the desktop's Xft.scale does not multiply: the
     // layer alone bounds what a box's text may take.
-    double pixels = boxFontPoints * std::clamp(dpi, x11MinimumDpi, x11MaximumDpi) / 72.0;
+    double pixels = boxFontPoints * std::clamp(dpi, minimumTextDpi, maximumTextDpi) / 72.0;
     font->scalable = XftFontOpen(display, screen, XFT_FAMILY, XftTypeString, "sans-serif", XFT_PIXEL_SIZE,
                                  XftTypeDouble, pixels, XFT_ANTIALIAS, XftTypeBool, True, nullptr);
     FcBool scalable = FcFalse;
@@ -90,7 +90,7 @@ BoxFont* x11OpenBoxFont(double dpi) {
     return font;
 }
 
-void x11CloseBoxFont(BoxFont* font) {
+void nativeCloseBoxFont(BoxFont* font) {
     Display* display = x11Display();
     if (font->colourAllocated)
         XftColorFree(display, DefaultVisual(display, x11Screen()), DefaultColormap(display, x11Screen()),
@@ -101,15 +101,15 @@ void x11CloseBoxFont(BoxFont* font) {
     delete font;
 }
 
-int x11FontAscent(const BoxFont* font) {
+int nativeFontAscent(const BoxFont* font) {
     return font->scalable ? font->scalable->ascent : font->bitmap ? font->bitmap->ascent : 11;
 }
 
-int x11FontDescent(const BoxFont* font) {
+int nativeFontDescent(const BoxFont* font) {
     return font->scalable ? font->scalable->descent : font->bitmap ? font->bitmap->descent : 2;
 }
 
-int x11TextWidth(const BoxFont* font, const std::string& text) {
+int nativeTextWidth(const BoxFont* font, const std::string& text) {
     if (font->scalable) {
         std::string utf8 = toUtf8(text);
         XGlyphInfo extents{};

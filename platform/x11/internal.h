@@ -170,17 +170,7 @@ inline void x11Activate(HWND window) { x11Focus(window->x11->xid, window->x11->m
 // Answers a manager's _NET_WM_PING; true if the message was one.
 bool x11AnswerPing(const XClientMessageEvent& client);
 
-// Text in the layer's own windows (font.cpp), at a resolution in dots per
-// inch; a font draws into one window only.
-struct BoxFont;
-// The resolutions text is drawn at, whatever a desktop or a screen claims.
-const double x11MinimumDpi = 48.0, x11MaximumDpi = 480.0;
-double x11ScreenDpi();
-BoxFont* x11OpenBoxFont(double dpi);
-void x11CloseBoxFont(BoxFont* font);
-int x11FontAscent(const BoxFont* font);
-int x11FontDescent(const BoxFont* font);
-int x11TextWidth(const BoxFont* font, const std::string& text);
+// Text in the layer's own windows (font.cpp): see the contract.
 void x11DrawText(BoxFont* font, Window window, GC gc, int x, int y, const std::string& text);
 
 // Reads events until one that `isAwaited` holds for arrives, or the

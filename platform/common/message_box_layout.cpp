@@ -1,0 +1,112 @@
+#include "platform/common/message_box_layout.h"
+
+#include <algorithm>
+
+namespace {
+
+BoxMetrics metricsFor(double dpi) {
+    double scale = dpi / 96.0;
+    auto scaled = [scale](int size) { return std::max(1, int(size * scale + 0.5)); };
+    return BoxMetrics{scaled(16), scaled(32), scaled(88), scaled(26), scaled(240), scaled(3)};
+}
+
+std::vector<std::string> splitLines(const char* text) {
+    std::vector<std::string> lines(1);
+    for (const char* c = text; *c; ++c) {
+        if (*c == '\n')
+            lines.emplace_back();
+        else if (*c != '\r')
+            lines.back() += *c;
+    }
+    if (lines.size() > 1 && lines.back().empty()) lines.pop_back();
+    return lines;
+}
+
+BoxLayout layOut(const std::vector<std::string>& lines, bool errorIcon, const BoxFont* font,
+                 const BoxMetrics& metrics) {
+    BoxLayout layout{};
+    layout.metrics = metrics;
+    layout.lines = lines;
+    layout.errorIcon = errorIcon;
+    int ascent = nativeFontAscent(font), descent = nativeFontDescent(font);
+    layout.lineHeight = ascent + descent + std::max(2, metrics.margin / 8);
+    int textWidth = 0;
+    for (const std::string& line : layout.lines) textWidth = std::max(textWidth, nativeTextWidth(font, line));
+    int textHeight = layout.lineHeight * int(layout.lines.size());
+    int margin = metrics.margin;
+    layout.textX = margin + (errorIcon ? metrics.iconSize + margin : 0);
+    int contentHeight = std::max(textHeight, errorIcon ? metrics.iconSize : 0);
+    layout.textY = margin + (contentHeight - textHeight) / 2 + ascent;
+    layout.width = std::max(layout.textX + textWidth + margin, metrics.buttonWidth + 2 * margin);
+    layout.width = std::max(layout.width, metrics.minimumWidth);
+    layout.buttonX = (layout.width - metrics.buttonWidth) / 2;
+    layout.buttonY = margin + contentHeight + margin;
+    layout.height = layout.buttonY + metrics.buttonHeight + margin;
+    return layout;
+}
+
+// How much of the screen a box may take: room for its frame and the desktop.
+ScreenSize roomFor(const ScreenSize& screen) { return ScreenSize{screen.width * 9 / 10, screen.height * 9 / 10}; }
+
+// The number of bytes of the longest start of `line` no wider than `width`,
+// ended at a blank where one fits, between characters otherwise; at least one
+// character.
+size_t fittingLength(const std::string& line, const BoxFont* font, int width) {
+    size_t fits = 0, blank = 0;
+    for (size_t end = 1; end <= line.size(); ++end) {
+        if (end < line.size() && (static_cast<unsigned char>(line[end]) & 0xC0) == 0x80) continue;  // inside a character
+        if (nativeTextWidth(font, line.substr(0, end)) > width) break;
+        fits = end;
+        if (end < line.size() && line[end] == ' ') blank = end;
+    }
+    if (fits == line.size()) return fits;
+    if (blank) return blank;
+    if (fits) return fits;
+    size_t first = 1;
+    while (first < line.size() && (static_cast<unsigned char>(line[first]) & 0xC0) == 0x80) ++first;
+    return first;
+}
+
+std::vector<std::string> wrapped(const std::vector<std::string>& lines, const BoxFont* font, int width) {
+    std::vector<std::string> out;
+    for (std::string line : lines) {
+        do {
+            size_t length = fittingLength(line, font, width);
+            out.push_back(line.substr(0, length));
+            line.erase(0, length);
+            if (!line.empty() && line[0] == ' ' && out.back().size() == length) line.erase(0, 1);
+        } while (!line.empty());
+    }
+    return out;
+}
+
+bool fits(const BoxLayout& layout, const ScreenSize& room) {
+    return layout.width <= room.width && layout.height <= room.height;
+}
+
+}  // namespace
+
+BoxLayout fitLayout(const char* text, bool errorIcon, const ScreenSize& screen, BoxFont** font) {
+    ScreenSize room = roomFor(screen);
+    std::vector<std::string> lines = splitLines(text);
+    double dpi = nativeScreenDpi();
+    for (;;) {
+        *font = nativeOpenBoxFont(dpi);
+        BoxMetrics metrics = metricsFor(dpi);
+        int textRoom = room.width - layOut({}, errorIcon, *font, metrics).textX - metrics.margin;
+        BoxLayout layout = layOut(wrapped(lines, *font, std::max(textRoom, 1)), errorIcon, *font, metrics);
+        if (fits(layout, room) || dpi <= minimumTextDpi) {
+            layout.width = std::min(layout.width, screen.width);
+            layout.height = std::min(layout.height, screen.height);
+            return layout;
+        }
+        nativeCloseBoxFont(*font);
+        double shrink = std::min(double(room.width) / layout.width, double(room.height) / layout.height);
+        dpi = std::max(minimumTextDpi, dpi * std::min(shrink, 0.9));
+    }
+}
+
+bool insideButton(const BoxLayout& layout, int x, int y) {
+    return x >= layout.buttonX && x < layout.buttonX + layout.metrics.buttonWidth && y >= layout.buttonY &&
+           y < layout.buttonY + layout.metrics.buttonHeight;
+}
