@@ -38,8 +38,14 @@ struct WindowClass {
     HICON icon;
 };
 
-// What each back end keeps of a window on its display system.
+// What each back end keeps of a window and a context on its display system.
 struct X11Window;
+struct X11Context;
+
+struct HGLRC__ {
+    int pixelFormat = 0;
+    X11Context* x11 = nullptr;
+};
 
 // The platform's window rectangle is the outer one, frame included; the
 // client area is what the display system shows of the program. Sizes are
@@ -78,6 +84,8 @@ struct PlatformState {
     std::vector<HWND> windows;
     HWND capture = nullptr;
     std::vector<HPALETTE> palettes;
+    std::vector<HGLRC> contexts;
+    HGLRC currentContext = nullptr;
 
     // The thread's message queue.
     std::deque<QueuedMessage> postedMessages, inputMessages;
@@ -115,14 +123,64 @@ void notePointer(POINT onScreen);
 // Reads the events that have arrived, for a bounded time, and turns them
 // into messages and window state.
 void nativeReadEvents();
+
 // Blocks until events arrive or `timeoutMs` passes (-1: no timeout); false
 // when the display system can no longer be read.
 bool nativeWaitForEvents(int timeoutMs);
+
 // The characters a key press gives with the modifier state it came with.
 int nativeKeyText(const MSG& keyDown, unsigned keyState, char* text, int size);
+
+// The window's native counterpart: made with the outer size asked for (the
+// back end sets the client area to what its frame leaves), shown and
+// activated, hidden, placed, and destroyed, in two steps around WM_DESTROY.
+void nativeCreateWindow(HWND window, const WindowClass& windowClass, int x, int y, int width, int height);
+void nativeShowWindow(HWND window);
+void nativeHideWindow(HWND window);
+void nativeSetWindowPos(HWND window, int x, int y, int width, int height, UINT flags);
+RECT nativeWindowRect(HWND window);
+void nativeHideForDestroy(HWND window);
+void nativeDestroyWindow(HWND window);
+
+// The display's pixel formats, numbered from 1, described as the platform
+// describes them (null for a number that is none), with what ranking them
+// needs beyond the descriptor.
+struct PixelFormatTraits {
+    bool carriesAlpha = false;     // a compositor would blend the window with what lies behind
+    bool hasColourTables = false;  // ramps or a palette to keep, unlike plain true colour
+};
+int nativePixelFormatCount();
+const PIXELFORMATDESCRIPTOR* nativeDescribePixelFormat(int format);
+PixelFormatTraits nativePixelFormatTraits(int format);
+// Gives the window a format (a valid number); shows its back buffer.
+void nativeSetPixelFormat(HWND window, int format);
+void nativeSwapBuffers(HWND window);
+
+// A rendering context for the window's pixel format; made current on the
+// window (or none current, for null); deleted.
+bool nativeCreateContext(HGLRC context, HWND window);
+bool nativeMakeCurrent(HWND window, HGLRC context);
+void nativeDeleteContext(HGLRC context);
+
+// The size of the screen, in the platform's pixels.
+struct ScreenSize {
+    int width, height;
+};
+ScreenSize nativeScreenSize();
+
+// Shows a modal message box and returns when it is dismissed: IDOK, or 0
+// when it could not be shown or was taken away.
+int nativeMessageBox(HWND owner, const char* text, const char* caption, UINT type);
+
+// Maps the device context's palette onto the display where its window's
+// colours are indexed and writable, telling every window when the colours
+// changed; false where there is nothing to map.
+bool nativeRealizePalette(HDC dc, UINT* mapped);
+
 // Keeps the pointer's input for `window` wherever the pointer goes, or not.
 void nativeCapture(HWND window);
 void nativeReleaseCapture();
+
 // Frees what the back end keeps and closes its connection.
 void nativeTerminate();
 

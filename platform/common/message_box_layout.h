@@ -21,10 +21,6 @@ struct BoxLayout {
     bool errorIcon;
 };
 
-struct ScreenSize {
-    int width, height;
-};
-
 // The box laid out for the screen it is on: at the desktop's resolution
 // where that fits, its lines wrapped to the screen's width, with smaller
 // text where it must, and never larger than the screen. `font` is opened

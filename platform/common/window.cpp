@@ -28,6 +28,7 @@ void terminateLayer() {
     nativeTerminate();
     for (HWND window : platform.windows) delete window;
     for (HPALETTE palette : platform.palettes) delete palette;
+    for (HGLRC context : platform.contexts) delete context;
     platform = PlatformState{};
 }
 
@@ -64,6 +65,82 @@ HICON WINAPI LoadIconA(HINSTANCE instance, LPCSTR name) {
 
 HCURSOR WINAPI LoadCursorA(HINSTANCE instance, LPCSTR name) {
     return !instance && name == IDC_ARROW ? &arrowCursor : nullptr;
+}
+
+HWND WINAPI CreateWindowExA(DWORD, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y,
+                            int width, int height, HWND, HMENU, HINSTANCE, LPVOID) {
+    const WindowClass* windowClass = findClass(className);
+    if (!windowClass || width < 0 || height < 0) return nullptr;
+    HWND window = new HWND__;
+    window->windowProc = windowClass->windowProc;
+    window->classStyle = windowClass->style;
+    window->className = windowClass->name;
+    window->hasIcon = windowClass->icon != nullptr;
+    window->title = windowName ? windowName : "";
+    window->style = style;
+    window->clientX = x;
+    window->clientY = y;
+    window->clientWidth = std::max(width, 1);
+    window->clientHeight = std::max(height, 1);
+    window->deviceContext.window = window;
+    nativeCreateWindow(window, *windowClass, x, y, width, height);
+    platform.windows.push_back(window);
+
+    if (sendToWindow(window, WM_CREATE, 0, 0) == -1) {
+        DestroyWindow(window);
+        return nullptr;
+    }
+    if (style & WS_VISIBLE) ShowWindow(window, SW_SHOW);
+    return window;
+}
+
+BOOL WINAPI DestroyWindow(HWND window) {
+    if (!isLiveWindow(window) || window->destroying) return FALSE;
+    window->destroying = true;
+    if (platform.capture == window) ReleaseCapture();
+    if (window->visible) nativeHideForDestroy(window);
+    window->visible = false;
+    sendToWindow(window, WM_DESTROY, 0, 0);
+    forgetWindowMessages(window);
+    platform.windows.erase(std::find(platform.windows.begin(), platform.windows.end(), window));
+    nativeDestroyWindow(window);
+    delete window;
+    return TRUE;
+}
+
+BOOL WINAPI ShowWindow(HWND window, int command) {
+    if (!isLiveWindow(window)) return FALSE;
+    BOOL wasVisible = window->visible;
+    if (command == SW_HIDE) {
+        if (wasVisible) nativeHideWindow(window);
+        window->visible = false;
+        return wasVisible;
+    }
+    if (!wasVisible) {
+        window->visible = true;
+        window->needsPaint = true;
+        nativeShowWindow(window);
+        // As on the platform, a window learns its size when first shown.
+        if (!window->shownBefore) {
+            window->shownBefore = true;
+            sendToWindow(window, WM_SIZE, SIZE_RESTORED, MAKELPARAM(window->clientWidth, window->clientHeight));
+        }
+    }
+    return wasVisible;
+}
+
+// Only asks: the display system may place and size the window otherwise,
+// and WM_MOVE and WM_SIZE follow from what it then reports.
+BOOL WINAPI SetWindowPos(HWND window, HWND, int x, int y, int width, int height, UINT flags) {
+    if (!isLiveWindow(window)) return FALSE;
+    nativeSetWindowPos(window, x, y, width, height, flags);
+    return TRUE;
+}
+
+BOOL WINAPI GetWindowRect(HWND window, RECT* rect) {
+    if (!isLiveWindow(window) || !rect) return FALSE;
+    *rect = nativeWindowRect(window);
+    return TRUE;
 }
 
 BOOL WINAPI IsWindow(HWND window) { return isLiveWindow(window); }
@@ -140,4 +217,17 @@ LRESULT WINAPI DefWindowProcA(HWND window, UINT message, WPARAM, LPARAM) {
     }
     default: return 0;
     }
+}
+
+int WINAPI GetSystemMetrics(int index) {
+    switch (index) {
+    case SM_CXSCREEN: return nativeScreenSize().width;
+    case SM_CYSCREEN: return nativeScreenSize().height;
+    default: return 0;
+    }
+}
+
+int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
+    // "Error" is the platform's default caption.
+    return nativeMessageBox(owner, text ? text : "", caption ? caption : "Error", type);
 }

@@ -187,11 +187,7 @@ int x11EndCheckedRequests(unsigned long first) {
     return error;
 }
 
-int WINAPI GetSystemMetrics(int index) {
+ScreenSize nativeScreenSize() {
     Display* display = x11Display();
-    switch (index) {
-    case SM_CXSCREEN: return DisplayWidth(display, x11Screen());
-    case SM_CYSCREEN: return DisplayHeight(display, x11Screen());
-    default: return 0;
-    }
+    return ScreenSize{DisplayWidth(display, x11Screen()), DisplayHeight(display, x11Screen())};
 }

@@ -12,9 +12,8 @@
 #include <string>
 #include <vector>
 
-struct HGLRC__ {
+struct X11Context {
     GLXContext context = nullptr;
-    int pixelFormat = 0;
 };
 
 // What a window manager draws around a window, as it publishes it.
@@ -92,8 +91,6 @@ struct X11Layer {
 
     std::vector<PixelFormat> formats;
     bool formatsListed = false;
-    std::vector<HGLRC> contexts;
-    HGLRC currentContext = nullptr;
 
     // What the event filters keep of what they drop.
     long droppedEvents = 0, droppedBefore = 0;
@@ -182,6 +179,5 @@ bool x11WaitForEvent(const std::function<bool(const XEvent&)>& isAwaited, int64_
 void x11FilterEvents(Display* display);
 
 // Pixel formats are the screen's visuals, numbered from 1.
-int x11PixelFormatCount();
 const XVisualInfo* x11PixelFormatVisual(int format);
 bool x11VisualHasWritableColormap(const XVisualInfo* visual);

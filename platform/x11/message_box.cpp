@@ -12,10 +12,6 @@
 
 namespace {
 
-ScreenSize defaultScreenSize() {
-    return ScreenSize{DisplayWidth(x11Display(), x11Screen()), DisplayHeight(x11Display(), x11Screen())};
-}
-
 unsigned long allocateColor(unsigned short red, unsigned short green, unsigned short blue, unsigned long fallback) {
     Display* display = x11Display();
     XColor color{};
@@ -137,14 +133,12 @@ Window createBoxWindow(HWND owner, const char* text, const char* caption, const 
 
 }  // namespace
 
-int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
+int nativeMessageBox(HWND owner, const char* text, const char* caption, UINT type) {
     Display* display = x11Display();
-    if (!text) text = "";
-    if (!caption) caption = "Error";  // the platform's default caption
     // Sized for the screen, so that the text is as legible on any of them;
     // laid out again when the screen changes size.
     bool errorIcon = (type & 0xF0) == MB_ICONERROR;
-    ScreenSize screen = defaultScreenSize();
+    ScreenSize screen = nativeScreenSize();
     BoxFont* font = nullptr;
     BoxLayout layout = fitLayout(text, errorIcon, screen, &font);
     FrameExtents frame;

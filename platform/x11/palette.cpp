@@ -1,14 +1,10 @@
-// Logical palettes, mapped onto the colormap of a window whose visual has
+// Logical palettes mapped onto the colormap of a window whose visual has
 // writable, indexed colours.
 #include "platform/x11/internal.h"
 
 #include <algorithm>
 
 namespace {
-
-bool isLivePalette(HPALETTE palette) {
-    return palette && std::find(platform.palettes.begin(), platform.palettes.end(), palette) != platform.palettes.end();
-}
 
 bool colormapInstalled(Window window, Colormap colormap) {
     int count = 0;
@@ -20,26 +16,9 @@ bool colormapInstalled(Window window, Colormap colormap) {
 
 }  // namespace
 
-HPALETTE WINAPI CreatePalette(const LOGPALETTE* logicalPalette) {
-    if (!logicalPalette || logicalPalette->palVersion != 0x300 || logicalPalette->palNumEntries == 0) return nullptr;
-    HPALETTE palette = new HPALETTE__;
-    palette->entries.assign(logicalPalette->palPalEntry, logicalPalette->palPalEntry + logicalPalette->palNumEntries);
-    platform.palettes.push_back(palette);
-    return palette;
-}
-
-HPALETTE WINAPI SelectPalette(HDC dc, HPALETTE palette, BOOL forceBackground) {
-    if (!dc || !isLivePalette(palette)) return nullptr;
-    HPALETTE previous = dc->palette;
-    dc->palette = palette;
-    dc->paletteInForeground = !forceBackground;
-    return previous;
-}
-
-UINT WINAPI RealizePalette(HDC dc) {
-    if (!dc || !isLiveWindow(dc->window) || !isLivePalette(dc->palette)) return 0;
+bool nativeRealizePalette(HDC dc, UINT* mapped) {
     HWND window = dc->window;
-    if (!window->x11->colormapWritable) return 0;  // nothing to map on a true-colour visual
+    if (!window->x11->colormapWritable) return false;  // nothing to map on a true-colour visual
     Display* display = x11Display();
     const std::vector<PALETTEENTRY>& entries = dc->palette->entries;
 
@@ -68,26 +47,10 @@ UINT WINAPI RealizePalette(HDC dc) {
         changed = true;
     }
     XFlush(display);
-    dc->palette->realized = true;
     if (changed)
         for (HWND each : std::vector<HWND>(liveWindows()))
             sendToWindow(each, WM_PALETTECHANGED, reinterpret_cast<WPARAM>(window), 0);
-    return UINT(count);
+    *mapped = UINT(count);
+    return true;
 }
 
-BOOL WINAPI UnrealizeObject(HGDIOBJ object) {
-    HPALETTE palette = static_cast<HPALETTE>(object);
-    if (!isLivePalette(palette)) return FALSE;
-    palette->realized = false;
-    return TRUE;
-}
-
-BOOL WINAPI DeleteObject(HGDIOBJ object) {
-    HPALETTE palette = static_cast<HPALETTE>(object);
-    if (!isLivePalette(palette)) return FALSE;
-    for (HWND window : liveWindows())
-        if (window->deviceContext.palette == palette) window->deviceContext.palette = nullptr;
-    platform.palettes.erase(std::find(platform.palettes.begin(), platform.palettes.end(), palette));
-    delete palette;
-    return TRUE;
-}

@@ -1,4 +1,4 @@
-// Pixel formats (the screen's visuals, numbered from 1) and buffer swapping.
+// Pixel formats are the screen's visuals, numbered from 1; buffer swaps.
 #include "platform/x11/internal.h"
 
 #include <algorithm>
@@ -81,12 +81,6 @@ const PixelFormat* formatAt(int index) {
     return index >= 1 && index <= int(layer.formats.size()) ? &layer.formats[size_t(index - 1)] : nullptr;
 }
 
-// How far a size is from the one asked for: any size at or above is better
-// than any below, and among them the closest wins.
-int sizeDistance(int have, int want) { return have >= want ? have - want : 1000 + want - have; }
-
-bool flagWanted(DWORD flags, DWORD flag, DWORD dontCare) { return (flags & flag) && !(flags & dontCare); }
-
 // A compositing manager takes the depth of a visual beyond its colour bits
 // as alpha, and blends the window with what lies behind it.
 bool pixelsCarryAlpha(const PixelFormat& format) {
@@ -118,7 +112,7 @@ void makeBackBufferOpaque() {
 
 }  // namespace
 
-int x11PixelFormatCount() {
+int nativePixelFormatCount() {
     listFormats();
     return int(layer.formats.size());
 }
@@ -132,78 +126,25 @@ bool x11VisualHasWritableColormap(const XVisualInfo* visual) {
     return visual->c_class == PseudoColor || visual->c_class == GrayScale;
 }
 
-int WINAPI ChoosePixelFormat(HDC, const PIXELFORMATDESCRIPTOR* request) {
-    if (!request) return 0;
-    listFormats();
-    const DWORD required[] = {PFD_DRAW_TO_WINDOW, PFD_DRAW_TO_BITMAP, PFD_SUPPORT_GDI, PFD_SUPPORT_OPENGL};
-    int best = 0;
-    std::vector<int> bestScore;
-    for (size_t i = 0; i < layer.formats.size(); ++i) {
-        const PIXELFORMATDESCRIPTOR& have = layer.formats[i].descriptor;
-        bool matches = have.iPixelType == request->iPixelType;
-        for (DWORD flag : required)
-            if ((request->dwFlags & flag) && !(have.dwFlags & flag)) matches = false;
-        if (flagWanted(request->dwFlags, PFD_DOUBLEBUFFER, PFD_DOUBLEBUFFER_DONTCARE) &&
-            !(have.dwFlags & PFD_DOUBLEBUFFER))
-            matches = false;
-        if (!(request->dwFlags & PFD_STEREO_DONTCARE) &&
-            bool(request->dwFlags & PFD_STEREO) != bool(have.dwFlags & PFD_STEREO))
-            matches = false;
-        if (!matches) continue;
-        bool singleWanted = !(request->dwFlags & (PFD_DOUBLEBUFFER | PFD_DOUBLEBUFFER_DONTCARE));
-        // Alpha that was not asked for would make the window see-through
-        // under a compositing manager, which takes a visual's extra depth as
-        // alpha: any opaque format comes before it.
-        bool unwantedAlpha = request->cAlphaBits == 0 && pixelsCarryAlpha(layer.formats[i]);
-        std::vector<int> score = {
-            unwantedAlpha ? 1 : 0,
-            sizeDistance(have.cColorBits, request->cColorBits),
-            (request->dwFlags & PFD_DEPTH_DONTCARE) ? 0 : sizeDistance(have.cDepthBits, request->cDepthBits),
-            sizeDistance(have.cAlphaBits, request->cAlphaBits),
-            sizeDistance(have.cStencilBits, request->cStencilBits),
-            sizeDistance(have.cAccumBits, request->cAccumBits),
-            sizeDistance(have.cAuxBuffers, request->cAuxBuffers),
-            singleWanted && (have.dwFlags & PFD_DOUBLEBUFFER) ? 1 : 0,
-            layer.formats[i].visual.c_class == TrueColor ? 0 : 1,  // no ramps or palette to keep
-        };
-        if (!best || score < bestScore) {
-            best = int(i) + 1;
-            bestScore = score;
-        }
-    }
-    return best;
+const PIXELFORMATDESCRIPTOR* nativeDescribePixelFormat(int format) {
+    const PixelFormat* pixelFormat = formatAt(format);
+    return pixelFormat ? &pixelFormat->descriptor : nullptr;
 }
 
-int WINAPI DescribePixelFormat(HDC, int format, UINT bytes, LPPIXELFORMATDESCRIPTOR descriptor) {
-    listFormats();
+PixelFormatTraits nativePixelFormatTraits(int format) {
     const PixelFormat* pixelFormat = formatAt(format);
-    if (!pixelFormat) return 0;
-    if (descriptor) std::memcpy(descriptor, &pixelFormat->descriptor, std::min<size_t>(bytes, sizeof *descriptor));
-    return int(layer.formats.size());
+    if (!pixelFormat) return PixelFormatTraits{};
+    return PixelFormatTraits{pixelsCarryAlpha(*pixelFormat), pixelFormat->visual.c_class != TrueColor};
 }
 
-BOOL WINAPI SetPixelFormat(HDC dc, int format, const PIXELFORMATDESCRIPTOR*) {
-    const PixelFormat* pixelFormat = formatAt(format);
-    if (!dc || !isLiveWindow(dc->window) || !pixelFormat) return FALSE;
-    HWND window = dc->window;
-    if (window->pixelFormat) return window->pixelFormat == format;
-    window->pixelFormat = format;
+void nativeSetPixelFormat(HWND window, int format) {
     // X fixes a window's visual at creation: the window takes the format by
     // being created anew on that visual, under the same handle.
-    x11CreateNativeWindow(window, &pixelFormat->visual);
-    return TRUE;
+    x11CreateNativeWindow(window, &formatAt(format)->visual);
 }
 
-int WINAPI GetPixelFormat(HDC dc) {
-    return dc && isLiveWindow(dc->window) ? dc->window->pixelFormat : 0;
-}
-
-BOOL WINAPI SwapBuffers(HDC dc) {
-    if (!dc || !isLiveWindow(dc->window)) return FALSE;
-    const PixelFormat* pixelFormat = formatAt(dc->window->pixelFormat);
-    if (!pixelFormat || !(pixelFormat->descriptor.dwFlags & PFD_SUPPORT_OPENGL)) return FALSE;
-    if (!(pixelFormat->descriptor.dwFlags & PFD_DOUBLEBUFFER)) return TRUE;
-    if (pixelsCarryAlpha(*pixelFormat) && glXGetCurrentDrawable() == dc->window->x11->xid) makeBackBufferOpaque();
-    glXSwapBuffers(x11Display(), dc->window->x11->xid);
-    return TRUE;
+void nativeSwapBuffers(HWND window) {
+    const PixelFormat* pixelFormat = formatAt(window->pixelFormat);
+    if (pixelsCarryAlpha(*pixelFormat) && glXGetCurrentDrawable() == window->x11->xid) makeBackBufferOpaque();
+    glXSwapBuffers(x11Display(), window->x11->xid);
 }

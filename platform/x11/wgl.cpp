@@ -6,10 +6,6 @@
 
 namespace {
 
-bool isLiveContext(HGLRC context) {
-    return context && std::find(layer.contexts.begin(), layer.contexts.end(), context) != layer.contexts.end();
-}
-
 // GLX hands out a context before the server has answered for it: one the
 // server refused (no driver, so indirect rendering, which it may not offer)
 // is no context at all.
@@ -27,66 +23,34 @@ GLXContext createCheckedContext(Display* display, XVisualInfo* visual, Bool dire
 
 }  // namespace
 
-HGLRC WINAPI wglCreateContext(HDC dc) {
-    if (!dc || !isLiveWindow(dc->window)) return nullptr;
-    int format = dc->window->pixelFormat;
-    PIXELFORMATDESCRIPTOR descriptor;
-    if (!DescribePixelFormat(dc, format, sizeof descriptor, &descriptor) ||
-        !(descriptor.dwFlags & PFD_SUPPORT_OPENGL))
-        return nullptr;
-    XVisualInfo visual = *x11PixelFormatVisual(format);
+bool nativeCreateContext(HGLRC context, HWND window) {
+    XVisualInfo visual = *x11PixelFormatVisual(window->pixelFormat);
     Display* display = x11Display();
-    GLXContext context = createCheckedContext(display, &visual, True);
-    if (!context) context = createCheckedContext(display, &visual, False);
-    if (!context) return nullptr;
-    HGLRC handle = new HGLRC__{context, format};
-    layer.contexts.push_back(handle);
-    return handle;
+    GLXContext made = createCheckedContext(display, &visual, True);
+    if (!made) made = createCheckedContext(display, &visual, False);
+    if (!made) return false;
+    context->x11 = new X11Context{made};
+    return true;
 }
 
-BOOL WINAPI wglMakeCurrent(HDC dc, HGLRC context) {
+bool nativeMakeCurrent(HWND window, HGLRC context) {
     Display* display = x11Display();
-    if (!context) {
-        glXMakeCurrent(display, None, nullptr);
-        layer.currentContext = nullptr;
-        return TRUE;
-    }
-    // The platform requires the window to have the context's pixel format.
-    if (!isLiveContext(context) || !dc || !isLiveWindow(dc->window) ||
-        dc->window->pixelFormat != context->pixelFormat)
-        return FALSE;
+    if (!context) return glXMakeCurrent(display, None, nullptr);
     unsigned long first = x11BeginQuietRequests();
-    bool made = glXMakeCurrent(display, dc->window->x11->xid, context->context);
-    if (x11EndCheckedRequests(first) != Success || !made) {
-        glXMakeCurrent(display, None, nullptr);
-        layer.currentContext = nullptr;
-        return FALSE;
-    }
-    layer.currentContext = context;
-    return TRUE;
+    bool made = glXMakeCurrent(display, window->x11->xid, context->x11->context);
+    return x11EndCheckedRequests(first) == Success && made;
 }
 
-BOOL WINAPI wglDeleteContext(HGLRC context) {
-    if (!isLiveContext(context)) return FALSE;
-    Display* display = x11Display();
-    // A current context stops being current before it is deleted.
-    if (context == layer.currentContext) wglMakeCurrent(nullptr, nullptr);
-    glXDestroyContext(display, context->context);
-    layer.contexts.erase(std::find(layer.contexts.begin(), layer.contexts.end(), context));
-    delete context;
-    return TRUE;
+void nativeDeleteContext(HGLRC context) {
+    glXDestroyContext(x11Display(), context->x11->context);
+    delete context->x11;
+    context->x11 = nullptr;
 }
-
-HGLRC WINAPI wglGetCurrentContext(void) { return layer.currentContext; }
 
 void x11ReleaseContexts() {
-    if (layer.currentContext) glXMakeCurrent(layer.display, None, nullptr);
-    for (HGLRC context : layer.contexts) {
-        glXDestroyContext(layer.display, context->context);
-        delete context;
-    }
-    layer.contexts.clear();
-    layer.currentContext = nullptr;
+    if (platform.currentContext) glXMakeCurrent(layer.display, None, nullptr);
+    for (HGLRC context : platform.contexts)
+        if (context->x11) nativeDeleteContext(context);
 }
 
 // Mesa's software rasterizer asks for its window's size with XGetGeometry

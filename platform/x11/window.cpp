@@ -126,27 +126,11 @@ void x11CreateNativeWindow(HWND window, const XVisualInfo* visual) {
     XFlush(display);
 }
 
-HWND WINAPI CreateWindowExA(DWORD, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y,
-                            int width, int height, HWND, HMENU, HINSTANCE, LPVOID) {
-    const WindowClass* windowClass = findClass(className);
-    if (!windowClass || width < 0 || height < 0) return nullptr;
+void nativeCreateWindow(HWND window, const WindowClass& windowClass, int x, int y, int width, int height) {
     Display* display = x11Display();
-
-    HWND window = new HWND__;
     window->x11 = new X11Window;
-    window->windowProc = windowClass->windowProc;
-    window->classStyle = windowClass->style;
-    window->className = windowClass->name;
-    window->hasIcon = windowClass->icon != nullptr;
-    window->title = windowName ? windowName : "";
-    window->style = style;
-    window->clientX = x;
-    window->clientY = y;
-    window->clientWidth = std::max(width, 1);
-    window->clientHeight = std::max(height, 1);
-    window->deviceContext.window = window;
     // The class's cursor can only be the arrow, the one LoadCursorA gives.
-    if (windowClass->cursor) window->x11->cursor = XCreateFontCursor(display, XC_left_ptr);
+    if (windowClass.cursor) window->x11->cursor = XCreateFontCursor(display, XC_left_ptr);
     x11CreateNativeWindow(window, nullptr);
     // The size asked for is the outer one: where the manager tells the frame
     // it will draw, the client area is what is left inside it. The window is
@@ -162,77 +146,51 @@ HWND WINAPI CreateWindowExA(DWORD, LPCSTR className, LPCSTR windowName, DWORD st
         XResizeWindow(display, window->x11->xid, unsigned(window->clientWidth), unsigned(window->clientHeight));
         x11DescribeToManager(window);
     }
-    platform.windows.push_back(window);
-
-    if (sendToWindow(window, WM_CREATE, 0, 0) == -1) {
-        DestroyWindow(window);
-        return nullptr;
-    }
-    if (style & WS_VISIBLE) ShowWindow(window, SW_SHOW);
-    return window;
 }
 
-BOOL WINAPI DestroyWindow(HWND window) {
-    if (!isLiveWindow(window) || window->destroying) return FALSE;
-    window->destroying = true;
+void nativeHideForDestroy(HWND window) {
+    if (!window->x11->destroyedElsewhere) XUnmapWindow(x11Display(), window->x11->xid);
+}
+
+void nativeDestroyWindow(HWND window) {
     Display* display = x11Display();
-    if (platform.capture == window) ReleaseCapture();
-    if (window->visible && !window->x11->destroyedElsewhere) XUnmapWindow(display, window->x11->xid);
-    window->visible = false;
-    sendToWindow(window, WM_DESTROY, 0, 0);
-    forgetWindowMessages(window);
-    platform.windows.erase(std::find(platform.windows.begin(), platform.windows.end(), window));
     if (!window->x11->destroyedElsewhere) XDestroyWindow(display, window->x11->xid);
     releaseColormap(window);
     if (window->x11->cursor) XFreeCursor(display, window->x11->cursor);
     XFlush(display);
     delete window->x11;
-    delete window;
-    return TRUE;
+    window->x11 = nullptr;
 }
 
-BOOL WINAPI ShowWindow(HWND window, int command) {
-    if (!isLiveWindow(window)) return FALSE;
+void nativeHideWindow(HWND window) {
+    // ICCCM: a hidden top-level window is withdrawn, so that a manager
+    // forgets its frame too.
     Display* display = x11Display();
-    BOOL wasVisible = window->visible;
-    if (command == SW_HIDE) {
-        // ICCCM: a hidden top-level window is withdrawn, so that a manager
-        // forgets its frame too.
-        if (wasVisible) XWithdrawWindow(display, window->x11->xid, x11Screen());
-        window->visible = false;
-        XFlush(display);
-        return wasVisible;
+    XWithdrawWindow(display, window->x11->xid, x11Screen());
+    XFlush(display);
+}
+
+void nativeShowWindow(HWND window) {
+    Display* display = x11Display();
+    // Showing activates: wait until the server has mapped the window so
+    // that it can take the focus and its first frame is not discarded.
+    // A window manager that is still starting may drop the first request.
+    bool mapped = false;
+    for (int attempt = 0; attempt < 2 && !mapped; ++attempt) {
+        XMapWindow(display, window->x11->xid);
+        mapped = waitForMapNotify(window->x11->xid, 1000);
     }
-    if (!wasVisible) {
-        window->visible = true;
-        window->needsPaint = true;
-        // Showing activates: wait until the server has mapped the window so
-        // that it can take the focus and its first frame is not discarded.
-        // A window manager that is still starting may drop the first request.
-        bool mapped = false;
-        for (int attempt = 0; attempt < 2 && !mapped; ++attempt) {
-            XMapWindow(display, window->x11->xid);
-            mapped = waitForMapNotify(window->x11->xid, 1000);
-        }
-        if (mapped) {
-            window->x11->mapped = true;
-            XRaiseWindow(display, window->x11->xid);
-            x11Activate(window);
-        }
-        // As on the platform, a window learns its size when first shown.
-        if (!window->shownBefore) {
-            window->shownBefore = true;
-            sendToWindow(window, WM_SIZE, SIZE_RESTORED, MAKELPARAM(window->clientWidth, window->clientHeight));
-        }
+    if (mapped) {
+        window->x11->mapped = true;
+        XRaiseWindow(display, window->x11->xid);
+        x11Activate(window);
     }
-    return wasVisible;
 }
 
 // Only asks: the window manager may place and size the window otherwise,
 // and WM_MOVE and WM_SIZE follow from what the server then reports, so a
 // refusal never leads to another request.
-BOOL WINAPI SetWindowPos(HWND window, HWND, int x, int y, int width, int height, UINT flags) {
-    if (!isLiveWindow(window)) return FALSE;
+void nativeSetWindowPos(HWND window, int x, int y, int width, int height, UINT flags) {
     Display* display = x11Display();
     const FrameExtents& frame = window->x11->frame;
     const ManagedState& state = window->x11->state;
@@ -271,7 +229,6 @@ BOOL WINAPI SetWindowPos(HWND window, HWND, int x, int y, int width, int height,
         if (!(flags & SWP_NOACTIVATE) && window->visible && !window->focused) x11Activate(window);
     }
     XFlush(display);
-    return TRUE;
 }
 
 void x11ConfirmGeometry(HWND window, const XConfigureEvent& configure) {
@@ -343,8 +300,7 @@ void x11ApplyConfirmedChanges(HWND window) {
             MAKELPARAM(window->clientWidth, window->clientHeight));
 }
 
-BOOL WINAPI GetWindowRect(HWND window, RECT* rect) {
-    if (!isLiveWindow(window) || !rect) return FALSE;
+RECT nativeWindowRect(HWND window) {
     Display* display = x11Display();
     int rootX = window->clientX, rootY = window->clientY;
     Window child;
@@ -352,9 +308,8 @@ BOOL WINAPI GetWindowRect(HWND window, RECT* rect) {
     XTranslateCoordinates(display, window->x11->xid, x11Root(), 0, 0, &rootX, &rootY, &child);
     x11EndQuietRequests(first);
     const FrameExtents& frame = window->x11->frame;
-    *rect = RECT{rootX - frame.left, rootY - frame.top, rootX - frame.left + outerWidth(window),
-                 rootY - frame.top + outerHeight(window)};
-    return TRUE;
+    return RECT{rootX - frame.left, rootY - frame.top, rootX - frame.left + outerWidth(window),
+                rootY - frame.top + outerHeight(window)};
 }
 
 

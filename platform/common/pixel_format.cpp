@@ -1,0 +1,88 @@
+// Pixel formats as the platform ranks and describes them, whatever display
+// system lists them, and buffer swaps.
+#include "platform/common/internal.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+// How far a size is from the one asked for: any size at or above is better
+// than any below, and among them the closest wins.
+int sizeDistance(int have, int want) { return have >= want ? have - want : 1000 + want - have; }
+
+bool flagWanted(DWORD flags, DWORD flag, DWORD dontCare) { return (flags & flag) && !(flags & dontCare); }
+
+}  // namespace
+
+int WINAPI ChoosePixelFormat(HDC, const PIXELFORMATDESCRIPTOR* request) {
+    if (!request) return 0;
+    const DWORD required[] = {PFD_DRAW_TO_WINDOW, PFD_DRAW_TO_BITMAP, PFD_SUPPORT_GDI, PFD_SUPPORT_OPENGL};
+    int best = 0;
+    std::vector<int> bestScore;
+    int count = nativePixelFormatCount();
+    for (int format = 1; format <= count; ++format) {
+        const PIXELFORMATDESCRIPTOR& have = *nativeDescribePixelFormat(format);
+        PixelFormatTraits traits = nativePixelFormatTraits(format);
+        bool matches = have.iPixelType == request->iPixelType;
+        for (DWORD flag : required)
+            if ((request->dwFlags & flag) && !(have.dwFlags & flag)) matches = false;
+        if (flagWanted(request->dwFlags, PFD_DOUBLEBUFFER, PFD_DOUBLEBUFFER_DONTCARE) &&
+            !(have.dwFlags & PFD_DOUBLEBUFFER))
+            matches = false;
+        if (!(request->dwFlags & PFD_STEREO_DONTCARE) &&
+            bool(request->dwFlags & PFD_STEREO) != bool(have.dwFlags & PFD_STEREO))
+            matches = false;
+        if (!matches) continue;
+        bool singleWanted = !(request->dwFlags & (PFD_DOUBLEBUFFER | PFD_DOUBLEBUFFER_DONTCARE));
+        // Alpha that was not asked for would make the window see-through
+        // under a compositing manager, which takes a visual's extra depth as
+        // alpha: any opaque format comes before it.
+        bool unwantedAlpha = request->cAlphaBits == 0 && traits.carriesAlpha;
+        std::vector<int> score = {
+            unwantedAlpha ? 1 : 0,
+            sizeDistance(have.cColorBits, request->cColorBits),
+            (request->dwFlags & PFD_DEPTH_DONTCARE) ? 0 : sizeDistance(have.cDepthBits, request->cDepthBits),
+            sizeDistance(have.cAlphaBits, request->cAlphaBits),
+            sizeDistance(have.cStencilBits, request->cStencilBits),
+            sizeDistance(have.cAccumBits, request->cAccumBits),
+            sizeDistance(have.cAuxBuffers, request->cAuxBuffers),
+            singleWanted && (have.dwFlags & PFD_DOUBLEBUFFER) ? 1 : 0,
+            traits.hasColourTables ? 1 : 0,  // no ramps or palette to keep
+        };
+        if (!best || score < bestScore) {
+            best = format;
+            bestScore = score;
+        }
+    }
+    return best;
+}
+
+int WINAPI DescribePixelFormat(HDC, int format, UINT bytes, LPPIXELFORMATDESCRIPTOR descriptor) {
+    const PIXELFORMATDESCRIPTOR* described = nativeDescribePixelFormat(format);
+    if (!described) return 0;
+    if (descriptor) std::memcpy(descriptor, described, std::min<size_t>(bytes, sizeof *descriptor));
+    return nativePixelFormatCount();
+}
+
+BOOL WINAPI SetPixelFormat(HDC dc, int format, const PIXELFORMATDESCRIPTOR*) {
+    if (!dc || !isLiveWindow(dc->window) || !nativeDescribePixelFormat(format)) return FALSE;
+    HWND window = dc->window;
+    if (window->pixelFormat) return window->pixelFormat == format;
+    window->pixelFormat = format;
+    nativeSetPixelFormat(window, format);
+    return TRUE;
+}
+
+int WINAPI GetPixelFormat(HDC dc) {
+    return dc && isLiveWindow(dc->window) ? dc->window->pixelFormat : 0;
+}
+
+BOOL WINAPI SwapBuffers(HDC dc) {
+    if (!dc || !isLiveWindow(dc->window)) return FALSE;
+    const PIXELFORMATDESCRIPTOR* described = nativeDescribePixelFormat(dc->window->pixelFormat);
+    if (!described || !(described->dwFlags & PFD_SUPPORT_OPENGL)) return FALSE;
+    if (!(described->dwFlags & PFD_DOUBLEBUFFER)) return TRUE;
+    nativeSwapBuffers(dc->window);
+    return TRUE;
+}
