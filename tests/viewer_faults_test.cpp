@@ -90,7 +90,7 @@ TEST_F(ViewerUnderFaults, ABurstOfMotionDuringADragLeavesItResponsiveAndItsMemor
 
 // Structure events sent by another client are not the server's word: they
 // neither end the viewer nor stop it repainting.
-void forge(Display* user, Window window, int type) {
+void sendSynthetic(Display* user, Window window, int type) {
     XEvent event{};
     event.type = type;
     event.xany.window = window;  // the event window: the viewer's own
@@ -103,10 +103,10 @@ void forge(Display* user, Window window, int type) {
     XSync(user, False);
 }
 
-TEST_F(ViewerUnderFaults, AForgedDestroyNotifyChangesNothing) {
+TEST_F(ViewerUnderFaults, ASyntheticDestroyNotifyChangesNothing) {
     ASSERT_NE(start(), 0u);
-    forge(user, window, DestroyNotify);
-    EXPECT_TRUE(answersPing(user, window, 20000)) << "the viewer took in the forged event";
+    sendSynthetic(user, window, DestroyNotify);
+    EXPECT_TRUE(answersPing(user, window, 20000)) << "the viewer took in the synthetic event";
     ASSERT_TRUE(isRunning(child));
     EXPECT_TRUE(keepsChanging()) << "it goes on drawing";
     pressKey(user, XK_Escape);
@@ -114,11 +114,11 @@ TEST_F(ViewerUnderFaults, AForgedDestroyNotifyChangesNothing) {
     EXPECT_EQ(errorText(), "");
 }
 
-TEST_F(ViewerUnderFaults, AForgedUnmapNotifyDoesNotStopItRepaintingWhatWasCovered) {
+TEST_F(ViewerUnderFaults, ASyntheticUnmapNotifyDoesNotStopItRepaintingWhatWasCovered) {
     ASSERT_NE(start(), 0u);
     std::vector<uint32_t> stopped = stopModel();
     ASSERT_FALSE(stopped.empty());
-    forge(user, window, UnmapNotify);
+    sendSynthetic(user, window, UnmapNotify);
     coverAndUncover(50, 400);
     EXPECT_TRUE(waitUntil([&] { return screen() == stopped; }, 3000)) << "what was covered is drawn again";
     pressKey(user, XK_Escape);
@@ -153,7 +153,7 @@ void expectEscapeAnsweredAfterAStorm(Display* user, pid_t child, Window window, 
     EXPECT_LT(answered, 5.0);  // typically well under a tenth of a second
 }
 
-TEST_F(ViewerUnderFaults, AStormOfForgedConfigureNotifyLeavesItAnsweringEsc) {
+TEST_F(ViewerUnderFaults, AStormOfSyntheticConfigureNotifyLeavesItAnsweringEsc) {
     ASSERT_NE(start(), 0u);
     expectEscapeAnsweredAfterAStorm(user, child, window, ConfigureNotify);
 }
