@@ -219,14 +219,15 @@ TEST_F(PixelFormatsWithoutGlx, ConfiguringShowsTheChooseErrorAndExitsWithOne) {
         configurePixelFormat(GetDC(window));
         _exit(0);
     }
-    Window box = waitForWindowNamed(user, "Error", 5000);
+    Window box = waitForWindowNamed(user, "Error", 20000);
     ASSERT_NE(box, 0u);
     EXPECT_EQ(textProperty(user, box, "WIN32_MESSAGE_TEXT"), "ChoosePixelFormat failed\n");
     Window owner = 0;
     XGetTransientForHint(user, box, &owner);
     EXPECT_EQ(owner, windowsNamed(user, "owner").at(0)) << "the box belongs to the window";
     EXPECT_EQ(windowsNamed(user, "Error").size(), 1u);
-    usleep(100000);
+    // Answering, the box has read what came before and is still up.
+    EXPECT_TRUE(answersPing(user, box, 20000));
     EXPECT_TRUE(isRunning(child));
     pressKey(user, XK_Return);
     EXPECT_EQ(waitForExit(child, 5000), 1);
@@ -251,7 +252,7 @@ TEST_F(ConfigurePixelFormat, AFormatThatCannotBeSetShowsTheSetErrorAndExitsWithO
         configurePixelFormat(GetDC(window));
         _exit(0);
     }
-    Window box = waitForWindowNamed(user, "Error", 5000);
+    Window box = waitForWindowNamed(user, "Error", 20000);
     ASSERT_NE(box, 0u);
     EXPECT_EQ(textProperty(user, box, "WIN32_MESSAGE_TEXT"), "SetPixelFormat failed");
     pressKey(user, XK_space);

@@ -124,10 +124,11 @@ TEST_F(RenderingContextsWithoutADriver, CreatingTheViewersContextShowsTheErrorAn
         createRenderingContext(GetDC(window));
         _exit(0);
     }
-    Window box = waitForWindowNamed(user, "Error", 5000);
+    Window box = waitForWindowNamed(user, "Error", 20000);
     ASSERT_NE(box, 0u);
     EXPECT_EQ(textProperty(user, box, "WIN32_MESSAGE_TEXT"), "wglCreateContext failed");
-    usleep(100000);
+    // Answering, the box has read what came before and is still up.
+    EXPECT_TRUE(answersPing(user, box, 20000));
     EXPECT_TRUE(isRunning(child)) << "the box waits for the user";
     pressKey(user, XK_Return);
     EXPECT_EQ(waitForExit(child, 5000), 1);

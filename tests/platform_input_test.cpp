@@ -78,8 +78,11 @@ TEST_F(PlatformInput, ConsecutiveMovesCoalesceIntoTheLatest) {
     recorded.clear();
     for (int i = 2; i <= 100; ++i) movePointer(user, windowX + i, windowY + 1);
     XSync(user, False);
-    usleep(100000);
     MSG msg;
+    // The queued move reaches the last position once every motion is read.
+    waitUntil([&] { return PeekMessageA(&msg, nullptr, WM_MOUSEMOVE, WM_MOUSEMOVE, PM_NOREMOVE) &&
+                           GET_X_LPARAM(msg.lParam) == 100; },
+              20000);
     int moves = 0;
     int lastX = -1;
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -142,8 +145,10 @@ TEST_F(PlatformInput, UncoveringTheWindowAsksForPaint) {
     pumpUntil([] { return false; }, 100);
     Window cover = XCreateSimpleWindow(user, DefaultRootWindow(user), windowX + 20, windowY + 20, 100, 100, 0, 0, 0);
     XMapWindow(user, cover);
-    XSync(user, False);
-    usleep(50000);
+    ASSERT_TRUE(waitUntil([&] {
+        XWindowAttributes attributes;
+        return XGetWindowAttributes(user, cover, &attributes) && attributes.map_state == IsViewable;
+    }, 20000));
     recorded.clear();
     XDestroyWindow(user, cover);
     XSync(user, False);

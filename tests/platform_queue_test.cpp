@@ -97,6 +97,7 @@ TEST_F(PlatformQueue, TimerTicksAfterItsPeriodWhileGetMessageBlocksWithoutSpinni
 TEST_F(PlatformQueue, TimerYieldsToPostedMessages) {
     HWND window = createRecordingWindow("timer", 0, 0, 100, 100, false);
     SetTimer(window, 4, 10, nullptr);
+    // Time passing is the point here: the timer is due when the post comes.
     timespec pause{0, 30000000};
     nanosleep(&pause, nullptr);
     PostMessageA(window, WM_USER, 0, 0);
