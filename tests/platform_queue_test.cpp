@@ -143,13 +143,7 @@ TEST_F(PlatformQueue, HoldsAtMostTenThousandPostedAndTenThousandInputMessages) {
     key.xkey.keycode = XKeysymToKeycode(user, XK_a);
     for (int i = 0; i < 10500; ++i) XSendEvent(user, xid, False, NoEventMask, &key);
     // A close request after the keys: once the queue has it, it has read them.
-    XEvent close{};
-    close.xclient.type = ClientMessage;
-    close.xclient.window = xid;
-    close.xclient.message_type = XInternAtom(user, "WM_PROTOCOLS", False);
-    close.xclient.format = 32;
-    close.xclient.data.l[0] = long(XInternAtom(user, "WM_DELETE_WINDOW", False));
-    XSendEvent(user, xid, False, NoEventMask, &close);
+    requestClose(user, xid);
     XSync(user, False);
     double deadline = monotonicSeconds() + 20;
     while (!PeekMessageA(&msg, window, WM_CLOSE, WM_CLOSE, PM_NOREMOVE) && monotonicSeconds() < deadline) {}
