@@ -92,10 +92,13 @@ struct X11Layer {
     std::vector<PixelFormat> formats;
     bool formatsListed = false;
 
-    // What the event filters keep of what they drop.
+    // The message boxes shown, whose events the filters see too.
+    std::vector<Window> boxes;
+    // What the event filters keep of what they drop: the newest ping for
+    // each window, and whether a box has a frame notice queued.
     long droppedEvents = 0, droppedBefore = 0;
-    bool pingWaiting = false;
-    XClientMessageEvent newestPing{};
+    std::vector<XClientMessageEvent> waitingPings;
+    bool boxFrameNoticeQueued = false;
 };
 extern X11Layer& layer;
 

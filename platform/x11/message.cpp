@@ -99,16 +99,24 @@ void translateClientMessage(HWND window, const XClientMessageEvent& client) {
 // a window of the layer would ignore is dropped there, and what it needs of
 // a storm (the newest ping, that a property changed) is noted there, so that
 // no other client can fill the queue, at whatever rate it sends.
+bool isBoxWindow(Window xid) {
+    return std::find(layer.boxes.begin(), layer.boxes.end(), xid) != layer.boxes.end();
+}
+
 bool keepClientMessage(const XEvent& event) {
     const XClientMessageEvent& client = event.xclient;
-    if (!x11FindWindow(client.window)) return true;  // a box's, whose own loop reads it
+    if (!x11FindWindow(client.window) && !isBoxWindow(client.window)) return true;
     const LayerAtoms& atoms = x11Atoms();
     bool isProtocol = client.message_type == atoms.wmProtocols && client.format == 32;
     if (isProtocol && Atom(client.data.l[0]) == atoms.wmDeleteWindow) return true;
     if (isProtocol && Atom(client.data.l[0]) == atoms.netWmPing) {
-        // One answer, to the newest, is what a manager waits for.
-        layer.newestPing = client;
-        layer.pingWaiting = true;
+        // One answer a window, to the newest, is what a manager waits for.
+        auto sameWindow = [&client](const XClientMessageEvent& ping) { return ping.window == client.window; };
+        auto waiting = std::find_if(layer.waitingPings.begin(), layer.waitingPings.end(), sameWindow);
+        if (waiting != layer.waitingPings.end())
+            *waiting = client;
+        else
+            layer.waitingPings.push_back(client);
     }
     ++layer.droppedEvents;
     return false;
@@ -124,11 +132,24 @@ void noteChangedProperty(HWND window, Atom atom) {
 }
 
 bool keepPropertyNotify(const XEvent& event) {
-    HWND window = x11FindWindow(event.xproperty.window);
-    if (!window) return true;  // a box's, or a window still being made
-    noteChangedProperty(window, event.xproperty.atom);
+    const XPropertyEvent& property = event.xproperty;
+    if (HWND window = x11FindWindow(property.window)) {
+        noteChangedProperty(window, property.atom);
+        ++layer.droppedEvents;
+        return false;
+    }
+    if (!isBoxWindow(property.window)) return true;  // a window still being made
+    // A box reads its frame when told it changed: one notice waiting is enough.
+    if (property.atom == x11Atoms().netFrameExtents && !layer.boxFrameNoticeQueued)
+        return layer.boxFrameNoticeQueued = true;
     ++layer.droppedEvents;
     return false;
+}
+
+// Sent with the rest of the batch, however many pings came.
+void answerWaitingPings() {
+    for (const XClientMessageEvent& ping : layer.waitingPings) x11AnswerPing(ping);
+    layer.waitingPings.clear();
 }
 
 void translateEvent(XEvent& event) {
@@ -238,10 +259,7 @@ void nativeReadEvents() {
         translateEvent(event);
         if (handled % 64 == 0 && nowMs() >= deadline) break;
     }
-    if (layer.pingWaiting) {
-        layer.pingWaiting = false;
-        x11AnswerPing(layer.newestPing);
-    }
+    answerWaitingPings();
     XFlush(display);
     for (HWND window : std::vector<HWND>(liveWindows()))
         if (isLiveWindow(window) && hasNewsToTell(window)) x11ApplyConfirmedChanges(window);
@@ -250,13 +268,18 @@ void nativeReadEvents() {
 bool x11WaitForEvent(const std::function<bool(const XEvent&)>& isAwaited, int64_t deadlineMs, XEvent* awaited) {
     Display* display = x11Display();
     for (int read = 1;; ++read) {
-        // XPending sends what the layer asked for and reads what has arrived.
-        if (XPending(display)) {
+        // What is queued is taken first, then what has arrived; only once
+        // both run dry are waiting pings answered and requests sent, so that
+        // a flood costs no write an event.
+        bool queued = XEventsQueued(display, QueuedAlready) > 0 || XEventsQueued(display, QueuedAfterReading) > 0;
+        if (queued) {
             XNextEvent(display, awaited);
             if (isAwaited(*awaited)) return true;
             translateEvent(*awaited);
             if (read % 64 != 0 || nowMs() < deadlineMs) continue;
         }
+        answerWaitingPings();
+        XFlush(display);
         int64_t left = deadlineMs - nowMs();
         if (left <= 0) return false;
         pollfd descriptor{ConnectionNumber(display), POLLIN, 0};

@@ -143,6 +143,7 @@ int nativeMessageBox(HWND owner, const char* text, const char* caption, UINT typ
     BoxLayout layout = fitLayout(text, errorIcon, screen, &font);
     FrameExtents frame;
     Window box = createBoxWindow(owner, text, caption, layout, screen, &frame);
+    layer.boxes.push_back(box);
     XSelectInput(display, x11Root(), StructureNotifyMask);
     GC gc = XCreateGC(display, box, 0, nullptr);
     BoxColors colors = allocateColors();
@@ -182,6 +183,7 @@ int nativeMessageBox(HWND owner, const char* text, const char* caption, UINT typ
             destroyed = done = !synthetic;
             break;
         case PropertyNotify:
+            layer.boxFrameNoticeQueued = false;
             if (event.xproperty.atom == x11Atom("_NET_FRAME_EXTENTS") && x11ReadFrameExtents(box, &frame))
                 centreBox(box, layout, frame, screen);
             break;
@@ -216,10 +218,8 @@ int nativeMessageBox(HWND owner, const char* text, const char* caption, UINT typ
             if (buttonDown && !done) drawBox(box, gc, layout, font, colors, buttonDown = false);
             break;
         case ClientMessage:
-            if (x11AnswerPing(event.xclient)) {
-                XFlush(display);
-                break;
-            }
+            // One that came before the filters knew the box; the rest they keep.
+            if (x11AnswerPing(event.xclient)) break;
             done = event.xclient.message_type == x11Atom("WM_PROTOCOLS") &&
                    Atom(event.xclient.data.l[0]) == x11Atom("WM_DELETE_WINDOW");
             break;
@@ -233,6 +233,7 @@ int nativeMessageBox(HWND owner, const char* text, const char* caption, UINT typ
     XFreeGC(display, gc);
     nativeCloseBoxFont(font);
     if (!destroyed) XDestroyWindow(display, box);
+    layer.boxes.erase(std::find(layer.boxes.begin(), layer.boxes.end(), box));
     x11EndCheckedRequests(first);
     return destroyed ? 0 : IDOK;
 }
