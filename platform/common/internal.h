@@ -1,7 +1,10 @@
 // The platform's own behaviour, shared by every display system the layer
-// runs on: window classes and handles, the message queue and its order,
-// timers, capture, default processing and the layout of message boxes.
-// Below the common part, the narrow contract a display back end fulfils.
+// runs on: every Win32 entry point of the subset, with window classes and
+// handles, the message queue and its order, timers, capture, default
+// processing, the ranking of pixel formats and the layout of message boxes.
+// Below the common part, the narrow contract a display back end fulfils
+// (the native... functions): all that differs from one display system to
+// another goes through it.
 #pragma once
 
 #include "platform/win32.h"
