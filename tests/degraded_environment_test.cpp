@@ -42,10 +42,10 @@ TEST_P(ViewerWithClosedStreams, StartsDrawsAndEndsOnEscapeWithZero) {
     pressKey(user, XK_Return);
     window = waitForWindowNamed(user, "vorandile ", 10000);
     ASSERT_NE(window, 0u);
-    EXPECT_TRUE(waitUntil([&] { return closeTo(pixel(3, 3), viewerBackground); }, 5000));
+    EXPECT_TRUE(waitUntil([&] { return closeTo(pixel(3, 3), viewerBackground); }, 20000));
     EXPECT_TRUE(keepsChanging());
     pressKey(user, XK_Escape);
-    EXPECT_EQ(waitForExit(child, 5000), 0);
+    EXPECT_EQ(waitForExit(child, 20000), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Streams, ViewerWithClosedStreams,
@@ -64,7 +64,7 @@ TEST_F(DegradedEnvironment, NoDriverWithStandardErrorClosedIsReportedInABox) {
     ASSERT_NE(box, 0u);
     EXPECT_EQ(textProperty(user, box, "WIN32_MESSAGE_TEXT"), "wglCreateContext failed");
     pressKey(user, XK_Return);
-    EXPECT_EQ(waitForExit(child, 5000), 1);
+    EXPECT_EQ(waitForExit(child, 20000), 1);
 }
 
 // No client driver (or one that cannot be loaded) leaves only indirect
@@ -89,7 +89,7 @@ TEST_P(ViewerWithoutAUsableDriver, SaysWhichCallFailedAndExitsWithOneWithoutFloo
     EXPECT_TRUE(answersPing(user, box, 20000)) << "the box took in the keys";
     ASSERT_TRUE(isRunning(child)) << "the box waits for the user";
     pressKey(user, XK_Return);
-    EXPECT_EQ(waitForExit(child, 5000), 1);
+    EXPECT_EQ(waitForExit(child, 20000), 1);
     std::string errors = errorText(), own;
     std::istringstream lines(errors);
     for (std::string line; std::getline(lines, line);)

@@ -52,9 +52,9 @@ TEST_P(ViewerWindowOnADesktop, TheOuterSizeIsTheProgramsAndTheClientAreaIsWhatTh
     ASSERT_NE(xid, 0u);
     Extents frame{0, 0, 0, 0};
     if (managed())
-        ASSERT_TRUE(pumpUntil([&] { return windowState(user, xid) == NormalState; }, 5000)) << "managed";
+        ASSERT_TRUE(pumpUntil([&] { return windowState(user, xid) == NormalState; }, 20000)) << "managed";
     if (publishesFrames())
-        ASSERT_TRUE(pumpUntil([&] { return frameExtents(user, xid, &frame); }, 5000)) << "the frame is published";
+        ASSERT_TRUE(pumpUntil([&] { return frameExtents(user, xid, &frame); }, 20000)) << "the frame is published";
     pumpUntil([] { return false; }, 500);  // whatever the manager does next
 
     RECT outer, client;

@@ -39,23 +39,23 @@ TEST_P(ViewerOnADesktop, StartsAndTakesKeysWithoutAClickTurnsOnADragAndEndsOnEsc
     window = waitForWindowNamed(user, "vorandile ", 10000);
     ASSERT_NE(window, 0u) << "the notice took the key";
     EXPECT_EQ(windowState(user, window), NormalState);
-    ASSERT_TRUE(waitUntil([&] { return closeTo(pixel(3, 3), viewerBackground); }, 5000));
+    ASSERT_TRUE(waitUntil([&] { return closeTo(pixel(3, 3), viewerBackground); }, 20000));
     EXPECT_TRUE(keepsChanging()) << "it spins";
 
     pressKey(user, XK_f);  // still no click: the window has the focus
-    EXPECT_TRUE(waitUntil([&] { return closeTo(pixel(3, 3), viewerFoggyBackground); }, 3000)) << "f answered";
+    EXPECT_TRUE(waitUntil([&] { return closeTo(pixel(3, 3), viewerFoggyBackground); }, 20000)) << "f answered";
     pressKey(user, XK_f);
-    ASSERT_TRUE(waitUntil([&] { return closeTo(pixel(3, 3), viewerBackground); }, 3000));
+    ASSERT_TRUE(waitUntil([&] { return closeTo(pixel(3, 3), viewerBackground); }, 20000));
 
     std::vector<uint32_t> stopped = stopModel();
     ASSERT_FALSE(stopped.empty()) << "a click stops it";
     pressAndDragFromCentre();
-    EXPECT_TRUE(waitUntil([&] { return screen() != stopped; }, 3000)) << "the drag turned it";
+    EXPECT_TRUE(waitUntil([&] { return screen() != stopped; }, 20000)) << "the drag turned it";
     setButton(user, 1, false);
     EXPECT_TRUE(keepsChanging()) << "released away from the press point, it spins";
 
     pressKey(user, XK_Escape);
-    EXPECT_EQ(waitForExit(child, 5000), 0);
+    EXPECT_EQ(waitForExit(child, 20000), 0);
 }
 
 TEST_P(ViewerOnADesktop, CentresItsNoticeByTheFrameAndNamesItsProgramOnIt) {
@@ -90,7 +90,7 @@ TEST_P(ViewerOnADesktop, CentresItsNoticeByTheFrameAndNamesItsProgramOnIt) {
     pressKey(user, XK_Return);
     ASSERT_NE(waitForWindowNamed(user, "vorandile ", 10000), 0u);
     pressKey(user, XK_Escape);
-    EXPECT_EQ(waitForExit(child, 5000), 0);
+    EXPECT_EQ(waitForExit(child, 20000), 0);
 }
 
 TEST_P(ViewerOnADesktop, DrawsAndAnswersAtWhateverSizeTheManagerGivesWithFlatMemory) {
@@ -108,7 +108,7 @@ TEST_P(ViewerOnADesktop, DrawsAndAnswersAtWhateverSizeTheManagerGivesWithFlatMem
     EXPECT_LT(after - before, 16 * 1024) << "memory stays flat";
 #endif
     pressKey(user, XK_Escape);
-    EXPECT_EQ(waitForExit(child, 5000), 0);
+    EXPECT_EQ(waitForExit(child, 20000), 0);
 }
 
 TEST_P(ViewerOnADesktop, MinimizedAndRestoredItDrawsAgain) {
@@ -117,16 +117,16 @@ TEST_P(ViewerOnADesktop, MinimizedAndRestoredItDrawsAgain) {
     minimizeWindow(user, window);
     // The server's word on the state: a compositing manager keeps a
     // minimized window mapped.
-    ASSERT_TRUE(waitUntil([&] { return windowState(user, window) == IconicState; }, 5000));
+    ASSERT_TRUE(waitUntil([&] { return windowState(user, window) == IconicState; }, 20000));
     EXPECT_FALSE(waitUntil([&] { return windowState(user, window) != IconicState; }, 1000))
         << "it stays minimized, whatever size the program asks for";
     EXPECT_TRUE(isRunning(child));
     activateWindow(user, window);
-    ASSERT_TRUE(waitUntil([&] { return windowState(user, window) == NormalState; }, 5000));
+    ASSERT_TRUE(waitUntil([&] { return windowState(user, window) == NormalState; }, 20000));
     EXPECT_TRUE(isViewable(user, window));
     EXPECT_TRUE(keepsChanging()) << "frames again";
     pressKey(user, XK_Escape);
-    EXPECT_EQ(waitForExit(child, 5000), 0);
+    EXPECT_EQ(waitForExit(child, 20000), 0);
 }
 
 TEST_P(ViewerOnADesktop, CoveredAndUncoveredItShowsWhatWasCoveredAgain) {
@@ -134,15 +134,15 @@ TEST_P(ViewerOnADesktop, CoveredAndUncoveredItShowsWhatWasCoveredAgain) {
     std::vector<uint32_t> stopped = stopModel();
     ASSERT_FALSE(stopped.empty());
     coverAndUncover(40, 300);
-    EXPECT_TRUE(waitUntil([&] { return screen() == stopped; }, 3000));
+    EXPECT_TRUE(waitUntil([&] { return screen() == stopped; }, 20000));
     pressKey(user, XK_Escape);
-    EXPECT_EQ(waitForExit(child, 5000), 0);
+    EXPECT_EQ(waitForExit(child, 20000), 0);
 }
 
 TEST_P(ViewerOnADesktop, TheCloseButtonEndsItWithZero) {
     ASSERT_NE(start(), 0u);
     closeWindow(user, window);
-    EXPECT_EQ(waitForExit(child, 5000), 0);
+    EXPECT_EQ(waitForExit(child, 20000), 0);
     EXPECT_EQ(errorText(), "");
 }
 
@@ -206,7 +206,7 @@ TEST_F(ViewerWithALateFrame, AManagerStartedLaterLeavesTheClientAreaAsItWas) {
     // A manager that comes later need not give the focus to a window it
     // found: the frame's close button ends the viewer.
     closeWindow(user, window);
-    EXPECT_EQ(waitForExit(child, 5000), 0);
+    EXPECT_EQ(waitForExit(child, 20000), 0);
 }
 
 TEST_F(ViewerWithALateFrame, AFrameAnotherClientWritesWithoutAManagerChangesNothing) {
@@ -217,7 +217,7 @@ TEST_F(ViewerWithALateFrame, AFrameAnotherClientWritesWithoutAManagerChangesNoth
                     reinterpret_cast<unsigned char*>(sides), 4);
     XSync(user, False);
     pressKey(user, XK_f);  // once the viewer answers this, it has read the property too
-    ASSERT_TRUE(waitUntil([&] { return closeTo(pixel(3, 3), viewerFoggyBackground); }, 5000));
+    ASSERT_TRUE(waitUntil([&] { return closeTo(pixel(3, 3), viewerFoggyBackground); }, 20000));
     expectSettledSizeThenEscape(first);
 }
 
@@ -231,7 +231,7 @@ TEST_F(ViewerStartedWithItsManager, ShowsItsNoticeAndWindowAllTheSame) {
     ASSERT_NE(start(), 0u) << "the notice and the window appear";
     EXPECT_TRUE(keepsChanging());
     pressKey(user, XK_Escape);
-    EXPECT_EQ(waitForExit(child, 5000), 0);
+    EXPECT_EQ(waitForExit(child, 20000), 0);
 }
 
 // Under a compositing manager alone, a window whose pixels carried alpha
@@ -280,7 +280,7 @@ TEST_P(ViewerComposited, TheWindowIsOpaque) {
     EXPECT_GT(model, 10000);
     EXPECT_EQ(seeThrough, 0);
     pressKey(user, XK_Escape);
-    EXPECT_EQ(waitForExit(child, 5000), 0);
+    EXPECT_EQ(waitForExit(child, 20000), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Depths, ViewerComposited, testing::Values(30, 24, 16, 15),

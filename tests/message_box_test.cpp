@@ -51,7 +51,7 @@ TEST_F(MessageBox, ShowsCaptionAndTextAndBlocksUntilReturnIsPressed) {
     EXPECT_TRUE(answersPing(user, box, 20000)) << "the box reads its events";
     EXPECT_TRUE(isRunning(child)) << "the box waits for the user";
     pressKey(user, XK_Return);
-    EXPECT_EQ(waitForExit(child, 5000), IDOK);
+    EXPECT_EQ(waitForExit(child, 20000), IDOK);
     XSync(user, False);
     EXPECT_TRUE(windowsNamed(user, "vorandile").empty());
 }
@@ -61,7 +61,7 @@ TEST_F(MessageBox, SpaceAndEscapeDismissItToo) {
         pid_t child = showBoxInChild("text", "Keys", MB_OK);
         ASSERT_NE(waitForBox(user, "Keys"), 0u);
         pressKey(user, key);
-        EXPECT_EQ(waitForExit(child, 5000), IDOK) << "keysym " << key;
+        EXPECT_EQ(waitForExit(child, 20000), IDOK) << "keysym " << key;
     }
 }
 
@@ -74,7 +74,7 @@ TEST_F(MessageBox, AClickOnOkDismissesItAndAClickElsewhereDoesNot) {
     EXPECT_TRUE(answersPing(user, box, 20000)) << "the box took in the click and is still there";
     EXPECT_TRUE(isRunning(child));
     clickOk(user, box);
-    EXPECT_EQ(waitForExit(child, 5000), IDOK);
+    EXPECT_EQ(waitForExit(child, 20000), IDOK);
 }
 
 TEST_F(MessageBox, TheWindowManagersCloseDismissesIt) {
@@ -82,7 +82,7 @@ TEST_F(MessageBox, TheWindowManagersCloseDismissesIt) {
     Window box = waitForBox(user, "Close");
     ASSERT_NE(box, 0u);
     requestClose(user, box);
-    EXPECT_EQ(waitForExit(child, 5000), IDOK);
+    EXPECT_EQ(waitForExit(child, 20000), IDOK);
 }
 
 TEST_F(MessageBox, ErrorBoxesCarryTheErrorMarkAndHonourLineFeeds) {
@@ -108,9 +108,9 @@ TEST_F(MessageBox, ErrorBoxesCarryTheErrorMarkAndHonourLineFeeds) {
     EXPECT_GT(rootGeometry(user, errorBox).height, rootGeometry(user, plainBox).height) << "three lines, not one";
     EXPECT_EQ(textProperty(user, errorBox, "WIN32_MESSAGE_TEXT"), "first line\nsecond line\nthird line");
     pressKey(user, XK_Return);
-    EXPECT_EQ(waitForExit(error, 5000), IDOK);
+    EXPECT_EQ(waitForExit(error, 20000), IDOK);
     clickOk(user, plainBox);
-    EXPECT_EQ(waitForExit(plain, 5000), IDOK);
+    EXPECT_EQ(waitForExit(plain, 20000), IDOK);
 }
 
 // Nothing waits for a box that is no longer there.
@@ -129,9 +129,9 @@ TEST_F(MessageBox, ABoxThatAnotherClientHidesIsShownAgainAndStillAnswers) {
     ASSERT_NE(box, 0u);
     XUnmapWindow(user, box);
     XSync(user, False);
-    EXPECT_TRUE(waitUntil([&] { return isViewable(user, box); }, 2000));
+    EXPECT_TRUE(waitUntil([&] { return isViewable(user, box); }, 20000));
     pressKey(user, XK_Return);
-    EXPECT_EQ(waitForExit(child, 5000), IDOK);
+    EXPECT_EQ(waitForExit(child, 20000), IDOK);
 }
 
 // The box's text is legible on any screen: sized from the resolution, the
@@ -204,7 +204,7 @@ void expectLegibleAt(Display* user, double dpi) {
     EXPECT_LT(button.right, picture.width - 1);
     EXPECT_LT(button.bottom, picture.height - 1);
     pressKey(user, XK_Return);
-    EXPECT_EQ(waitForExit(child, 5000), IDOK);
+    EXPECT_EQ(waitForExit(child, 20000), IDOK);
 }
 
 class MessageBoxAtAResolution : public PrivateServerTest, public testing::WithParamInterface<int> {
@@ -250,7 +250,7 @@ TEST_F(MessageBox, WithoutAScalableFontTheBitmapFontServes) {
     EXPECT_LT(picture.ink.right, picture.width - 1);
     EXPECT_LT(picture.ink.bottom, picture.button.top - 1);
     pressKey(user, XK_Return);
-    EXPECT_EQ(waitForExit(child, 5000), IDOK);
+    EXPECT_EQ(waitForExit(child, 20000), IDOK);
 }
 
 
@@ -311,7 +311,7 @@ TEST_P(MessageBoxOnAnOddScreen, FitsTheScreenWithItsTextAndButtonInside) {
     EXPECT_LT(picture.ink.bottom, picture.button.top - 1);
     EXPECT_LT(picture.button.bottom, picture.height - 1);
     pressKey(user, XK_Return);
-    EXPECT_EQ(waitForExit(child, 5000), IDOK);
+    EXPECT_EQ(waitForExit(child, 20000), IDOK);
 }
 
 INSTANTIATE_TEST_SUITE_P(Screens, MessageBoxOnAnOddScreen, testing::ValuesIn(oddScreens),
@@ -341,7 +341,7 @@ TEST_F(MessageBox, StaysCentredAndWholeWhenTheScreenShrinks) {
         10000))
         << "box " << g.width << "x" << g.height << " at (" << g.x << ", " << g.y << ") on 720x400";
     pressKey(onNested, XK_Return);
-    EXPECT_EQ(waitForExit(child, 5000), IDOK) << "it still answers";
+    EXPECT_EQ(waitForExit(child, 20000), IDOK) << "it still answers";
     XCloseDisplay(onNested);
     stopVirtualServer(nested);
 }

@@ -159,7 +159,7 @@ TEST_F(PixelFormats, AContextIsCreatedMadeCurrentUsedToClearAndSwapAndDeleted) {
     EXPECT_TRUE(SwapBuffers(dc));
     glFinish();
     Window xid = layerWindow(user, "context");
-    EXPECT_TRUE(waitUntil([&] { return closeTo(pixelAt(user, xid, 32, 24), rgbOf(0.5f, 0.25f, 0.35f)); }, 2000))
+    EXPECT_TRUE(waitUntil([&] { return closeTo(pixelAt(user, xid, 32, 24), rgbOf(0.5f, 0.25f, 0.35f)); }, 20000))
         << "the user sees the cleared colour";
 
     EXPECT_TRUE(wglMakeCurrent(nullptr, nullptr));
@@ -230,7 +230,7 @@ TEST_F(PixelFormatsWithoutGlx, ConfiguringShowsTheChooseErrorAndExitsWithOne) {
     EXPECT_TRUE(answersPing(user, box, 20000));
     EXPECT_TRUE(isRunning(child));
     pressKey(user, XK_Return);
-    EXPECT_EQ(waitForExit(child, 5000), 1);
+    EXPECT_EQ(waitForExit(child, 20000), 1);
 }
 
 using ConfigurePixelFormat = PrivateServerTest;
@@ -256,7 +256,7 @@ TEST_F(ConfigurePixelFormat, AFormatThatCannotBeSetShowsTheSetErrorAndExitsWithO
     ASSERT_NE(box, 0u);
     EXPECT_EQ(textProperty(user, box, "WIN32_MESSAGE_TEXT"), "SetPixelFormat failed");
     pressKey(user, XK_space);
-    EXPECT_EQ(waitForExit(child, 5000), 1);
+    EXPECT_EQ(waitForExit(child, 20000), 1);
 }
 
 class PixelFormatsOnAnEightBitServer : public PrivateServerTest {

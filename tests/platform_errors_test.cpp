@@ -131,7 +131,7 @@ TEST_F(RenderingContextsWithoutADriver, CreatingTheViewersContextShowsTheErrorAn
     EXPECT_TRUE(answersPing(user, box, 20000));
     EXPECT_TRUE(isRunning(child)) << "the box waits for the user";
     pressKey(user, XK_Return);
-    EXPECT_EQ(waitForExit(child, 5000), 1);
+    EXPECT_EQ(waitForExit(child, 20000), 1);
 }
 
 }  // namespace

@@ -37,7 +37,7 @@ protected:
         EXPECT_TRUE(answersPing(user, box, 20000)) << "the box reads its events";
         EXPECT_TRUE(isRunning(child)) << "the box waits for the user";
         pressKey(user, XK_Return);
-        EXPECT_EQ(waitForExit(child, 5000), 1);
+        EXPECT_EQ(waitForExit(child, 20000), 1);
     }
 };
 
@@ -107,7 +107,7 @@ TEST_F(Viewer, ItSpinsAClickStopsItAndADragTurnsItAndLeavesItSpinning) {
     EXPECT_EQ(screen(), stopped);
 
     pressAndDragFromCentre();
-    EXPECT_TRUE(waitUntil([&] { return screen() != stopped; }, 5000)) << "the drag turned the model";
+    EXPECT_TRUE(waitUntil([&] { return screen() != stopped; }, 20000)) << "the drag turned the model";
     setButton(user, 1, false);
     EXPECT_TRUE(keepsChanging()) << "released away from the press point, it keeps spinning";
 }
@@ -116,9 +116,9 @@ TEST_F(Viewer, FogChangesTheBackgroundAndBack) {
     ASSERT_NE(start(), 0u);
     EXPECT_TRUE(closeTo(pixelAt(user, window, 3, 3), viewerBackground));
     pressKey(user, XK_f);
-    EXPECT_TRUE(waitUntil([&] { return closeTo(pixelAt(user, window, 3, 3), viewerFoggyBackground); }, 2000));
+    EXPECT_TRUE(waitUntil([&] { return closeTo(pixelAt(user, window, 3, 3), viewerFoggyBackground); }, 20000));
     pressKey(user, XK_f);
-    EXPECT_TRUE(waitUntil([&] { return closeTo(pixelAt(user, window, 3, 3), viewerBackground); }, 2000));
+    EXPECT_TRUE(waitUntil([&] { return closeTo(pixelAt(user, window, 3, 3), viewerBackground); }, 20000));
 }
 
 TEST_F(Viewer, WireframeShowsOutlinesAndBackWhileStopped) {
@@ -126,13 +126,13 @@ TEST_F(Viewer, WireframeShowsOutlinesAndBackWhileStopped) {
     stop();
     std::vector<uint32_t> filled = steadyScreen();
     pressKey(user, XK_p);
-    ASSERT_TRUE(waitUntil([&] { return screen() != filled; }, 2000));
+    ASSERT_TRUE(waitUntil([&] { return screen() != filled; }, 20000));
     std::vector<uint32_t> outlined = steadyScreen();
     size_t filledBackground = std::count(filled.begin(), filled.end(), uint32_t(128 << 16 | 64 << 8 | 89));
     size_t outlinedBackground = std::count(outlined.begin(), outlined.end(), uint32_t(128 << 16 | 64 << 8 | 89));
     EXPECT_GT(outlinedBackground, filledBackground + 819 * 819 / 20) << "the background shows through";
     pressKey(user, XK_p);
-    EXPECT_TRUE(waitUntil([&] { return screen() == filled; }, 2000)) << "filled again, as before";
+    EXPECT_TRUE(waitUntil([&] { return screen() == filled; }, 20000)) << "filled again, as before";
 }
 
 TEST_F(Viewer, KeysWithoutACommandChangeNothing) {

@@ -197,12 +197,12 @@ TEST_F(ProgramStart, AClassThatCannotBeRegisteredIsReportedAndEndsTheProgramWith
         char commandLine[] = "";
         _exit(WinMain(nullptr, nullptr, commandLine, SW_SHOW));
     }
-    Window box = waitForWindowNamed(user, "Error", 5000);
+    Window box = waitForWindowNamed(user, "Error", 20000);
     ASSERT_NE(box, 0u);
     EXPECT_EQ(textProperty(user, box, "WIN32_MESSAGE_TEXT"), "RegisterClass failed");
     EXPECT_TRUE(windowsNamed(user, "vorandile").empty()) << "no notice: the program stops first";
     pressKey(user, XK_Return);
-    EXPECT_EQ(waitForExit(child, 5000), 1);
+    EXPECT_EQ(waitForExit(child, 20000), 1);
 }
 
 }  // namespace

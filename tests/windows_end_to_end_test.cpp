@@ -117,9 +117,9 @@ TEST_F(WindowsBuild, ShowsTheNoticeThenSpinsChangesWithFogStopsOnAClickAndEndsOn
     EXPECT_TRUE(waitUntil([&] { return screen() != first; }, 10000)) << "frames keep changing";
 
     pressKey(user, XK_f);
-    EXPECT_TRUE(waitUntil([&] { return closeTo(backgroundPixel(), foggyBackground); }, 5000));
+    EXPECT_TRUE(waitUntil([&] { return closeTo(backgroundPixel(), foggyBackground); }, 20000));
     pressKey(user, XK_f);
-    EXPECT_TRUE(waitUntil([&] { return closeTo(backgroundPixel(), background); }, 5000));
+    EXPECT_TRUE(waitUntil([&] { return closeTo(backgroundPixel(), background); }, 20000));
 
     clickAt(user, g.x + g.width / 2, g.y + g.height / 2);
     std::vector<uint32_t> stopped;

@@ -37,7 +37,7 @@ void syncLayer();
 Window layerWindow(Display* user, const char* name);
 
 // Retrieves and dispatches messages until `done` holds or time is up.
-bool pumpUntil(const std::function<bool()>& done, int timeoutMs = 3000);
+bool pumpUntil(const std::function<bool()>& done, int timeoutMs = 20000);
 
 // Each test has an X server of its own, so that input sent through XTEST
 // reaches only the test that sent it.

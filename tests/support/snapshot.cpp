@@ -44,7 +44,7 @@ int main(int argc, char** argv) {
     std::vector<uint32_t> pixels = captureWindow(display, window, &width, &height);
     bool saved = !pixels.empty() && writePng(argv[2], width, height, pixels);
     pressKey(display, XK_Escape);
-    int status = waitForExit(viewer, 5000);
+    int status = waitForExit(viewer, 20000);
     if (!saved) return fail("could not save the picture", -1);
     if (status != 0) return fail("the viewer did not end cleanly", -1);
     return 0;

@@ -29,9 +29,9 @@ WindowGeometry ViewerOnADesktopTest::expectAliveAt(const char* action) {
     if (clearsTheWholeWindow())
         EXPECT_TRUE(closeTo(corner, viewerBackground)) << action << ": the far corner is cleared too";
     pressKey(user, XK_f);
-    EXPECT_TRUE(waitUntil([&] { return closeTo(pixel(3, 3), viewerFoggyBackground); }, 3000)) << action << ": f answered";
+    EXPECT_TRUE(waitUntil([&] { return closeTo(pixel(3, 3), viewerFoggyBackground); }, 20000)) << action << ": f answered";
     pressKey(user, XK_f);
-    EXPECT_TRUE(waitUntil([&] { return closeTo(pixel(3, 3), viewerBackground); }, 3000));
+    EXPECT_TRUE(waitUntil([&] { return closeTo(pixel(3, 3), viewerBackground); }, 20000));
     return g;
 }
 

@@ -65,7 +65,7 @@ void ViewerProgramTest::expectSettledSizeThenEscape(const WindowGeometry& expect
     EXPECT_EQ(now.width, expected.width);
     EXPECT_EQ(now.height, expected.height);
     pressKey(user, XK_Escape);
-    EXPECT_EQ(waitForExit(child, 5000), 0);
+    EXPECT_EQ(waitForExit(child, 20000), 0);
 }
 
 std::vector<uint32_t> ViewerProgramTest::steadyScreen() {
@@ -81,7 +81,7 @@ std::vector<uint32_t> ViewerProgramTest::steadyScreen() {
 
 bool ViewerProgramTest::keepsChanging() {
     std::vector<uint32_t> first = screen();
-    return waitUntil([&] { return screen() != first; }, 5000);
+    return waitUntil([&] { return screen() != first; }, 20000);
 }
 
 Rgb ViewerProgramTest::pixel(int x, int y) { return pixelAt(user, window, x, y); }
