@@ -159,9 +159,14 @@ int nativeMessageBox(HWND owner, const char* text, const char* caption, UINT typ
     auto forBox = [box](const XEvent& each) { return isForBox(each, box); };
     while (!done) {
         XEvent event;
-        if (!x11WaitForEvent(forBox, showAgainAt ? showAgainAt : INT64_MAX, &event)) {
+        bool awaited = x11WaitForEvent(forBox, showAgainAt ? showAgainAt : INT64_MAX, &event);
+        // Another client may destroy the box at any moment: what is asked of
+        // it is expected to fail then, and the DestroyNotify ends the loop.
+        unsigned long first = x11BeginQuietRequests();
+        if (!awaited) {
             XMapRaised(display, box);
             showAgainAt = nowMs() + askAgainMs;
+            x11EndQuietRequests(first);
             continue;
         }
         bool synthetic = event.xany.send_event;
@@ -225,6 +230,7 @@ int nativeMessageBox(HWND owner, const char* text, const char* caption, UINT typ
             break;
         default: break;
         }
+        x11EndQuietRequests(first);
     }
 
     // What was drawn on a window another client destroyed is gone with it:
