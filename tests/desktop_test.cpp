@@ -88,7 +88,9 @@ TEST_P(ViewerOnADesktop, CentresItsNoticeByTheFrameAndNamesItsProgramOnIt) {
             << "outer " << outer.width << "x" << outer.height << " at (" << outer.x << ", " << outer.y << ")";
     }
     pressKey(user, XK_Return);
-    ASSERT_NE(waitForWindowNamed(user, "vorandile ", 10000), 0u);
+    Window main = waitForWindowNamed(user, "vorandile ", 20000);
+    ASSERT_NE(main, 0u);
+    waitForFocus(main);
     pressKey(user, XK_Escape);
     EXPECT_EQ(waitForExit(child, 20000), 0);
 }

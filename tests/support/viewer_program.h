@@ -15,11 +15,13 @@ protected:
     // The command that starts the viewer, and how long it may take to show
     // a window.
     virtual std::vector<std::string> viewerCommand() const;
-    virtual int patienceMs() const { return 10000; }
+    virtual int patienceMs() const { return 20000; }
 
     // Starts the viewer (on `display`, or the test's server) with its
     // standard error in errorPath(), and waits for the notice.
     Window startAndWaitForNotice(const std::string& display = "");
+    // Until the user's keys go to `target`; false if they never do in time.
+    bool waitForFocus(Window target);
     // ...then dismisses the notice with Return and waits for the window and
     // its first frame.
     Window start(const std::string& display = "");
