@@ -280,6 +280,9 @@ bool x11WaitForEvent(const std::function<bool(const XEvent&)>& isAwaited, int64_
         }
         answerWaitingPings();
         XFlush(display);
+        // Writing may have read what arrived meanwhile: only an empty queue
+        // is waited on, or an event already in would wait for the next one.
+        if (XEventsQueued(display, QueuedAfterReading)) continue;
         int64_t left = deadlineMs - nowMs();
         if (left <= 0) return false;
         pollfd descriptor{ConnectionNumber(display), POLLIN, 0};
