@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <poll.h>
 
 namespace {
 

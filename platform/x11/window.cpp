@@ -6,9 +6,6 @@
 #include <X11/cursorfont.h>
 
 #include <algorithm>
-#include <cstring>
-#include <poll.h>
-#include <strings.h>
 #include <utility>
 
 namespace {
