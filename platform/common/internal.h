@@ -44,10 +44,13 @@ struct WindowClass {
 // What each back end keeps of a window and a context on its display system.
 struct X11Window;
 struct X11Context;
+struct WaylandWindow;
+struct WaylandContext;
 
 struct HGLRC__ {
     int pixelFormat = 0;
     X11Context* x11 = nullptr;
+    WaylandContext* wayland = nullptr;
 };
 
 // The platform's window rectangle is the outer one, frame included; the
@@ -72,6 +75,7 @@ struct HWND__ {
     HDC__ deviceContext;
     std::vector<WindowTimer> timers;
     X11Window* x11 = nullptr;
+    WaylandWindow* wayland = nullptr;
 };
 
 // Input messages carry the modifier state of their event, so that
@@ -99,6 +103,9 @@ struct PlatformState {
     // Set when the queue can no longer serve the program: its window was
     // taken away by another client. Retrieval then fails, as the platform's does.
     bool queueBroken = false;
+
+    // The display system the layer runs on, chosen at its first use.
+    const struct DisplayBackend* backend = nullptr;
 };
 extern PlatformState& platform;
 
@@ -122,79 +129,95 @@ void forgetWindowMessages(HWND window);
 void queueInput(HWND window, UINT message, WPARAM wParam, LPARAM lParam, unsigned keyState);
 void notePointer(POINT onScreen);
 
-// What a back end provides to the common part.
-// Reads the events that have arrived, for a bounded time, and turns them
-// into messages and window state.
-void nativeReadEvents();
-
-// Blocks until events arrive or `timeoutMs` passes (-1: no timeout); false
-// when the display system can no longer be read.
-bool nativeWaitForEvents(int timeoutMs);
-
-// The characters a key press gives with the modifier state it came with.
-int nativeKeyText(const MSG& keyDown, unsigned keyState, char* text, int size);
-
-// The window's native counterpart: made with the outer size asked for (the
-// back end sets the client area to what its frame leaves), shown and
-// activated, hidden, placed, and destroyed, in two steps around WM_DESTROY.
-void nativeCreateWindow(HWND window, const WindowClass& windowClass, int x, int y, int width, int height);
-void nativeShowWindow(HWND window);
-void nativeHideWindow(HWND window);
-void nativeSetWindowPos(HWND window, int x, int y, int width, int height, UINT flags);
-RECT nativeWindowRect(HWND window);
-void nativeHideForDestroy(HWND window);
-void nativeDestroyWindow(HWND window);
-
-// The display's pixel formats, numbered from 1, described as the platform
-// describes them (null for a number that is none), with what ranking them
-// needs beyond the descriptor.
+// What a back end provides to the common part: one table of functions per
+// display system. The first call that needs a display chooses the back end
+// (native()); the common part reaches the display only through it.
+struct BoxFont;
 struct PixelFormatTraits {
     bool carriesAlpha = false;     // a compositor would blend the window with what lies behind
     bool hasColourTables = false;  // ramps or a palette to keep, unlike plain true colour
 };
-int nativePixelFormatCount();
-const PIXELFORMATDESCRIPTOR* nativeDescribePixelFormat(int format);
-PixelFormatTraits nativePixelFormatTraits(int format);
-// Gives the window a format (a valid number); shows its back buffer.
-void nativeSetPixelFormat(HWND window, int format);
-void nativeSwapBuffers(HWND window);
-
-// A rendering context for the window's pixel format; made current on the
-// window (or none current, for null); deleted.
-bool nativeCreateContext(HGLRC context, HWND window);
-bool nativeMakeCurrent(HWND window, HGLRC context);
-void nativeDeleteContext(HGLRC context);
-
 // The size of the screen, in the platform's pixels.
 struct ScreenSize {
     int width, height;
 };
-ScreenSize nativeScreenSize();
 
-// Shows a modal message box and returns when it is dismissed: IDOK, or 0
-// when it could not be shown or was taken away.
-int nativeMessageBox(HWND owner, const char* text, const char* caption, UINT type);
+struct DisplayBackend {
+    const char* name;
 
-// Maps the device context's palette onto the display where its window's
-// colours are indexed and writable, telling every window when the colours
-// changed; false where there is nothing to map.
-bool nativeRealizePalette(HDC dc, UINT* mapped);
+    // Reads the events that have arrived, for a bounded time, and turns them
+    // into messages and window state.
+    void (*readEvents)();
+    // Blocks until events arrive or `timeoutMs` passes (-1: no timeout);
+    // false when the display system can no longer be read.
+    bool (*waitForEvents)(int timeoutMs);
+    // The characters a key press gives with the modifier state it came with.
+    int (*keyText)(const MSG& keyDown, unsigned keyState, char* text, int size);
 
-// Keeps the pointer's input for `window` wherever the pointer goes, or not.
-void nativeCapture(HWND window);
-void nativeReleaseCapture();
+    // The window's native counterpart: made with the outer size asked for
+    // (the back end sets the client area to what its frame leaves), shown
+    // and activated, hidden, placed, and destroyed, in two steps around
+    // WM_DESTROY.
+    void (*createWindow)(HWND window, const WindowClass& windowClass, int x, int y, int width, int height);
+    void (*showWindow)(HWND window);
+    void (*hideWindow)(HWND window);
+    void (*setWindowPos)(HWND window, int x, int y, int width, int height, UINT flags);
+    RECT (*windowRect)(HWND window);
+    void (*hideForDestroy)(HWND window);
+    void (*destroyWindow)(HWND window);
 
-// Frees what the back end keeps and closes its connection.
-void nativeTerminate();
+    // The display's pixel formats, numbered from 1, described as the
+    // platform describes them (null for a number that is none), with what
+    // ranking them needs beyond the descriptor.
+    int (*pixelFormatCount)();
+    const PIXELFORMATDESCRIPTOR* (*describePixelFormat)(int format);
+    PixelFormatTraits (*pixelFormatTraits)(int format);
+    // Gives the window a format (a valid number); shows its back buffer.
+    void (*setPixelFormat)(HWND window, int format);
+    void (*swapBuffers)(HWND window);
 
-// Text in the layer's own windows, at a resolution in dots per inch; a font
-// draws into one window only.
-struct BoxFont;
+    // A rendering context for the window's pixel format; made current on
+    // the window (or none current, for null); deleted.
+    bool (*createContext)(HGLRC context, HWND window);
+    bool (*makeCurrent)(HWND window, HGLRC context);
+    void (*deleteContext)(HGLRC context);
+
+    ScreenSize (*screenSize)();
+
+    // Shows a modal message box and returns when it is dismissed: IDOK, or
+    // 0 when it could not be shown or was taken away.
+    int (*messageBox)(HWND owner, const char* text, const char* caption, UINT type);
+
+    // Maps the device context's palette onto the display where its window's
+    // colours are indexed and writable, telling every window when the
+    // colours changed; false where there is nothing to map.
+    bool (*realizePalette)(HDC dc, UINT* mapped);
+
+    // Keeps the pointer's input for `window` wherever the pointer goes, or not.
+    void (*capture)(HWND window);
+    void (*releaseCapture)();
+
+    // Frees what the back end keeps and closes its connection.
+    void (*terminate)();
+
+    // Text in the layer's own windows, at a resolution in dots per inch; a
+    // font draws into one window only.
+    double (*screenDpi)();
+    BoxFont* (*openBoxFont)(double dpi);
+    void (*closeBoxFont)(BoxFont* font);
+    int (*fontAscent)(const BoxFont* font);
+    int (*fontDescent)(const BoxFont* font);
+    int (*textWidth)(const BoxFont* font, const std::string& text);
+};
+
+// Each back end's font is its own kind of BoxFont.
+struct BoxFont {
+    virtual ~BoxFont() = default;
+};
 // The resolutions text is drawn at, whatever a desktop or a screen claims.
 const double minimumTextDpi = 48.0, maximumTextDpi = 480.0;
-double nativeScreenDpi();
-BoxFont* nativeOpenBoxFont(double dpi);
-void nativeCloseBoxFont(BoxFont* font);
-int nativeFontAscent(const BoxFont* font);
-int nativeFontDescent(const BoxFont* font);
-int nativeTextWidth(const BoxFont* font, const std::string& text);
+
+extern const DisplayBackend x11Backend;
+
+// The back end that runs.
+const DisplayBackend& native();

@@ -28,10 +28,10 @@ BoxLayout layOut(const std::vector<std::string>& lines, bool errorIcon, const Bo
     layout.metrics = metrics;
     layout.lines = lines;
     layout.errorIcon = errorIcon;
-    int ascent = nativeFontAscent(font), descent = nativeFontDescent(font);
+    int ascent = native().fontAscent(font), descent = native().fontDescent(font);
     layout.lineHeight = ascent + descent + std::max(2, metrics.margin / 8);
     int textWidth = 0;
-    for (const std::string& line : layout.lines) textWidth = std::max(textWidth, nativeTextWidth(font, line));
+    for (const std::string& line : layout.lines) textWidth = std::max(textWidth, native().textWidth(font, line));
     int textHeight = layout.lineHeight * int(layout.lines.size());
     int margin = metrics.margin;
     layout.textX = margin + (errorIcon ? metrics.iconSize + margin : 0);
@@ -55,7 +55,7 @@ size_t fittingLength(const std::string& line, const BoxFont* font, int width) {
     size_t fits = 0, blank = 0;
     for (size_t end = 1; end <= line.size(); ++end) {
         if (end < line.size() && (static_cast<unsigned char>(line[end]) & 0xC0) == 0x80) continue;  // inside a character
-        if (nativeTextWidth(font, line.substr(0, end)) > width) break;
+        if (native().textWidth(font, line.substr(0, end)) > width) break;
         fits = end;
         if (end < line.size() && line[end] == ' ') blank = end;
     }
@@ -89,9 +89,9 @@ bool fits(const BoxLayout& layout, const ScreenSize& room) {
 BoxLayout fitLayout(const char* text, bool errorIcon, const ScreenSize& screen, BoxFont** font) {
     ScreenSize room = roomFor(screen);
     std::vector<std::string> lines = splitLines(text);
-    double dpi = nativeScreenDpi();
+    double dpi = native().screenDpi();
     for (;;) {
-        *font = nativeOpenBoxFont(dpi);
+        *font = native().openBoxFont(dpi);
         BoxMetrics metrics = metricsFor(dpi);
         int textRoom = room.width - layOut({}, errorIcon, *font, metrics).textX - metrics.margin;
         BoxLayout layout = layOut(wrapped(lines, *font, std::max(textRoom, 1)), errorIcon, *font, metrics);
@@ -100,7 +100,7 @@ BoxLayout fitLayout(const char* text, bool errorIcon, const ScreenSize& screen, 
             layout.height = std::min(layout.height, screen.height);
             return layout;
         }
-        nativeCloseBoxFont(*font);
+        native().closeBoxFont(*font);
         double shrink = std::min(double(room.width) / layout.width, double(room.height) / layout.height);
         dpi = std::max(minimumTextDpi, dpi * std::min(shrink, 0.9));
     }
@@ -109,4 +109,23 @@ BoxLayout fitLayout(const char* text, bool errorIcon, const ScreenSize& screen, 
 bool insideButton(const BoxLayout& layout, int x, int y) {
     return x >= layout.buttonX && x < layout.buttonX + layout.metrics.buttonWidth && y >= layout.buttonY &&
            y < layout.buttonY + layout.metrics.buttonHeight;
+}
+
+std::string textAsUtf8(const std::string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size();) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        size_t length = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+        bool valid = length > 0 && i + length <= text.size();
+        for (size_t k = 1; valid && k < length; ++k) valid = (static_cast<unsigned char>(text[i + k]) >> 6) == 2;
+        if (valid) {
+            out.append(text, i, length);
+            i += length;
+        } else {
+            out += char(0xC0 | (c >> 6));
+            out += char(0x80 | (c & 0x3F));
+            ++i;
+        }
+    }
+    return out;
 }

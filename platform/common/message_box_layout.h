@@ -27,3 +27,7 @@ struct BoxLayout {
 // for the box and is the caller's to close.
 BoxLayout fitLayout(const char* text, bool errorIcon, const ScreenSize& screen, BoxFont** font);
 bool insideButton(const BoxLayout& layout, int x, int y);
+
+// Text the program passes in the ANSI code page, as UTF-8: valid UTF-8 stays
+// as it is, any other byte is taken as Latin-1.
+std::string textAsUtf8(const std::string& text);

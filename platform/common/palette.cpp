@@ -30,7 +30,7 @@ HPALETTE WINAPI SelectPalette(HDC dc, HPALETTE palette, BOOL forceBackground) {
 UINT WINAPI RealizePalette(HDC dc) {
     if (!dc || !isLiveWindow(dc->window) || !isLivePalette(dc->palette)) return 0;
     UINT mapped = 0;
-    if (!nativeRealizePalette(dc, &mapped)) return 0;
+    if (!native().realizePalette(dc, &mapped)) return 0;
     dc->palette->realized = true;
     return mapped;
 }

@@ -20,10 +20,10 @@ int WINAPI ChoosePixelFormat(HDC, const PIXELFORMATDESCRIPTOR* request) {
     const DWORD required[] = {PFD_DRAW_TO_WINDOW, PFD_DRAW_TO_BITMAP, PFD_SUPPORT_GDI, PFD_SUPPORT_OPENGL};
     int best = 0;
     std::vector<int> bestScore;
-    int count = nativePixelFormatCount();
+    int count = native().pixelFormatCount();
     for (int format = 1; format <= count; ++format) {
-        const PIXELFORMATDESCRIPTOR& have = *nativeDescribePixelFormat(format);
-        PixelFormatTraits traits = nativePixelFormatTraits(format);
+        const PIXELFORMATDESCRIPTOR& have = *native().describePixelFormat(format);
+        PixelFormatTraits traits = native().pixelFormatTraits(format);
         bool matches = have.iPixelType == request->iPixelType;
         for (DWORD flag : required)
             if ((request->dwFlags & flag) && !(have.dwFlags & flag)) matches = false;
@@ -59,18 +59,18 @@ int WINAPI ChoosePixelFormat(HDC, const PIXELFORMATDESCRIPTOR* request) {
 }
 
 int WINAPI DescribePixelFormat(HDC, int format, UINT bytes, LPPIXELFORMATDESCRIPTOR descriptor) {
-    const PIXELFORMATDESCRIPTOR* described = nativeDescribePixelFormat(format);
+    const PIXELFORMATDESCRIPTOR* described = native().describePixelFormat(format);
     if (!described) return 0;
     if (descriptor) std::memcpy(descriptor, described, std::min<size_t>(bytes, sizeof *descriptor));
-    return nativePixelFormatCount();
+    return native().pixelFormatCount();
 }
 
 BOOL WINAPI SetPixelFormat(HDC dc, int format, const PIXELFORMATDESCRIPTOR*) {
-    if (!dc || !isLiveWindow(dc->window) || !nativeDescribePixelFormat(format)) return FALSE;
+    if (!dc || !isLiveWindow(dc->window) || !native().describePixelFormat(format)) return FALSE;
     HWND window = dc->window;
     if (window->pixelFormat) return window->pixelFormat == format;
     window->pixelFormat = format;
-    nativeSetPixelFormat(window, format);
+    native().setPixelFormat(window, format);
     return TRUE;
 }
 
@@ -80,9 +80,9 @@ int WINAPI GetPixelFormat(HDC dc) {
 
 BOOL WINAPI SwapBuffers(HDC dc) {
     if (!dc || !isLiveWindow(dc->window)) return FALSE;
-    const PIXELFORMATDESCRIPTOR* described = nativeDescribePixelFormat(dc->window->pixelFormat);
+    const PIXELFORMATDESCRIPTOR* described = native().describePixelFormat(dc->window->pixelFormat);
     if (!described || !(described->dwFlags & PFD_SUPPORT_OPENGL)) return FALSE;
     if (!(described->dwFlags & PFD_DOUBLEBUFFER)) return TRUE;
-    nativeSwapBuffers(dc->window);
+    native().swapBuffers(dc->window);
     return TRUE;
 }

@@ -117,25 +117,25 @@ LRESULT sendToWindow(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
 
 BOOL WINAPI PeekMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax, UINT removeFlags) {
     if (!msg) return FALSE;
-    nativeReadEvents();
+    native().readEvents();
     return takeMessage(msg, window, filterMin, filterMax, removeFlags & PM_REMOVE);
 }
 
 BOOL WINAPI GetMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax) {
     if (!msg || (window && !isLiveWindow(window))) return -1;
     for (;;) {
-        nativeReadEvents();
+        native().readEvents();
         if (platform.queueBroken) return -1;
         if (takeMessage(msg, window, filterMin, filterMax, true)) return msg->message == WM_QUIT ? 0 : 1;
         // Blocks until an event arrives or a timer is due.
-        if (!nativeWaitForEvents(nextTimerTimeout())) return -1;
+        if (!native().waitForEvents(nextTimerTimeout())) return -1;
     }
 }
 
 BOOL WINAPI TranslateMessage(const MSG* msg) {
     if (!msg || msg->message != WM_KEYDOWN) return FALSE;
     char text[16];
-    int length = nativeKeyText(*msg, platform.retrievedKeyState, text, sizeof text);
+    int length = native().keyText(*msg, platform.retrievedKeyState, text, sizeof text);
     for (int i = 0; i < length; ++i)
         PostMessageA(msg->hwnd, WM_CHAR, WPARAM(static_cast<unsigned char>(text[i])), msg->lParam);
     return length > 0;

@@ -21,7 +21,7 @@ HGLRC WINAPI wglCreateContext(HDC dc) {
         return nullptr;
     HGLRC context = new HGLRC__;
     context->pixelFormat = format;
-    if (!nativeCreateContext(context, dc->window)) {
+    if (!native().createContext(context, dc->window)) {
         delete context;
         return nullptr;
     }
@@ -31,7 +31,7 @@ HGLRC WINAPI wglCreateContext(HDC dc) {
 
 BOOL WINAPI wglMakeCurrent(HDC dc, HGLRC context) {
     if (!context) {
-        nativeMakeCurrent(nullptr, nullptr);
+        native().makeCurrent(nullptr, nullptr);
         platform.currentContext = nullptr;
         return TRUE;
     }
@@ -39,8 +39,8 @@ BOOL WINAPI wglMakeCurrent(HDC dc, HGLRC context) {
     if (!isLiveContext(context) || !dc || !isLiveWindow(dc->window) ||
         dc->window->pixelFormat != context->pixelFormat)
         return FALSE;
-    if (!nativeMakeCurrent(dc->window, context)) {
-        nativeMakeCurrent(nullptr, nullptr);
+    if (!native().makeCurrent(dc->window, context)) {
+        native().makeCurrent(nullptr, nullptr);
         platform.currentContext = nullptr;
         return FALSE;
     }
@@ -52,7 +52,7 @@ BOOL WINAPI wglDeleteContext(HGLRC context) {
     if (!isLiveContext(context)) return FALSE;
     // A current context stops being current before it is deleted.
     if (context == platform.currentContext) wglMakeCurrent(nullptr, nullptr);
-    nativeDeleteContext(context);
+    native().deleteContext(context);
     platform.contexts.erase(std::find(platform.contexts.begin(), platform.contexts.end(), context));
     delete context;
     return TRUE;

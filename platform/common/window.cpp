@@ -25,11 +25,16 @@ HCURSOR__ arrowCursor{32512};
 PlatformState& platform = *new PlatformState;
 
 void terminateLayer() {
-    nativeTerminate();
+    if (platform.backend) platform.backend->terminate();
     for (HWND window : platform.windows) delete window;
     for (HPALETTE palette : platform.palettes) delete palette;
     for (HGLRC context : platform.contexts) delete context;
     platform = PlatformState{};
+}
+
+const DisplayBackend& native() {
+    if (!platform.backend) platform.backend = &x11Backend;
+    return *platform.backend;
 }
 
 int64_t nowMs() {
@@ -83,7 +88,7 @@ HWND WINAPI CreateWindowExA(DWORD, LPCSTR className, LPCSTR windowName, DWORD st
     window->clientWidth = std::max(width, 1);
     window->clientHeight = std::max(height, 1);
     window->deviceContext.window = window;
-    nativeCreateWindow(window, *windowClass, x, y, width, height);
+    native().createWindow(window, *windowClass, x, y, width, height);
     platform.windows.push_back(window);
 
     if (sendToWindow(window, WM_CREATE, 0, 0) == -1) {
@@ -98,12 +103,12 @@ BOOL WINAPI DestroyWindow(HWND window) {
     if (!isLiveWindow(window) || window->destroying) return FALSE;
     window->destroying = true;
     if (platform.capture == window) ReleaseCapture();
-    if (window->visible) nativeHideForDestroy(window);
+    if (window->visible) native().hideForDestroy(window);
     window->visible = false;
     sendToWindow(window, WM_DESTROY, 0, 0);
     forgetWindowMessages(window);
     platform.windows.erase(std::find(platform.windows.begin(), platform.windows.end(), window));
-    nativeDestroyWindow(window);
+    native().destroyWindow(window);
     delete window;
     return TRUE;
 }
@@ -112,14 +117,14 @@ BOOL WINAPI ShowWindow(HWND window, int command) {
     if (!isLiveWindow(window)) return FALSE;
     BOOL wasVisible = window->visible;
     if (command == SW_HIDE) {
-        if (wasVisible) nativeHideWindow(window);
+        if (wasVisible) native().hideWindow(window);
         window->visible = false;
         return wasVisible;
     }
     if (!wasVisible) {
         window->visible = true;
         window->needsPaint = true;
-        nativeShowWindow(window);
+        native().showWindow(window);
         // As on the platform, a window learns its size when first shown.
         if (!window->shownBefore) {
             window->shownBefore = true;
@@ -133,13 +138,13 @@ BOOL WINAPI ShowWindow(HWND window, int command) {
 // and WM_MOVE and WM_SIZE follow from what it then reports.
 BOOL WINAPI SetWindowPos(HWND window, HWND, int x, int y, int width, int height, UINT flags) {
     if (!isLiveWindow(window)) return FALSE;
-    nativeSetWindowPos(window, x, y, width, height, flags);
+    native().setWindowPos(window, x, y, width, height, flags);
     return TRUE;
 }
 
 BOOL WINAPI GetWindowRect(HWND window, RECT* rect) {
     if (!isLiveWindow(window) || !rect) return FALSE;
-    *rect = nativeWindowRect(window);
+    *rect = native().windowRect(window);
     return TRUE;
 }
 
@@ -191,14 +196,14 @@ BOOL WINAPI UpdateWindow(HWND window) {
 HWND WINAPI SetCapture(HWND window) {
     HWND previous = platform.capture;
     if (!isLiveWindow(window)) return previous;
-    nativeCapture(window);
+    native().capture(window);
     platform.capture = window;
     return previous;
 }
 
 BOOL WINAPI ReleaseCapture(void) {
     if (platform.capture) {
-        nativeReleaseCapture();
+        native().releaseCapture();
         platform.capture = nullptr;
     }
     return TRUE;
@@ -221,13 +226,13 @@ LRESULT WINAPI DefWindowProcA(HWND window, UINT message, WPARAM, LPARAM) {
 
 int WINAPI GetSystemMetrics(int index) {
     switch (index) {
-    case SM_CXSCREEN: return nativeScreenSize().width;
-    case SM_CYSCREEN: return nativeScreenSize().height;
+    case SM_CXSCREEN: return native().screenSize().width;
+    case SM_CYSCREEN: return native().screenSize().height;
     default: return 0;
     }
 }
 
 int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
     // "Error" is the platform's default caption.
-    return nativeMessageBox(owner, text ? text : "", caption ? caption : "Error", type);
+    return native().messageBox(owner, text ? text : "", caption ? caption : "Error", type);
 }

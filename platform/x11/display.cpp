@@ -130,7 +130,7 @@ Display* x11Display() {
     return connection;
 }
 
-void nativeTerminate() {
+void x11Terminate() {
     if (!layer.display) return;
     tellAllRepeats();
     x11ReleaseContexts();
@@ -187,7 +187,7 @@ int x11EndCheckedRequests(unsigned long first) {
     return error;
 }
 
-ScreenSize nativeScreenSize() {
+ScreenSize x11ScreenSize() {
     Display* display = x11Display();
     return ScreenSize{DisplayWidth(display, x11Screen()), DisplayHeight(display, x11Screen())};
 }

@@ -2,6 +2,7 @@
 // Xft and fontconfig, sized for the screen's resolution; the core bitmap
 // font where no scalable one exists.
 #include "platform/x11/internal.h"
+#include "platform/common/message_box_layout.h"
 
 #include <X11/Xft/Xft.h>
 #include <X11/Xresource.h>
@@ -9,7 +10,7 @@
 #include <algorithm>
 #include <cstdlib>
 
-struct BoxFont {
+struct X11Font : BoxFont {
     XftFont* scalable = nullptr;
     XFontStruct* bitmap = nullptr;
     XftDraw* draw = nullptr;
@@ -22,30 +23,9 @@ namespace {
 // The size of the platform's message-box font.
 const double boxFontPoints = 9.0;
 
-// Text the program passes in the ANSI code page: valid UTF-8 stays as it is,
-// any other byte is taken as Latin-1.
-std::string toUtf8(const std::string& text) {
-    std::string out;
-    for (size_t i = 0; i < text.size();) {
-        unsigned char c = static_cast<unsigned char>(text[i]);
-        size_t length = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-        bool valid = length > 0 && i + length <= text.size();
-        for (size_t k = 1; valid && k < length; ++k) valid = (static_cast<unsigned char>(text[i + k]) >> 6) == 2;
-        if (valid) {
-            out.append(text, i, length);
-            i += length;
-        } else {
-            out += char(0xC0 | (c >> 6));
-            out += char(0x80 | (c & 0x3F));
-            ++i;
-        }
-    }
-    return out;
-}
-
 }  // namespace
 
-double nativeScreenDpi() {
+double x11ScreenDpi() {
     Display* display = x11Display();
     // The desktop's own setting, as toolkits read it.
     if (const char* resources = XResourceManagerString(display)) {
@@ -64,10 +44,10 @@ double nativeScreenDpi() {
     return std::clamp(dpi, minimumTextDpi, maximumTextDpi);
 }
 
-BoxFont* nativeOpenBoxFont(double dpi) {
+BoxFont* x11OpenBoxFont(double dpi) {
     Display* display = x11Display();
     int screen = x11Screen();
-    BoxFont* font = new BoxFont;
+    X11Font* font = new X11Font;
     // A size in pixels, which the desktop's Xft.scale does not multiply: the
     // layer alone bounds what a box's text may take.
     double pixels = boxFontPoints * std::clamp(dpi, minimumTextDpi, maximumTextDpi) / 72.0;
@@ -90,7 +70,8 @@ BoxFont* nativeOpenBoxFont(double dpi) {
     return font;
 }
 
-void nativeCloseBoxFont(BoxFont* font) {
+void x11CloseBoxFont(BoxFont* boxFont) {
+    X11Font* font = static_cast<X11Font*>(boxFont);
     Display* display = x11Display();
     if (font->colourAllocated)
         XftColorFree(display, DefaultVisual(display, x11Screen()), DefaultColormap(display, x11Screen()),
@@ -101,17 +82,20 @@ void nativeCloseBoxFont(BoxFont* font) {
     delete font;
 }
 
-int nativeFontAscent(const BoxFont* font) {
+int x11FontAscent(const BoxFont* boxFont) {
+    const X11Font* font = static_cast<const X11Font*>(boxFont);
     return font->scalable ? font->scalable->ascent : font->bitmap ? font->bitmap->ascent : 11;
 }
 
-int nativeFontDescent(const BoxFont* font) {
+int x11FontDescent(const BoxFont* boxFont) {
+    const X11Font* font = static_cast<const X11Font*>(boxFont);
     return font->scalable ? font->scalable->descent : font->bitmap ? font->bitmap->descent : 2;
 }
 
-int nativeTextWidth(const BoxFont* font, const std::string& text) {
+int x11TextWidth(const BoxFont* boxFont, const std::string& text) {
+    const X11Font* font = static_cast<const X11Font*>(boxFont);
     if (font->scalable) {
-        std::string utf8 = toUtf8(text);
+        std::string utf8 = textAsUtf8(text);
         XGlyphInfo extents{};
         XftTextExtentsUtf8(x11Display(), font->scalable, reinterpret_cast<const FcChar8*>(utf8.data()),
                            int(utf8.size()), &extents);
@@ -121,13 +105,14 @@ int nativeTextWidth(const BoxFont* font, const std::string& text) {
     return int(text.size()) * 6;
 }
 
-void x11DrawText(BoxFont* font, Window window, GC gc, int x, int y, const std::string& text) {
+void x11DrawText(BoxFont* boxFont, Window window, GC gc, int x, int y, const std::string& text) {
+    X11Font* font = static_cast<X11Font*>(boxFont);
     Display* display = x11Display();
     if (font->scalable) {
         if (!font->draw)
             font->draw = XftDrawCreate(display, window, DefaultVisual(display, x11Screen()),
                                        DefaultColormap(display, x11Screen()));
-        std::string utf8 = toUtf8(text);
+        std::string utf8 = textAsUtf8(text);
         XftDrawStringUtf8(font->draw, &font->colour, font->scalable, x, y,
                           reinterpret_cast<const FcChar8*>(utf8.data()), int(utf8.size()));
         return;

@@ -81,7 +81,7 @@ struct PixelFormat {
     PIXELFORMATDESCRIPTOR descriptor;
 };
 
-// All that the X11 back end holds, in one record. nativeTerminate releases
+// All that the X11 back end holds, in one record. x11Terminate releases
 // it and leaves the back end as before its first call.
 struct X11Layer {
     Display* display = nullptr;
@@ -109,6 +109,38 @@ inline int outerHeight(HWND window) {
     return window->clientHeight + window->x11->frame.top + window->x11->frame.bottom;
 }
 
+// The back end's side of the contract (see DisplayBackend).
+void x11ReadEvents();
+bool x11WaitForEvents(int timeoutMs);
+int x11KeyText(const MSG& keyDown, unsigned keyState, char* text, int size);
+void x11CreateWindow(HWND window, const WindowClass& windowClass, int x, int y, int width, int height);
+void x11ShowWindow(HWND window);
+void x11HideWindow(HWND window);
+void x11SetWindowPos(HWND window, int x, int y, int width, int height, UINT flags);
+RECT x11WindowRect(HWND window);
+void x11HideForDestroy(HWND window);
+void x11DestroyWindow(HWND window);
+int x11PixelFormatCount();
+const PIXELFORMATDESCRIPTOR* x11DescribePixelFormat(int format);
+PixelFormatTraits x11PixelFormatTraits(int format);
+void x11SetPixelFormat(HWND window, int format);
+void x11SwapBuffers(HWND window);
+bool x11CreateContext(HGLRC context, HWND window);
+bool x11MakeCurrent(HWND window, HGLRC context);
+void x11DeleteContext(HGLRC context);
+ScreenSize x11ScreenSize();
+int x11MessageBox(HWND owner, const char* text, const char* caption, UINT type);
+bool x11RealizePalette(HDC dc, UINT* mapped);
+void x11Capture(HWND window);
+void x11ReleaseCapture();
+void x11Terminate();
+double x11ScreenDpi();
+BoxFont* x11OpenBoxFont(double dpi);
+void x11CloseBoxFont(BoxFont* font);
+int x11FontAscent(const BoxFont* font);
+int x11FontDescent(const BoxFont* font);
+int x11TextWidth(const BoxFont* font, const std::string& text);
+
 // The X connection, opened on first use. Exits with a message when no
 // display can be opened: the program cannot do anything without one.
 Display* x11Display();
@@ -128,7 +160,7 @@ int x11EndCheckedRequests(unsigned long first);
 // Windows of the layer, found by their X id; null for foreign windows.
 HWND x11FindWindow(Window xid);
 
-// Frees what the window and context handles point to, for nativeTerminate.
+// Frees what the window and context handles point to, for x11Terminate.
 void x11ReleaseWindows();
 void x11ReleaseContexts();
 
@@ -175,7 +207,7 @@ void x11DrawText(BoxFont* font, Window window, GC gc, int x, int y, const std::s
 
 // Reads events until one that `isAwaited` holds for arrives, or the
 // deadline passes; every other event read on the way goes through the
-// translation that nativeReadEvents applies, so that none is lost.
+// translation that x11ReadEvents applies, so that none is lost.
 bool x11WaitForEvent(const std::function<bool(const XEvent&)>& isAwaited, int64_t deadlineMs, XEvent* awaited);
 // Filters events as Xlib takes them in, so that what a window of the layer
 // ignores never queues up, whatever another client sends (message.cpp).

@@ -237,7 +237,7 @@ void translateEvent(XEvent& event) {
 
 }  // namespace
 
-void nativeReadEvents() {
+void x11ReadEvents() {
     Display* display = x11Display();
     bool flooded = layer.droppedEvents - layer.droppedBefore > floodEvents;
     layer.droppedBefore = layer.droppedEvents;
@@ -290,7 +290,7 @@ bool x11WaitForEvent(const std::function<bool(const XEvent&)>& isAwaited, int64_
     }
 }
 
-bool nativeWaitForEvents(int timeoutMs) {
+bool x11WaitForEvents(int timeoutMs) {
     Display* display = x11Display();
     XFlush(display);
     if (XPending(display)) return true;
@@ -305,7 +305,7 @@ bool nativeWaitForEvents(int timeoutMs) {
     return poll(&descriptor, 1, timeoutMs) >= 0 || errno == EINTR;
 }
 
-int nativeKeyText(const MSG& keyDown, unsigned keyState, char* text, int size) {
+int x11KeyText(const MSG& keyDown, unsigned keyState, char* text, int size) {
     XKeyEvent key{};
     key.type = KeyPress;
     key.display = x11Display();

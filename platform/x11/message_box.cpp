@@ -61,8 +61,8 @@ void drawBox(Window box, GC gc, const BoxLayout& layout, BoxFont* font, const Bo
     XDrawRectangle(display, box, gc, layout.buttonX, layout.buttonY, unsigned(m.buttonWidth - 1),
                    unsigned(m.buttonHeight - 1));
     const std::string label = "OK";
-    int labelX = layout.buttonX + (m.buttonWidth - nativeTextWidth(font, label)) / 2;
-    int labelY = layout.buttonY + (m.buttonHeight + nativeFontAscent(font) - nativeFontDescent(font)) / 2;
+    int labelX = layout.buttonX + (m.buttonWidth - x11TextWidth(font, label)) / 2;
+    int labelY = layout.buttonY + (m.buttonHeight + x11FontAscent(font) - x11FontDescent(font)) / 2;
     x11DrawText(font, box, gc, labelX, labelY, label);
     XFlush(display);
 }
@@ -132,12 +132,12 @@ Window createBoxWindow(HWND owner, const char* text, const char* caption, const 
 
 }  // namespace
 
-int nativeMessageBox(HWND owner, const char* text, const char* caption, UINT type) {
+int x11MessageBox(HWND owner, const char* text, const char* caption, UINT type) {
     Display* display = x11Display();
     // Sized for the screen, so that the text is as legible on any of them;
     // laid out again when the screen changes size.
     bool errorIcon = (type & 0xF0) == MB_ICONERROR;
-    ScreenSize screen = nativeScreenSize();
+    ScreenSize screen = x11ScreenSize();
     BoxFont* font = nullptr;
     BoxLayout layout = fitLayout(text, errorIcon, screen, &font);
     FrameExtents frame;
@@ -195,7 +195,7 @@ int nativeMessageBox(HWND owner, const char* text, const char* caption, UINT typ
             if (synthetic || event.xconfigure.window != x11Root()) break;
             if (event.xconfigure.width == screen.width && event.xconfigure.height == screen.height) break;
             screen = ScreenSize{event.xconfigure.width, event.xconfigure.height};
-            nativeCloseBoxFont(font);
+            x11CloseBoxFont(font);
             layout = fitLayout(text, errorIcon, screen, &font);
             setBoxSizeHints(box, layout);
             XResizeWindow(display, box, unsigned(layout.width), unsigned(layout.height));
@@ -236,7 +236,7 @@ int nativeMessageBox(HWND owner, const char* text, const char* caption, UINT typ
     // freeing it is expected to fail.
     unsigned long first = x11BeginQuietRequests();
     XFreeGC(display, gc);
-    nativeCloseBoxFont(font);
+    x11CloseBoxFont(font);
     if (!destroyed) XDestroyWindow(display, box);
     layer.boxes.erase(std::find(layer.boxes.begin(), layer.boxes.end(), box));
     x11EndCheckedRequests(first);

@@ -16,7 +16,7 @@ bool colormapInstalled(Window window, Colormap colormap) {
 
 }  // namespace
 
-bool nativeRealizePalette(HDC dc, UINT* mapped) {
+bool x11RealizePalette(HDC dc, UINT* mapped) {
     HWND window = dc->window;
     if (!window->x11->colormapWritable) return false;  // nothing to map on a true-colour visual
     Display* display = x11Display();

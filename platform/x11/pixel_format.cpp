@@ -112,7 +112,7 @@ void makeBackBufferOpaque() {
 
 }  // namespace
 
-int nativePixelFormatCount() {
+int x11PixelFormatCount() {
     listFormats();
     return int(layer.formats.size());
 }
@@ -126,24 +126,24 @@ bool x11VisualHasWritableColormap(const XVisualInfo* visual) {
     return visual->c_class == PseudoColor || visual->c_class == GrayScale;
 }
 
-const PIXELFORMATDESCRIPTOR* nativeDescribePixelFormat(int format) {
+const PIXELFORMATDESCRIPTOR* x11DescribePixelFormat(int format) {
     const PixelFormat* pixelFormat = formatAt(format);
     return pixelFormat ? &pixelFormat->descriptor : nullptr;
 }
 
-PixelFormatTraits nativePixelFormatTraits(int format) {
+PixelFormatTraits x11PixelFormatTraits(int format) {
     const PixelFormat* pixelFormat = formatAt(format);
     if (!pixelFormat) return PixelFormatTraits{};
     return PixelFormatTraits{pixelsCarryAlpha(*pixelFormat), pixelFormat->visual.c_class != TrueColor};
 }
 
-void nativeSetPixelFormat(HWND window, int format) {
+void x11SetPixelFormat(HWND window, int format) {
     // X fixes a window's visual at creation: the window takes the format by
     // being created anew on that visual, under the same handle.
     x11CreateNativeWindow(window, &formatAt(format)->visual);
 }
 
-void nativeSwapBuffers(HWND window) {
+void x11SwapBuffers(HWND window) {
     const PixelFormat* pixelFormat = formatAt(window->pixelFormat);
     if (pixelsCarryAlpha(*pixelFormat) && glXGetCurrentDrawable() == window->x11->xid) makeBackBufferOpaque();
     glXSwapBuffers(x11Display(), window->x11->xid);

@@ -23,7 +23,7 @@ GLXContext createCheckedContext(Display* display, XVisualInfo* visual, Bool dire
 
 }  // namespace
 
-bool nativeCreateContext(HGLRC context, HWND window) {
+bool x11CreateContext(HGLRC context, HWND window) {
     XVisualInfo visual = *x11PixelFormatVisual(window->pixelFormat);
     Display* display = x11Display();
     GLXContext made = createCheckedContext(display, &visual, True);
@@ -33,7 +33,7 @@ bool nativeCreateContext(HGLRC context, HWND window) {
     return true;
 }
 
-bool nativeMakeCurrent(HWND window, HGLRC context) {
+bool x11MakeCurrent(HWND window, HGLRC context) {
     Display* display = x11Display();
     if (!context) return glXMakeCurrent(display, None, nullptr);
     unsigned long first = x11BeginQuietRequests();
@@ -41,7 +41,7 @@ bool nativeMakeCurrent(HWND window, HGLRC context) {
     return x11EndCheckedRequests(first) == Success && made;
 }
 
-void nativeDeleteContext(HGLRC context) {
+void x11DeleteContext(HGLRC context) {
     glXDestroyContext(x11Display(), context->x11->context);
     delete context->x11;
     context->x11 = nullptr;
@@ -50,7 +50,7 @@ void nativeDeleteContext(HGLRC context) {
 void x11ReleaseContexts() {
     if (platform.currentContext) glXMakeCurrent(layer.display, None, nullptr);
     for (HGLRC context : platform.contexts)
-        if (context->x11) nativeDeleteContext(context);
+        if (context->x11) x11DeleteContext(context);
 }
 
 // Mesa's software rasterizer asks for its window's size with XGetGeometry

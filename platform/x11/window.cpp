@@ -123,7 +123,7 @@ void x11CreateNativeWindow(HWND window, const XVisualInfo* visual) {
     XFlush(display);
 }
 
-void nativeCreateWindow(HWND window, const WindowClass& windowClass, int x, int y, int width, int height) {
+void x11CreateWindow(HWND window, const WindowClass& windowClass, int x, int y, int width, int height) {
     Display* display = x11Display();
     window->x11 = new X11Window;
     // The class's cursor can only be the arrow, the one LoadCursorA gives.
@@ -145,11 +145,11 @@ void nativeCreateWindow(HWND window, const WindowClass& windowClass, int x, int 
     }
 }
 
-void nativeHideForDestroy(HWND window) {
+void x11HideForDestroy(HWND window) {
     if (!window->x11->destroyedElsewhere) XUnmapWindow(x11Display(), window->x11->xid);
 }
 
-void nativeDestroyWindow(HWND window) {
+void x11DestroyWindow(HWND window) {
     Display* display = x11Display();
     if (!window->x11->destroyedElsewhere) XDestroyWindow(display, window->x11->xid);
     releaseColormap(window);
@@ -159,7 +159,7 @@ void nativeDestroyWindow(HWND window) {
     window->x11 = nullptr;
 }
 
-void nativeHideWindow(HWND window) {
+void x11HideWindow(HWND window) {
     // ICCCM: a hidden top-level window is withdrawn, so that a manager
     // forgets its frame too.
     Display* display = x11Display();
@@ -167,7 +167,7 @@ void nativeHideWindow(HWND window) {
     XFlush(display);
 }
 
-void nativeShowWindow(HWND window) {
+void x11ShowWindow(HWND window) {
     Display* display = x11Display();
     // Showing activates: wait until the server has mapped the window so
     // that it can take the focus and its first frame is not discarded.
@@ -187,7 +187,7 @@ void nativeShowWindow(HWND window) {
 // Only asks: the window manager may place and size the window otherwise,
 // and WM_MOVE and WM_SIZE follow from what the server then reports, so a
 // refusal never leads to another request.
-void nativeSetWindowPos(HWND window, int x, int y, int width, int height, UINT flags) {
+void x11SetWindowPos(HWND window, int x, int y, int width, int height, UINT flags) {
     Display* display = x11Display();
     const FrameExtents& frame = window->x11->frame;
     const ManagedState& state = window->x11->state;
@@ -297,7 +297,7 @@ void x11ApplyConfirmedChanges(HWND window) {
             MAKELPARAM(window->clientWidth, window->clientHeight));
 }
 
-RECT nativeWindowRect(HWND window) {
+RECT x11WindowRect(HWND window) {
     Display* display = x11Display();
     int rootX = window->clientX, rootY = window->clientY;
     Window child;
@@ -310,14 +310,14 @@ RECT nativeWindowRect(HWND window) {
 }
 
 
-void nativeCapture(HWND window) {
+void x11Capture(HWND window) {
     Display* display = x11Display();
     XGrabPointer(display, window->x11->xid, False, ButtonPressMask | ButtonReleaseMask | PointerMotionMask,
                  GrabModeAsync, GrabModeAsync, None, None, CurrentTime);
     XFlush(display);
 }
 
-void nativeReleaseCapture() {
+void x11ReleaseCapture() {
     XUngrabPointer(x11Display(), CurrentTime);
     XFlush(x11Display());
 }
