@@ -1,0 +1,24 @@
+// A message box's text and picture on Wayland, where the layer draws the
+// box's pixels itself: fonts through fontconfig and FreeType, painting into
+// a Canvas. Nothing here talks to the compositor.
+#pragma once
+
+#include "platform/common/message_box_layout.h"
+#include "platform/wayland/canvas.h"
+
+#include <cstdint>
+#include <string>
+
+// The resolution a box's text is drawn at on outputs of `bufferScale`.
+double waylandFontDpi(int bufferScale);
+BoxFont* waylandOpenBoxFont(double dpi);
+void waylandCloseBoxFont(BoxFont* font);
+int waylandFontAscent(const BoxFont* font);
+int waylandFontDescent(const BoxFont* font);
+// The advance of `text` (ANSI code page), exactly as waylandDrawText moves.
+int waylandTextWidth(const BoxFont* font, const std::string& text);
+void waylandDrawText(const BoxFont* font, Canvas& canvas, int x, int baselineY, const std::string& text, uint32_t argb);
+
+// The box as the X11 back end draws it: face, error mark, lines of text and
+// the OK button, raised or pressed.
+void paintMessageBox(Canvas& canvas, const BoxLayout& layout, const BoxFont* font, bool buttonDown);
