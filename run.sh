@@ -9,7 +9,12 @@ ensure_packages "${BUILD_PACKAGES[@]}"
 configure_build "$ROOT/build"
 cmake --build "$ROOT/build" -j"$(nproc)" --target vorandile viewer-snapshot
 
-if "$ROOT/build/viewer-snapshot" --check-display 2>/dev/null; then
+# A Wayland session's compositor, or an X display, shows the live window.
+wayland_socket=${WAYLAND_DISPLAY:-}
+[ -n "$wayland_socket" ] && [ "${wayland_socket#/}" = "$wayland_socket" ] &&
+    wayland_socket="${XDG_RUNTIME_DIR:-/nonexistent}/$wayland_socket"
+if { [ -n "$wayland_socket" ] && [ -S "$wayland_socket" ]; } ||
+    "$ROOT/build/viewer-snapshot" --check-display 2>/dev/null; then
     exec "$ROOT/build/vorandile"
 fi
 

@@ -18,7 +18,9 @@ mkdir -p "$ROOT/build"
 ) > "$ROOT/build/windows-packages.log" 2>&1 &
 windows_packages=$!
 
-in_virtual_server() { xvfb-run -a -s "-screen 0 1280x1024x24" "$@"; }
+# The suites run on their own servers and compositors, never on the
+# session's: a Wayland session's compositor would take the X11 tests' viewer.
+in_virtual_server() { env -u WAYLAND_DISPLAY -u WAYLAND_SOCKET xvfb-run -a -s "-screen 0 1280x1024x24" "$@"; }
 
 run_suite() {
     local build_dir=$1

@@ -68,11 +68,14 @@ from the first frame. Turn it with the mouse like a ball; let go while
 moving and it keeps spinning, click to stop it. The f key toggles fog,
 p wireframe, and Esc quits.
 .
-The viewer is a small fixed-function OpenGL program; it needs an X display
-with GLX.")
+The viewer is a small fixed-function OpenGL program; it runs as a native
+client of a Wayland compositor, or on an X display with GLX.")
   set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
   # What the program links, as dpkg-shlibdeps finds it: never named by hand.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  # Loaded at run time, where a compositor draws no decorations of its own:
+  # without it a window there has no title bar.
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libdecor-0-plugin-1-cairo")
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 endif()
 

@@ -34,9 +34,13 @@ ensure_packages() {
 # Mesa's GLX with its software rasterizer, and, for machines
 # without a display, a virtual X server (with xauth, which xvfb-run needs)
 # and the XTEST client library that the snapshot driver types with; Xft
-# and fontconfig with a scalable font for the text of message boxes.
+# and fontconfig with a scalable font for the text of message boxes; for
+# Wayland compositors, the client library with its protocols and scanner,
+# Mesa's EGL, xkbcommon, libdecor with its drawing plugin, and FreeType.
 BUILD_PACKAGES=(g++ make cmake libx11-dev libxtst-dev libgl-dev libopengl-dev libglx-dev libglx-mesa0 libgl1-mesa-dri xvfb xauth
-    libxft-dev fonts-dejavu-core)
+    libxft-dev fonts-dejavu-core pkg-config
+    libwayland-dev libwayland-bin wayland-protocols libegl-dev libegl-mesa0 libxkbcommon-dev libdecor-0-dev
+    libdecor-0-plugin-1-cairo libfreetype-dev libfontconfig-dev)
 # What the tests add: GoogleTest, valgrind for the memcheck session, and
 # real desktops to run the viewer under: a stacking and a tiling window
 # manager, a second stacking one, GNOME's (with the session bus it wants),

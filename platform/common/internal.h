@@ -128,6 +128,11 @@ void forgetWindowMessages(HWND window);
 // position on the screen and the modifier state it came with.
 void queueInput(HWND window, UINT message, WPARAM wParam, LPARAM lParam, unsigned keyState);
 void notePointer(POINT onScreen);
+// The platform's virtual key for a key symbol (X11's and xkbcommon's
+// numbering), 0 for keys outside the subset; a key message's lParam for a
+// key's scan code (the kernel's key code).
+WPARAM virtualKeyForSymbol(uint32_t symbol);
+LPARAM keyLParamFor(unsigned scanCode, bool release, bool repeated);
 
 // What a back end provides to the common part: one table of functions per
 // display system. The first call that needs a display chooses the back end
@@ -217,7 +222,16 @@ struct BoxFont {
 // The resolutions text is drawn at, whatever a desktop or a screen claims.
 const double minimumTextDpi = 48.0, maximumTextDpi = 480.0;
 
-extern const DisplayBackend x11Backend;
+// Sets the current back buffer's alpha to one, for formats whose alpha a
+// compositor would blend with what lies behind the window.
+void makeBackBufferOpaque();
 
-// The back end that runs.
+extern const DisplayBackend x11Backend;
+extern const DisplayBackend waylandBackend;
+// Whether a Wayland compositor is there that the layer can use; the
+// connection it opened stays for the back end.
+bool waylandConnects();
+
+// The back end that runs: a Wayland compositor where one is usable,
+// otherwise the X server.
 const DisplayBackend& native();

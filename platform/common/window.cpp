@@ -33,7 +33,7 @@ void terminateLayer() {
 }
 
 const DisplayBackend& native() {
-    if (!platform.backend) platform.backend = &x11Backend;
+    if (!platform.backend) platform.backend = waylandConnects() ? &waylandBackend : &x11Backend;
     return *platform.backend;
 }
 

@@ -111,8 +111,13 @@ Display* x11Display() {
     sigprocmask(SIG_SETMASK, &previousMask, nullptr);
     sigaction(SIGALRM, &previousAction, nullptr);
     if (!connection) {
-        std::fprintf(stderr, "%s: cannot open the X display %s%s%s\n", programName(),
-                     name ? "\"" : "(DISPLAY is not set)", name ? name : "", name ? "\"" : "");
+        // A Wayland compositor named but not usable is said too: either would have done.
+        const char* compositor = std::getenv("WAYLAND_DISPLAY");
+        bool compositorNamed = compositor && *compositor;
+        std::fprintf(stderr, "%s: cannot open the X display %s%s%s%s%s%s\n", programName(),
+                     name ? "\"" : "(DISPLAY is not set)", name ? name : "", name ? "\"" : "",
+                     compositorNamed ? ", nor use the Wayland compositor \"" : "",
+                     compositorNamed ? compositor : "", compositorNamed ? "\"" : "");
         std::exit(1);
     }
     layer.display = connection;

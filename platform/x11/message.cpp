@@ -51,31 +51,6 @@ unsigned buttonMask(unsigned button) {
 // positions left of or above a capturing window arrive negative.
 LPARAM pointLParam(int x, int y) { return MAKELPARAM(WORD(x & 0xffff), WORD(y & 0xffff)); }
 
-WPARAM virtualKey(KeySym symbol) {
-    if (symbol >= XK_a && symbol <= XK_z) return 'A' + (symbol - XK_a);
-    if (symbol >= XK_A && symbol <= XK_Z) return symbol;
-    if (symbol >= XK_0 && symbol <= XK_9) return symbol;
-    switch (symbol) {
-    case XK_Escape: return VK_ESCAPE;
-    case XK_Return:
-    case XK_KP_Enter: return VK_RETURN;
-    case XK_space: return VK_SPACE;
-    case XK_BackSpace: return VK_BACK;
-    case XK_Tab: return VK_TAB;
-    case XK_Shift_L:
-    case XK_Shift_R: return VK_SHIFT;
-    case XK_Control_L:
-    case XK_Control_R: return VK_CONTROL;
-    default: return 0;
-    }
-}
-
-LPARAM keyLParam(const XKeyEvent& key, bool release) {
-    LPARAM lParam = 1 | (LPARAM((key.keycode - 8) & 0xff) << 16);
-    if (release) lParam |= LPARAM(0xC0000000u);
-    return lParam;
-}
-
 void translateButton(HWND window, const XButtonEvent& button, bool press) {
     UINT message;
     switch (button.button) {
@@ -189,7 +164,7 @@ void translateEvent(XEvent& event) {
     case KeyRelease: {
         bool release = event.type == KeyRelease;
         KeySym symbol = XLookupKeysym(&event.xkey, 0);
-        queueInput(window, release ? WM_KEYUP : WM_KEYDOWN, virtualKey(symbol), keyLParam(event.xkey, release),
+        queueInput(window, release ? WM_KEYUP : WM_KEYDOWN, virtualKeyForSymbol(uint32_t(symbol)), keyLParamFor(event.xkey.keycode - 8, release, false),
                    event.xkey.state);
         break;
     }

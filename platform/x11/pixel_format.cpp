@@ -88,28 +88,6 @@ bool pixelsCarryAlpha(const PixelFormat& format) {
     return pfd.cAlphaBits > 0 || (pfd.iPixelType == PFD_TYPE_RGBA && format.visual.depth > pfd.cColorBits);
 }
 
-// On the platform a window is opaque whatever alpha its pixel format has.
-// Where only visuals with alpha can draw with OpenGL, the back buffer's alpha
-// is set to one before it is shown, leaving the program's state as it was.
-void makeBackBufferOpaque() {
-    GLboolean writeMask[4];
-    GLfloat clearColour[4];
-    GLint drawBuffer = GL_BACK;
-    glGetBooleanv(GL_COLOR_WRITEMASK, writeMask);
-    glGetFloatv(GL_COLOR_CLEAR_VALUE, clearColour);
-    glGetIntegerv(GL_DRAW_BUFFER, &drawBuffer);
-    GLboolean scissor = glIsEnabled(GL_SCISSOR_TEST);
-    glDrawBuffer(GL_BACK);
-    glDisable(GL_SCISSOR_TEST);
-    glColorMask(GL_FALSE, GL_FALSE, GL_FALSE, GL_TRUE);
-    glClearColor(0, 0, 0, 1);
-    glClear(GL_COLOR_BUFFER_BIT);
-    glColorMask(writeMask[0], writeMask[1], writeMask[2], writeMask[3]);
-    glClearColor(clearColour[0], clearColour[1], clearColour[2], clearColour[3]);
-    if (scissor) glEnable(GL_SCISSOR_TEST);
-    glDrawBuffer(GLenum(drawBuffer));
-}
-
 }  // namespace
 
 int x11PixelFormatCount() {

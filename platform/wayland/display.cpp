@@ -1,0 +1,240 @@
+// The connection to the Wayland compositor: the globals the layer binds, the
+// outputs that give the screen's size, and how the queue reads and waits
+// for events.
+#include "platform/wayland/internal.h"
+#include "platform/wayland/box_painting.h"
+
+#include "xdg-decoration-unstable-v1.h"
+#include "xdg-output-unstable-v1.h"
+#include "xdg-shell.h"
+
+#include <libdecor.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <poll.h>
+
+// Never destroyed, so that what it holds stays reachable to the end.
+WaylandLayer& wayland = *new WaylandLayer;
+
+namespace {
+
+// However many events arrive, one call works for a bounded time, so that
+// the program's loop always gets on with its frames and its input.
+const int64_t eventBudgetMs = 10;
+
+void pingAnswered(void*, xdg_wm_base* base, uint32_t serial) { xdg_wm_base_pong(base, serial); }
+const xdg_wm_base_listener wmBaseListener = {pingAnswered};
+
+void outputGeometry(void*, wl_output*, int32_t, int32_t, int32_t, int32_t, int32_t, const char*, const char*, int32_t) {}
+void outputMode(void* data, wl_output*, uint32_t flags, int32_t width, int32_t height, int32_t) {
+    auto* output = static_cast<WaylandOutput*>(data);
+    if (!(flags & WL_OUTPUT_MODE_CURRENT)) return;
+    output->modeWidth = width;
+    output->modeHeight = height;
+}
+void outputDone(void*, wl_output*) {}
+void outputScale(void* data, wl_output*, int32_t factor) {
+    static_cast<WaylandOutput*>(data)->scale = std::clamp(factor, 1, 8);
+}
+// Bound at version 3: the name and description events never come.
+const wl_output_listener outputListener = {outputGeometry, outputMode, outputDone, outputScale, nullptr, nullptr};
+
+void logicalPosition(void*, zxdg_output_v1*, int32_t, int32_t) {}
+void logicalSize(void* data, zxdg_output_v1*, int32_t width, int32_t height) {
+    auto* output = static_cast<WaylandOutput*>(data);
+    output->logicalWidth = width;
+    output->logicalHeight = height;
+}
+void logicalDone(void*, zxdg_output_v1*) {}
+void logicalName(void*, zxdg_output_v1*, const char*) {}
+void logicalDescription(void*, zxdg_output_v1*, const char*) {}
+const zxdg_output_v1_listener xdgOutputListener = {logicalPosition, logicalSize, logicalDone, logicalName,
+                                                   logicalDescription};
+
+void describeOutput(WaylandOutput* output) {
+    if (!wayland.outputManager || output->xdgOutput) return;
+    output->xdgOutput = zxdg_output_manager_v1_get_xdg_output(wayland.outputManager, output->output);
+    zxdg_output_v1_add_listener(output->xdgOutput, &xdgOutputListener, output);
+}
+
+void releaseOutput(WaylandOutput* output) {
+    if (output->xdgOutput) zxdg_output_v1_destroy(output->xdgOutput);
+    if (wl_output_get_version(output->output) >= WL_OUTPUT_RELEASE_SINCE_VERSION)
+        wl_output_release(output->output);
+    else
+        wl_output_destroy(output->output);
+    delete output;
+}
+
+void seatCapabilities(void*, wl_seat*, uint32_t capabilities) { waylandSeatChanged(capabilities); }
+void seatName(void*, wl_seat*, const char*) {}
+const wl_seat_listener seatListener = {seatCapabilities, seatName};
+
+void globalAdded(void*, wl_registry* registry, uint32_t name, const char* interface, uint32_t version) {
+    auto bind = [&](const wl_interface* wanted, uint32_t highest) {
+        return wl_registry_bind(registry, name, wanted, std::min(version, highest));
+    };
+    if (!std::strcmp(interface, wl_compositor_interface.name)) {
+        wayland.compositor = static_cast<wl_compositor*>(bind(&wl_compositor_interface, 4));
+    } else if (!std::strcmp(interface, wl_shm_interface.name)) {
+        wayland.shm = static_cast<wl_shm*>(bind(&wl_shm_interface, 1));
+    } else if (!std::strcmp(interface, xdg_wm_base_interface.name)) {
+        wayland.wmBase = static_cast<xdg_wm_base*>(bind(&xdg_wm_base_interface, 2));
+        xdg_wm_base_add_listener(wayland.wmBase, &wmBaseListener, nullptr);
+    } else if (!std::strcmp(interface, zxdg_decoration_manager_v1_interface.name)) {
+        wayland.decorationManager =
+            static_cast<zxdg_decoration_manager_v1*>(bind(&zxdg_decoration_manager_v1_interface, 1));
+    } else if (!std::strcmp(interface, zxdg_output_manager_v1_interface.name)) {
+        wayland.outputManager = static_cast<zxdg_output_manager_v1*>(bind(&zxdg_output_manager_v1_interface, 2));
+        for (WaylandOutput* output : wayland.outputs) describeOutput(output);
+    } else if (!std::strcmp(interface, wl_output_interface.name)) {
+        auto* output = new WaylandOutput;
+        output->name = name;
+        output->output = static_cast<wl_output*>(bind(&wl_output_interface, 3));
+        wl_output_add_listener(output->output, &outputListener, output);
+        describeOutput(output);
+        wayland.outputs.push_back(output);
+    } else if (!std::strcmp(interface, wl_seat_interface.name) && !wayland.seat) {
+        wayland.seat = static_cast<wl_seat*>(bind(&wl_seat_interface, 5));
+        wl_seat_add_listener(wayland.seat, &seatListener, nullptr);
+    }
+}
+
+void globalRemoved(void*, wl_registry*, uint32_t name) {
+    auto gone = std::find_if(wayland.outputs.begin(), wayland.outputs.end(),
+                             [name](const WaylandOutput* output) { return output->name == name; });
+    if (gone == wayland.outputs.end()) return;
+    releaseOutput(*gone);
+    wayland.outputs.erase(gone);
+}
+
+const wl_registry_listener registryListener = {globalAdded, globalRemoved};
+
+[[noreturn]] void reportLostConnection() {
+    int error = wl_display_get_error(wayland.display);
+    std::fprintf(stderr, "%s: lost the connection to the Wayland compositor (%s)\n", program_invocation_short_name,
+                 std::strerror(error ? error : EPIPE));
+    std::exit(1);
+}
+
+// The compositor's answers to what the connection asked so far, read with
+// a deadline: a compositor that does not answer is not usable.
+bool roundTrip(int timeoutMs) {
+    wl_callback* done = wl_display_sync(wayland.display);
+    bool answered = false;
+    static const wl_callback_listener listener = {[](void* data, wl_callback*, uint32_t) {
+        *static_cast<bool*>(data) = true;
+    }};
+    wl_callback_add_listener(done, &listener, &answered);
+    int64_t deadline = nowMs() + timeoutMs;
+    while (!answered && nowMs() < deadline)
+        if (!waylandDispatch(deadline)) break;
+    wl_callback_destroy(done);
+    return answered;
+}
+
+}  // namespace
+
+bool waylandConnects() {
+    if (wayland.display) return true;
+    const char* name = std::getenv("WAYLAND_DISPLAY");
+    if ((!name || !*name) && !std::getenv("WAYLAND_SOCKET")) return false;
+    wayland.display = wl_display_connect(nullptr);
+    if (!wayland.display) return false;
+    wayland.registry = wl_display_get_registry(wayland.display);
+    wl_registry_add_listener(wayland.registry, &registryListener, nullptr);
+    // Twice: the globals, then what the outputs and the seat say of themselves.
+    const int patienceMs = 5000;
+    bool usable = roundTrip(patienceMs) && roundTrip(patienceMs) && wayland.compositor && wayland.shm && wayland.wmBase;
+    if (!usable) {
+        waylandTerminate();
+        return false;
+    }
+    return true;
+}
+
+bool waylandDispatch(int64_t deadlineMs) {
+    wl_display* display = wayland.display;
+    while (wl_display_prepare_read(display) != 0)
+        if (wl_display_dispatch_pending(display) < 0) reportLostConnection();
+    // A full socket is written once the compositor has read some of it.
+    if (wl_display_flush(display) < 0 && errno != EAGAIN) {
+        wl_display_cancel_read(display);
+        reportLostConnection();
+    }
+    int timeout = deadlineMs < 0 ? -1 : int(std::clamp<int64_t>(deadlineMs - nowMs(), 0, 60000));
+    pollfd descriptor{wl_display_get_fd(display), POLLIN, 0};
+    int ready = poll(&descriptor, 1, timeout);
+    if (ready <= 0) {
+        wl_display_cancel_read(display);
+        return ready == 0 || errno == EINTR;
+    }
+    if (wl_display_read_events(display) < 0) reportLostConnection();
+    if (wl_display_dispatch_pending(display) < 0) reportLostConnection();
+    return true;
+}
+
+void waylandReadEvents() {
+    // What arrived is taken in for a bounded time: a client flooding the
+    // compositor cannot keep the program from its frames.
+    int64_t deadline = nowMs() + eventBudgetMs;
+    do {
+        if (wl_display_dispatch_pending(wayland.display) < 0) reportLostConnection();
+        pollfd descriptor{wl_display_get_fd(wayland.display), POLLIN, 0};
+        if (poll(&descriptor, 1, 0) <= 0) break;
+        waylandDispatch(0);
+    } while (nowMs() < deadline);
+    waylandRepeatKeys();
+    if (wl_display_flush(wayland.display) < 0 && errno != EAGAIN) reportLostConnection();
+}
+
+bool waylandWaitForEvents(int timeoutMs) {
+    if (wl_display_dispatch_pending(wayland.display) < 0) reportLostConnection();
+    int repeatIn = waylandRepeatKeys();
+    if (repeatIn >= 0 && (timeoutMs < 0 || repeatIn < timeoutMs)) timeoutMs = repeatIn;
+    return waylandDispatch(timeoutMs < 0 ? -1 : nowMs() + timeoutMs);
+}
+
+const WaylandOutput* waylandPrimaryOutput() { return wayland.outputs.empty() ? nullptr : wayland.outputs.front(); }
+
+// The platform's pixels are the output's: its logical size times the scale
+// the layer draws at.
+ScreenSize waylandScreenSize() {
+    const WaylandOutput* output = waylandPrimaryOutput();
+    if (!output) return ScreenSize{1024, 768};
+    if (output->logicalWidth > 0 && output->logicalHeight > 0)
+        return ScreenSize{output->logicalWidth * output->scale, output->logicalHeight * output->scale};
+    if (output->modeWidth > 0 && output->modeHeight > 0) return ScreenSize{output->modeWidth, output->modeHeight};
+    return ScreenSize{1024, 768};
+}
+
+double waylandScreenDpi() {
+    const WaylandOutput* output = waylandPrimaryOutput();
+    return waylandFontDpi(output ? output->scale : 1);
+}
+
+void waylandTerminate() {
+    if (!wayland.display) {
+        wayland = WaylandLayer{};
+        return;
+    }
+    waylandReleaseContexts();
+    waylandReleaseWindows();
+    waylandReleaseFormats();
+    if (wayland.egl != EGL_NO_DISPLAY) eglTerminate(wayland.egl);
+    waylandReleaseSeat();
+    for (WaylandOutput* output : wayland.outputs) releaseOutput(output);
+    if (wayland.decorations) libdecor_unref(wayland.decorations);
+    if (wayland.outputManager) zxdg_output_manager_v1_destroy(wayland.outputManager);
+    if (wayland.decorationManager) zxdg_decoration_manager_v1_destroy(wayland.decorationManager);
+    if (wayland.wmBase) xdg_wm_base_destroy(wayland.wmBase);
+    if (wayland.shm) wl_shm_destroy(wayland.shm);
+    if (wayland.compositor) wl_compositor_destroy(wayland.compositor);
+    if (wayland.registry) wl_registry_destroy(wayland.registry);
+    wl_display_disconnect(wayland.display);
+    wayland = WaylandLayer{};
+}

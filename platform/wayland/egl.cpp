@@ -1,0 +1,206 @@
+// Pixel formats are the EGL configs that draw with OpenGL into windows,
+// numbered from 1; rendering contexts and buffer swaps over EGL.
+#include "platform/wayland/internal.h"
+
+#include <EGL/eglext.h>
+
+#include <algorithm>
+#include <poll.h>
+
+namespace {
+
+// A hidden or covered window gets no go-ahead from the compositor: a swap
+// waits for it this long at most, so that the program never stops.
+const int frameWaitMs = 100;
+
+wl_event_queue* frameQueue = nullptr;
+
+EGLint configAttribute(EGLConfig config, EGLint attribute) {
+    EGLint value = 0;
+    return eglGetConfigAttrib(wayland.egl, config, attribute, &value) ? value : 0;
+}
+
+PIXELFORMATDESCRIPTOR describeConfig(EGLConfig config) {
+    PIXELFORMATDESCRIPTOR pfd{};
+    pfd.nSize = sizeof pfd;
+    pfd.nVersion = 1;
+    // Window surfaces are double-buffered: swapping shows the back buffer.
+    pfd.dwFlags = PFD_DRAW_TO_WINDOW | PFD_SUPPORT_OPENGL | PFD_DOUBLEBUFFER;
+    pfd.iPixelType = PFD_TYPE_RGBA;
+    pfd.cRedBits = BYTE(configAttribute(config, EGL_RED_SIZE));
+    pfd.cGreenBits = BYTE(configAttribute(config, EGL_GREEN_SIZE));
+    pfd.cBlueBits = BYTE(configAttribute(config, EGL_BLUE_SIZE));
+    pfd.cAlphaBits = BYTE(configAttribute(config, EGL_ALPHA_SIZE));
+    // The compositor's formats put red highest, then green, blue, and
+    // alpha above them all.
+    pfd.cBlueShift = 0;
+    pfd.cGreenShift = pfd.cBlueBits;
+    pfd.cRedShift = BYTE(pfd.cGreenBits + pfd.cBlueBits);
+    if (pfd.cAlphaBits) pfd.cAlphaShift = BYTE(pfd.cRedBits + pfd.cGreenBits + pfd.cBlueBits);
+    pfd.cColorBits = BYTE(pfd.cRedBits + pfd.cGreenBits + pfd.cBlueBits);
+    pfd.cDepthBits = BYTE(configAttribute(config, EGL_DEPTH_SIZE));
+    pfd.cStencilBits = BYTE(configAttribute(config, EGL_STENCIL_SIZE));
+    pfd.iLayerType = PFD_MAIN_PLANE;
+    return pfd;
+}
+
+// As a screen lists the formats of its own depth, the layer offers those of
+// the desktop's colour: eight bits a channel, which every compositor shows.
+bool hasDesktopColour(EGLConfig config) {
+    return configAttribute(config, EGL_RED_SIZE) == 8 && configAttribute(config, EGL_GREEN_SIZE) == 8 &&
+           configAttribute(config, EGL_BLUE_SIZE) == 8;
+}
+
+// EGL on the compositor's connection, opened on first use; the formats it
+// offers for OpenGL in windows. Without EGL there are none, and the program
+// reports that as it would anywhere no format fits.
+void listFormats() {
+    if (wayland.formatsListed) return;
+    wayland.formatsListed = true;
+    wayland.egl = eglGetPlatformDisplay(EGL_PLATFORM_WAYLAND_KHR, wayland.display, nullptr);
+    if (wayland.egl == EGL_NO_DISPLAY) return;
+    if (!eglInitialize(wayland.egl, nullptr, nullptr) || !eglBindAPI(EGL_OPENGL_API)) {
+        eglTerminate(wayland.egl);
+        wayland.egl = EGL_NO_DISPLAY;
+        return;
+    }
+    EGLint count = 0;
+    eglGetConfigs(wayland.egl, nullptr, 0, &count);
+    std::vector<EGLConfig> configs(size_t(std::max(count, 0)));
+    eglGetConfigs(wayland.egl, configs.data(), count, &count);
+    for (EGLConfig config : configs) {
+        bool usable = (configAttribute(config, EGL_SURFACE_TYPE) & EGL_WINDOW_BIT) &&
+                      (configAttribute(config, EGL_RENDERABLE_TYPE) & EGL_OPENGL_BIT) &&
+                      configAttribute(config, EGL_COLOR_BUFFER_TYPE) == EGL_RGB_BUFFER &&
+                      configAttribute(config, EGL_CONFIG_CAVEAT) != EGL_NON_CONFORMANT_CONFIG &&
+                      configAttribute(config, EGL_SAMPLES) == 0 && hasDesktopColour(config);
+        if (usable) wayland.formats.push_back({config, describeConfig(config)});
+    }
+}
+
+const PixelFormatEntry* formatAt(int index) {
+    listFormats();
+    return index >= 1 && index <= int(wayland.formats.size()) ? &wayland.formats[size_t(index - 1)] : nullptr;
+}
+
+void frameShown(void* data, wl_callback* callback, uint32_t) {
+    auto* native = static_cast<WaylandWindow*>(data);
+    if (native->frameDone == callback) native->frameDone = nullptr;
+    wl_callback_destroy(callback);
+}
+const wl_callback_listener frameListener = {frameShown};
+
+// Waits for the window's go-ahead with its own queue: nothing else is
+// dispatched meanwhile, so that no window procedure runs inside a swap.
+void waitForFrame(WaylandWindow* native) {
+    wl_display* display = wayland.display;
+    int64_t deadline = nowMs() + frameWaitMs;
+    while (native->frameDone) {
+        if (wl_display_dispatch_queue_pending(display, frameQueue) < 0) return;
+        if (!native->frameDone) break;
+        int64_t left = deadline - nowMs();
+        if (left <= 0 || wl_display_prepare_read_queue(display, frameQueue) != 0) {
+            if (left <= 0) break;
+            continue;
+        }
+        wl_display_flush(display);
+        pollfd descriptor{wl_display_get_fd(display), POLLIN, 0};
+        if (poll(&descriptor, 1, int(left)) <= 0) {
+            wl_display_cancel_read(display);
+            continue;
+        }
+        if (wl_display_read_events(display) < 0) return;
+    }
+    // Not shown in time: the next frame does not wait for this one.
+    if (native->frameDone) {
+        wl_callback_destroy(native->frameDone);
+        native->frameDone = nullptr;
+    }
+}
+
+}  // namespace
+
+void waylandReleaseFormats() { wayland.formats.clear(); }
+
+int waylandPixelFormatCount() {
+    listFormats();
+    return int(wayland.formats.size());
+}
+
+const PIXELFORMATDESCRIPTOR* waylandDescribePixelFormat(int format) {
+    const PixelFormatEntry* entry = formatAt(format);
+    return entry ? &entry->descriptor : nullptr;
+}
+
+// A surface with alpha is blended with what lies behind it.
+PixelFormatTraits waylandPixelFormatTraits(int format) {
+    const PixelFormatEntry* entry = formatAt(format);
+    return PixelFormatTraits{entry && entry->descriptor.cAlphaBits > 0, false};
+}
+
+void waylandSetPixelFormat(HWND window, int format) {
+    WaylandWindow* native = window->wayland;
+    if (native->eglSurface != EGL_NO_SURFACE) eglDestroySurface(wayland.egl, native->eglSurface);
+    if (!native->eglWindow)
+        native->eglWindow = wl_egl_window_create(native->shown.surface, window->clientWidth, window->clientHeight);
+    native->config = formatAt(format)->config;
+    native->eglSurface = eglCreatePlatformWindowSurface(wayland.egl, native->config, native->eglWindow, nullptr);
+}
+
+void waylandSwapBuffers(HWND window) {
+    WaylandWindow* native = window->wayland;
+    // A hidden window has nothing to show; its surface may take no buffer
+    // before the compositor has configured it.
+    if (!native->shown.configured || native->eglSurface == EGL_NO_SURFACE) return;
+    if (eglGetCurrentSurface(EGL_DRAW) != native->eglSurface) return;
+    if (!frameQueue) frameQueue = wl_display_create_queue(wayland.display);
+    waitForFrame(native);
+    if (waylandPixelFormatTraits(window->pixelFormat).carriesAlpha) makeBackBufferOpaque();
+    wl_callback* next = wl_surface_frame(native->shown.surface);
+    wl_proxy_set_queue(reinterpret_cast<wl_proxy*>(next), frameQueue);
+    wl_callback_add_listener(next, &frameListener, native);
+    native->frameDone = next;
+    eglSwapBuffers(wayland.egl, native->eglSurface);
+}
+
+void waylandReleaseContexts() {
+    if (wayland.egl == EGL_NO_DISPLAY) return;
+    eglMakeCurrent(wayland.egl, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+    for (HGLRC context : platform.contexts) {
+        if (!context->wayland) continue;
+        eglDestroyContext(wayland.egl, context->wayland->context);
+        delete context->wayland;
+        context->wayland = nullptr;
+    }
+    if (frameQueue) wl_event_queue_destroy(frameQueue);
+    frameQueue = nullptr;
+}
+
+bool waylandCreateContext(HGLRC context, HWND window) {
+    const PixelFormatEntry* entry = formatAt(window->pixelFormat);
+    if (!entry) return false;
+    EGLContext made = eglCreateContext(wayland.egl, entry->config, EGL_NO_CONTEXT, nullptr);
+    if (made == EGL_NO_CONTEXT) return false;
+    context->wayland = new WaylandContext{made};
+    return true;
+}
+
+bool waylandMakeCurrent(HWND window, HGLRC context) {
+    if (wayland.egl == EGL_NO_DISPLAY) return !context;
+    if (!context) return eglMakeCurrent(wayland.egl, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+    EGLSurface surface = window->wayland->eglSurface;
+    if (!eglMakeCurrent(wayland.egl, surface, surface, context->wayland->context)) return false;
+    // The swap waits for the compositor itself, never EGL: EGL's wait has
+    // no end when the window is not shown.
+    eglSwapInterval(wayland.egl, 0);
+    return true;
+}
+
+void waylandDeleteContext(HGLRC context) {
+    if (!context->wayland) return;
+    if (eglGetCurrentContext() == context->wayland->context)
+        eglMakeCurrent(wayland.egl, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+    eglDestroyContext(wayland.egl, context->wayland->context);
+    delete context->wayland;
+    context->wayland = nullptr;
+}

@@ -1,0 +1,282 @@
+// The seat's keyboard and pointer, turned into the platform's input
+// messages: keys through xkbcommon with the compositor's keymap and repeat
+// rate, the pointer with the arrow cursor. While a button is held the
+// compositor keeps sending the pointer's events to the surface it was
+// pressed on, wherever the pointer goes: the capture a drag needs.
+#include "platform/wayland/internal.h"
+
+#include <linux/input-event-codes.h>
+#include <sys/mman.h>
+#include <unistd.h>
+#include <wayland-cursor.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+wl_cursor_theme* cursorTheme = nullptr;
+wl_surface* cursorSurface = nullptr;
+
+// The modifier state a key came with, in one word: xkbcommon's depressed,
+// latched and locked modifiers and the layout, a byte each.
+unsigned packedKeyState() {
+    if (!wayland.keyState) return 0;
+    auto byte = [](uint32_t value) { return unsigned(value & 0xff); };
+    return byte(xkb_state_serialize_mods(wayland.keyState, XKB_STATE_MODS_DEPRESSED)) |
+           byte(xkb_state_serialize_mods(wayland.keyState, XKB_STATE_MODS_LATCHED)) << 8 |
+           byte(xkb_state_serialize_mods(wayland.keyState, XKB_STATE_MODS_LOCKED)) << 16 |
+           byte(xkb_state_serialize_layout(wayland.keyState, XKB_STATE_LAYOUT_EFFECTIVE)) << 24;
+}
+
+bool modifierActive(const char* name) {
+    return wayland.keyState &&
+           xkb_state_mod_name_is_active(wayland.keyState, name, XKB_STATE_MODS_EFFECTIVE) > 0;
+}
+
+WPARAM mouseKeyState() {
+    WPARAM keys = wayland.buttons;
+    if (modifierActive(XKB_MOD_NAME_SHIFT)) keys |= MK_SHIFT;
+    if (modifierActive(XKB_MOD_NAME_CTRL)) keys |= MK_CONTROL;
+    return keys;
+}
+
+// Client coordinates packed as the platform packs them: 16 bits each, so
+// positions left of or above a capturing window arrive negative.
+LPARAM pointLParam(int x, int y) { return MAKELPARAM(WORD(x & 0xffff), WORD(y & 0xffff)); }
+
+WaylandSurface* findBox(wl_surface* surface) {
+    for (WaylandSurface* box : wayland.boxes)
+        if (box->surface == surface) return box;
+    return nullptr;
+}
+
+void queueKey(HWND window, uint32_t key, bool release, bool repeated) {
+    xkb_keysym_t symbol = xkb_state_key_get_one_sym(wayland.keyState, key + 8);
+    queueInput(window, release ? WM_KEYUP : WM_KEYDOWN, virtualKeyForSymbol(symbol),
+               keyLParamFor(key, release, repeated), packedKeyState());
+}
+
+void keymapGiven(void*, wl_keyboard*, uint32_t format, int32_t fd, uint32_t size) {
+    if (format != WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1) {
+        close(fd);
+        return;
+    }
+    void* text = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+    close(fd);
+    if (text == MAP_FAILED) return;
+    xkb_keymap* keymap = xkb_keymap_new_from_string(wayland.xkb, static_cast<const char*>(text),
+                                                    XKB_KEYMAP_FORMAT_TEXT_V1, XKB_KEYMAP_COMPILE_NO_FLAGS);
+    munmap(text, size);
+    if (!keymap) return;
+    if (wayland.keyState) xkb_state_unref(wayland.keyState);
+    if (wayland.keymap) xkb_keymap_unref(wayland.keymap);
+    wayland.keymap = keymap;
+    wayland.keyState = xkb_state_new(keymap);
+}
+
+void keyboardEntered(void*, wl_keyboard*, uint32_t, wl_surface* surface, wl_array*) {
+    wayland.keyboardFocus = surface;
+    HWND window = waylandFindWindow(surface);
+    if (!window) return;
+    window->focused = true;
+    // The platform offers the palette first, then the focus.
+    sendToWindow(window, WM_QUERYNEWPALETTE, 0, 0);
+    if (isLiveWindow(window)) sendToWindow(window, WM_SETFOCUS, 0, 0);
+}
+
+void keyboardLeft(void*, wl_keyboard*, uint32_t, wl_surface* surface) {
+    if (wayland.keyboardFocus == surface) wayland.keyboardFocus = nullptr;
+    wayland.repeatKey = 0;
+    HWND window = waylandFindWindow(surface);
+    if (!window) return;
+    window->focused = false;
+    sendToWindow(window, WM_KILLFOCUS, 0, 0);
+}
+
+void keyChanged(void*, wl_keyboard*, uint32_t, uint32_t, uint32_t key, uint32_t state) {
+    if (!wayland.keyState) return;
+    bool release = state != WL_KEYBOARD_KEY_STATE_PRESSED;
+    if (release && key == wayland.repeatKey) wayland.repeatKey = 0;
+    if (!release && wayland.repeatRate > 0 && xkb_keymap_key_repeats(wayland.keymap, key + 8)) {
+        wayland.repeatKey = key;
+        wayland.repeatDueMs = nowMs() + wayland.repeatDelayMs;
+    }
+    if (WaylandSurface* box = findBox(wayland.keyboardFocus)) {
+        xkb_keysym_t symbol = xkb_state_key_get_one_sym(wayland.keyState, key + 8);
+        if (!release && (symbol == XKB_KEY_Return || symbol == XKB_KEY_KP_Enter || symbol == XKB_KEY_space ||
+                         symbol == XKB_KEY_Escape))
+            box->keyDismissed = true;
+        return;
+    }
+    if (HWND window = waylandFindWindow(wayland.keyboardFocus)) queueKey(window, key, release, false);
+}
+
+void modifiersChanged(void*, wl_keyboard*, uint32_t, uint32_t depressed, uint32_t latched, uint32_t locked,
+                      uint32_t group) {
+    if (wayland.keyState) xkb_state_update_mask(wayland.keyState, depressed, latched, locked, 0, 0, group);
+}
+
+void repeatInfo(void*, wl_keyboard*, int32_t rate, int32_t delay) {
+    wayland.repeatRate = std::max(rate, 0);
+    wayland.repeatDelayMs = std::max(delay, 0);
+}
+
+const wl_keyboard_listener keyboardListener = {keymapGiven, keyboardEntered, keyboardLeft,
+                                               keyChanged,  modifiersChanged, repeatInfo};
+
+void showArrow(uint32_t serial, int scale) {
+    if (!cursorTheme) cursorTheme = wl_cursor_theme_load(nullptr, 24 * scale, wayland.shm);
+    wl_cursor* arrow = cursorTheme ? wl_cursor_theme_get_cursor(cursorTheme, "left_ptr") : nullptr;
+    if (!arrow || !arrow->image_count) return;
+    wl_cursor_image* image = arrow->images[0];
+    wl_buffer* buffer = wl_cursor_image_get_buffer(image);
+    if (!buffer) return;
+    if (!cursorSurface) cursorSurface = wl_compositor_create_surface(wayland.compositor);
+    wl_surface_set_buffer_scale(cursorSurface, scale);
+    wl_pointer_set_cursor(wayland.pointer, serial, cursorSurface, int32_t(image->hotspot_x) / scale,
+                          int32_t(image->hotspot_y) / scale);
+    wl_surface_attach(cursorSurface, buffer, 0, 0);
+    wl_surface_damage(cursorSurface, 0, 0, INT32_MAX, INT32_MAX);
+    wl_surface_commit(cursorSurface);
+}
+
+void pointerMoved(uint32_t, wl_fixed_t x, wl_fixed_t y);
+
+void pointerEntered(void*, wl_pointer*, uint32_t serial, wl_surface* surface, wl_fixed_t x, wl_fixed_t y) {
+    wayland.pointerFocus = surface;
+    wayland.pointerSerial = serial;
+    HWND window = waylandFindWindow(surface);
+    showArrow(serial, window ? window->wayland->scale : 1);
+    pointerMoved(0, x, y);
+}
+
+void pointerLeft(void*, wl_pointer*, uint32_t, wl_surface* surface) {
+    if (wayland.pointerFocus == surface) wayland.pointerFocus = nullptr;
+}
+
+void pointerMoved(uint32_t, wl_fixed_t x, wl_fixed_t y) {
+    wayland.pointerX = wl_fixed_to_double(x);
+    wayland.pointerY = wl_fixed_to_double(y);
+    if (WaylandSurface* box = findBox(wayland.pointerFocus)) {
+        box->pointerX = wayland.pointerX;
+        box->pointerY = wayland.pointerY;
+        return;
+    }
+    HWND window = waylandFindWindow(wayland.pointerFocus);
+    if (!window) return;
+    int scale = window->wayland->scale;
+    int clientX = int(wayland.pointerX * scale), clientY = int(wayland.pointerY * scale);
+    notePointer(POINT{window->clientX + clientX, window->clientY + clientY});
+    queueInput(window, WM_MOUSEMOVE, mouseKeyState(), pointLParam(clientX, clientY), packedKeyState());
+}
+
+void pointerMotion(void*, wl_pointer*, uint32_t time, wl_fixed_t x, wl_fixed_t y) { pointerMoved(time, x, y); }
+
+void pointerButton(void*, wl_pointer*, uint32_t, uint32_t, uint32_t button, uint32_t state) {
+    bool press = state == WL_POINTER_BUTTON_STATE_PRESSED;
+    UINT message;
+    WPARAM bit;
+    switch (button) {
+    case BTN_LEFT: message = press ? WM_LBUTTONDOWN : WM_LBUTTONUP, bit = MK_LBUTTON; break;
+    case BTN_MIDDLE: message = press ? WM_MBUTTONDOWN : WM_MBUTTONUP, bit = MK_MBUTTON; break;
+    case BTN_RIGHT: message = press ? WM_RBUTTONDOWN : WM_RBUTTONUP, bit = MK_RBUTTON; break;
+    default: return;  // extra buttons are not part of this subset
+    }
+    if (press)
+        wayland.buttons |= unsigned(bit);
+    else
+        wayland.buttons &= ~unsigned(bit);
+    if (WaylandSurface* box = findBox(wayland.pointerFocus)) {
+        if (button != BTN_LEFT) return;
+        (press ? box->pointerPressed : box->pointerReleased) = true;
+        return;
+    }
+    HWND window = waylandFindWindow(wayland.pointerFocus);
+    if (!window) return;
+    int scale = window->wayland->scale;
+    queueInput(window, message, mouseKeyState(),
+               pointLParam(int(wayland.pointerX * scale), int(wayland.pointerY * scale)), packedKeyState());
+}
+
+// The wheel is not part of this subset.
+void pointerAxis(void*, wl_pointer*, uint32_t, uint32_t, wl_fixed_t) {}
+void pointerFrame(void*, wl_pointer*) {}
+void pointerAxisSource(void*, wl_pointer*, uint32_t) {}
+void pointerAxisStop(void*, wl_pointer*, uint32_t, uint32_t) {}
+void pointerAxisDiscrete(void*, wl_pointer*, uint32_t, int32_t) {}
+
+const wl_pointer_listener pointerListener = {pointerEntered, pointerLeft,       pointerMotion,   pointerButton,
+                                             pointerAxis,    pointerFrame,      pointerAxisSource, pointerAxisStop,
+                                             pointerAxisDiscrete, nullptr};  // bound at version 5
+
+}  // namespace
+
+void waylandSeatChanged(uint32_t capabilities) {
+    bool keyboard = capabilities & WL_SEAT_CAPABILITY_KEYBOARD, pointer = capabilities & WL_SEAT_CAPABILITY_POINTER;
+    if (keyboard && !wayland.keyboard) {
+        if (!wayland.xkb) wayland.xkb = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
+        wayland.keyboard = wl_seat_get_keyboard(wayland.seat);
+        wl_keyboard_add_listener(wayland.keyboard, &keyboardListener, nullptr);
+    } else if (!keyboard && wayland.keyboard) {
+        wl_keyboard_release(wayland.keyboard);
+        wayland.keyboard = nullptr;
+        wayland.keyboardFocus = nullptr;
+        wayland.repeatKey = 0;
+    }
+    if (pointer && !wayland.pointer) {
+        wayland.pointer = wl_seat_get_pointer(wayland.seat);
+        wl_pointer_add_listener(wayland.pointer, &pointerListener, nullptr);
+    } else if (!pointer && wayland.pointer) {
+        wl_pointer_release(wayland.pointer);
+        wayland.pointer = nullptr;
+        wayland.pointerFocus = nullptr;
+        wayland.buttons = 0;
+    }
+}
+
+void waylandReleaseSeat() {
+    if (wayland.seat) waylandSeatChanged(0);
+    if (cursorSurface) wl_surface_destroy(cursorSurface);
+    if (cursorTheme) wl_cursor_theme_destroy(cursorTheme);
+    cursorSurface = nullptr;
+    cursorTheme = nullptr;
+    if (wayland.keyState) xkb_state_unref(wayland.keyState);
+    if (wayland.keymap) xkb_keymap_unref(wayland.keymap);
+    if (wayland.xkb) xkb_context_unref(wayland.xkb);
+    if (wayland.seat) wl_seat_release(wayland.seat);
+}
+
+int waylandRepeatKeys() {
+    HWND window = waylandFindWindow(wayland.keyboardFocus);
+    if (!wayland.repeatKey || !window || wayland.repeatRate <= 0) return -1;
+    int64_t now = nowMs();
+    int64_t interval = std::max<int64_t>(1000 / wayland.repeatRate, 1);
+    // A program that fell behind gets the repeats it missed, up to a few.
+    for (int caughtUp = 0; wayland.repeatDueMs <= now && caughtUp < 8; ++caughtUp) {
+        queueKey(window, wayland.repeatKey, false, true);
+        wayland.repeatDueMs += interval;
+    }
+    if (wayland.repeatDueMs <= now) wayland.repeatDueMs = now + interval;
+    return int(wayland.repeatDueMs - now);
+}
+
+int waylandKeyText(const MSG& keyDown, unsigned keyState, char* text, int size) {
+    if (!wayland.keymap || size <= 0) return 0;
+    xkb_state* state = xkb_state_new(wayland.keymap);
+    if (!state) return 0;
+    xkb_state_update_mask(state, keyState & 0xff, (keyState >> 8) & 0xff, (keyState >> 16) & 0xff, 0, 0,
+                          keyState >> 24);
+    uint32_t key = uint32_t((keyDown.lParam >> 16) & 0xff) + 8;
+    uint32_t character = xkb_state_key_get_utf32(state, key);
+    xkb_state_unref(state);
+    // Characters in the ANSI code page (Latin-1) only, as the program reads them.
+    if (!character || character > 0xff) return 0;
+    text[0] = char(character);
+    return 1;
+}
+
+// The compositor keeps a pressed button's events for its surface; beyond
+// that a client can neither grab the pointer nor follow it elsewhere.
+void waylandCapture(HWND) {}
+void waylandReleaseCapture() {}

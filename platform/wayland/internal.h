@@ -1,0 +1,173 @@
+// What the files of the Wayland back end share: the compositor's objects
+// behind the handles, the connection and the few entry points one area
+// needs from another.
+#pragma once
+
+#include "platform/common/internal.h"
+
+#include <EGL/egl.h>
+#include <wayland-client.h>
+#include <wayland-egl.h>
+#include <xkbcommon/xkbcommon.h>
+
+#include <cstdint>
+#include <vector>
+
+struct xdg_wm_base;
+struct xdg_surface;
+struct xdg_toplevel;
+struct zxdg_decoration_manager_v1;
+struct zxdg_toplevel_decoration_v1;
+struct zxdg_output_manager_v1;
+struct zxdg_output_v1;
+struct libdecor;
+struct libdecor_frame;
+
+struct WaylandContext {
+    EGLContext context = EGL_NO_CONTEXT;
+};
+
+// A surface the layer shows as a top-level window: the program's windows
+// and the message boxes alike. Its role objects exist while it is shown.
+struct WaylandSurface {
+    wl_surface* surface = nullptr;
+    xdg_surface* xdgSurface = nullptr;
+    xdg_toplevel* toplevel = nullptr;
+    zxdg_toplevel_decoration_v1* decoration = nullptr;
+    libdecor_frame* frame = nullptr;  // where the layer draws the decorations
+    bool configured = false;          // the compositor has said how to show it
+    int configuredWidth = 0, configuredHeight = 0;  // in surface units; 0: the client's choice
+    bool activated = false;
+    bool closeRequested = false;
+    // Input to the layer's own surfaces (message boxes), for their loop.
+    bool keyDismissed = false;
+    bool pointerPressed = false, pointerReleased = false;
+    double pointerX = 0, pointerY = 0;
+};
+
+// A window of the layer: the surface is the client area, in the platform's
+// pixels scaled down by the buffer scale.
+struct WaylandWindow {
+    WaylandSurface shown;
+    int scale = 1;  // the platform's pixels per surface unit
+    wl_egl_window* eglWindow = nullptr;
+    EGLSurface eglSurface = EGL_NO_SURFACE;
+    EGLConfig config = nullptr;
+    wl_callback* frameDone = nullptr;  // the compositor's go-ahead for the next frame
+};
+
+struct WaylandOutput {
+    wl_output* output = nullptr;
+    uint32_t name = 0;
+    int scale = 1;
+    int modeWidth = 0, modeHeight = 0;        // in the output's pixels
+    int logicalWidth = 0, logicalHeight = 0;  // as xdg-output says, in surface units
+    zxdg_output_v1* xdgOutput = nullptr;
+};
+
+struct PixelFormatEntry {
+    EGLConfig config;
+    PIXELFORMATDESCRIPTOR descriptor;
+};
+
+// All that the Wayland back end holds, in one record. waylandTerminate
+// releases it and leaves the back end as before its first call.
+struct WaylandLayer {
+    wl_display* display = nullptr;
+    wl_registry* registry = nullptr;
+    wl_compositor* compositor = nullptr;
+    wl_shm* shm = nullptr;
+    xdg_wm_base* wmBase = nullptr;
+    zxdg_decoration_manager_v1* decorationManager = nullptr;
+    zxdg_output_manager_v1* outputManager = nullptr;
+    libdecor* decorations = nullptr;  // opened when the compositor draws none
+    std::vector<WaylandOutput*> outputs;
+
+    wl_seat* seat = nullptr;
+    wl_keyboard* keyboard = nullptr;
+    wl_pointer* pointer = nullptr;
+    xkb_context* xkb = nullptr;
+    xkb_keymap* keymap = nullptr;
+    xkb_state* keyState = nullptr;
+    wl_surface* keyboardFocus = nullptr;
+    wl_surface* pointerFocus = nullptr;
+    double pointerX = 0, pointerY = 0;  // in the focused surface's units
+    unsigned buttons = 0;               // MK_ bits of the buttons held
+    uint32_t pointerSerial = 0;
+    // Key repeat, at the compositor's rate.
+    int repeatRate = 25, repeatDelayMs = 600;
+    uint32_t repeatKey = 0;  // 0: none repeating
+    int64_t repeatDueMs = 0;
+
+    EGLDisplay egl = EGL_NO_DISPLAY;
+    bool eglTried = false;
+    std::vector<PixelFormatEntry> formats;
+    bool formatsListed = false;
+
+    // The surfaces of message boxes shown, whose input the box loop takes.
+    std::vector<WaylandSurface*> boxes;
+};
+extern WaylandLayer& wayland;
+
+// The back end's side of the contract (see DisplayBackend).
+void waylandReadEvents();
+bool waylandWaitForEvents(int timeoutMs);
+int waylandKeyText(const MSG& keyDown, unsigned keyState, char* text, int size);
+void waylandCreateWindow(HWND window, const WindowClass& windowClass, int x, int y, int width, int height);
+void waylandShowWindow(HWND window);
+void waylandHideWindow(HWND window);
+void waylandSetWindowPos(HWND window, int x, int y, int width, int height, UINT flags);
+RECT waylandWindowRect(HWND window);
+void waylandHideForDestroy(HWND window);
+void waylandDestroyWindow(HWND window);
+int waylandPixelFormatCount();
+const PIXELFORMATDESCRIPTOR* waylandDescribePixelFormat(int format);
+PixelFormatTraits waylandPixelFormatTraits(int format);
+void waylandSetPixelFormat(HWND window, int format);
+void waylandSwapBuffers(HWND window);
+bool waylandCreateContext(HGLRC context, HWND window);
+bool waylandMakeCurrent(HWND window, HGLRC context);
+void waylandDeleteContext(HGLRC context);
+ScreenSize waylandScreenSize();
+int waylandMessageBox(HWND owner, const char* text, const char* caption, UINT type);
+bool waylandRealizePalette(HDC dc, UINT* mapped);
+void waylandCapture(HWND window);
+void waylandReleaseCapture();
+void waylandTerminate();
+double waylandScreenDpi();
+BoxFont* waylandOpenBoxFont(double dpi);
+void waylandCloseBoxFont(BoxFont* font);
+int waylandFontAscent(const BoxFont* font);
+int waylandFontDescent(const BoxFont* font);
+int waylandTextWidth(const BoxFont* font, const std::string& text);
+
+// The output the layer sizes windows for: the first the compositor named.
+const WaylandOutput* waylandPrimaryOutput();
+
+// Dispatches what has arrived and waits for more until the deadline (-1:
+// none, 0: do not wait); false once the connection is lost, which is told
+// and ends the program, as a lost X connection does.
+bool waylandDispatch(int64_t deadlineMs);
+
+// Windows of the layer, found by their surface; null for others (boxes).
+HWND waylandFindWindow(wl_surface* surface);
+
+// Gives the surface its role as a top-level window with a title, a fixed
+// size in surface units and decorations, and waits a bounded time for the
+// compositor's first word on it; takes the role away again.
+void waylandShowSurface(WaylandSurface& shown, const char* title, int width, int height, WaylandSurface* parent);
+void waylandHideSurface(WaylandSurface& shown);
+// Fixes the surface's size, in surface units, as the compositor sees it.
+void waylandFixSurfaceSize(WaylandSurface& shown, int width, int height);
+
+// Input (input.cpp): the seat's keyboard and pointer, and key repeat.
+void waylandSeatChanged(uint32_t capabilities);
+void waylandReleaseSeat();
+// When the next repeat of a held key is due, as a timeout from now (-1: none);
+// queues the repeats that are due.
+int waylandRepeatKeys();
+
+// Frees what the window and context handles point to, for waylandTerminate.
+void waylandReleaseWindows();
+void waylandReleaseContexts();
+void waylandReleaseFormats();

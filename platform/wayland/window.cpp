@@ -1,0 +1,280 @@
+// Windows on a Wayland compositor: surfaces with the role of top-level
+// windows while they are shown, their decorations, and what the compositor
+// says of their size and state. A client cannot place its windows or learn
+// where they are: the position is the one the program last asked for.
+#include "platform/wayland/internal.h"
+
+#include "xdg-decoration-unstable-v1.h"
+#include "xdg-shell.h"
+
+#include <libdecor.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// How long showing waits for the compositor's first word on a window.
+const int firstConfigureMs = 2000;
+
+int surfaceUnits(int pixels, int scale) { return std::max((pixels + scale - 1) / scale, 1); }
+
+HWND windowOf(const WaylandSurface* shown) {
+    for (HWND window : liveWindows())
+        if (window->wayland && &window->wayland->shown == shown) return window;
+    return nullptr;
+}
+
+// The compositor has said how it shows the surface. A size of its own (a
+// tiling compositor, fullscreen) is taken, and the window told; otherwise
+// the window keeps the size the program gave it.
+void surfaceConfigured(WaylandSurface* shown, int width, int height) {
+    bool first = !shown->configured;
+    shown->configured = true;
+    shown->configuredWidth = width;
+    shown->configuredHeight = height;
+    HWND window = windowOf(shown);
+    if (!window) return;
+    WaylandWindow* native = window->wayland;
+    if (first) window->needsPaint = true;
+    if (width <= 0 || height <= 0) return;
+    int clientWidth = width * native->scale, clientHeight = height * native->scale;
+    if (clientWidth == window->clientWidth && clientHeight == window->clientHeight) return;
+    window->clientWidth = clientWidth;
+    window->clientHeight = clientHeight;
+    if (native->eglWindow) wl_egl_window_resize(native->eglWindow, clientWidth, clientHeight, 0, 0);
+    if (window->classStyle & (CS_HREDRAW | CS_VREDRAW)) window->needsPaint = true;
+    if (window->shownBefore) sendToWindow(window, WM_SIZE, SIZE_RESTORED, MAKELPARAM(clientWidth, clientHeight));
+}
+
+void surfaceClosed(WaylandSurface* shown) {
+    shown->closeRequested = true;
+    if (HWND window = windowOf(shown)) PostMessageA(window, WM_CLOSE, 0, 0);
+}
+
+void toplevelConfigure(void* data, xdg_toplevel*, int32_t width, int32_t height, wl_array* states) {
+    auto* shown = static_cast<WaylandSurface*>(data);
+    shown->configuredWidth = width;
+    shown->configuredHeight = height;
+    bool activated = false;
+    for (auto* state = static_cast<const uint32_t*>(states->data);
+         reinterpret_cast<const char*>(state) < static_cast<const char*>(states->data) + states->size; ++state)
+        if (*state == XDG_TOPLEVEL_STATE_ACTIVATED) activated = true;
+    shown->activated = activated;
+}
+void toplevelClose(void* data, xdg_toplevel*) { surfaceClosed(static_cast<WaylandSurface*>(data)); }
+// Bound at version 2: the bounds and capabilities events never come.
+const xdg_toplevel_listener toplevelListener = {toplevelConfigure, toplevelClose, nullptr, nullptr};
+
+void xdgSurfaceConfigure(void* data, xdg_surface* surface, uint32_t serial) {
+    auto* shown = static_cast<WaylandSurface*>(data);
+    xdg_surface_ack_configure(surface, serial);
+    surfaceConfigured(shown, shown->configuredWidth, shown->configuredHeight);
+}
+const xdg_surface_listener xdgSurfaceListener = {xdgSurfaceConfigure};
+
+// Where the compositor draws no decorations, the layer draws them.
+void decorationsFailed(libdecor*, libdecor_error error, const char* message) {
+    std::fprintf(stderr, "%s: window decorations failed (%d): %s\n", program_invocation_short_name, int(error),
+                 message);
+}
+libdecor_interface decorationsInterface = [] {
+    libdecor_interface callbacks{};
+    callbacks.error = decorationsFailed;
+    return callbacks;
+}();
+
+void frameConfigure(libdecor_frame* frame, libdecor_configuration* configuration, void* data) {
+    auto* shown = static_cast<WaylandSurface*>(data);
+    int width = 0, height = 0;
+    if (!libdecor_configuration_get_content_size(configuration, frame, &width, &height)) width = height = 0;
+    libdecor_window_state state = LIBDECOR_WINDOW_STATE_NONE;
+    if (libdecor_configuration_get_window_state(configuration, &state))
+        shown->activated = state & LIBDECOR_WINDOW_STATE_ACTIVE;
+    surfaceConfigured(shown, width, height);
+    // The content keeps its fixed size unless the compositor gave one.
+    int contentWidth = width, contentHeight = height;
+    if (contentWidth <= 0 || contentHeight <= 0)
+        libdecor_frame_get_min_content_size(frame, &contentWidth, &contentHeight);
+    libdecor_state* content = libdecor_state_new(std::max(contentWidth, 1), std::max(contentHeight, 1));
+    libdecor_frame_commit(frame, content, configuration);
+    libdecor_state_free(content);
+}
+void frameClose(libdecor_frame*, void* data) { surfaceClosed(static_cast<WaylandSurface*>(data)); }
+void frameCommit(libdecor_frame*, void* data) { wl_surface_commit(static_cast<WaylandSurface*>(data)->surface); }
+void frameDismissPopup(libdecor_frame*, const char*, void*) {}
+libdecor_frame_interface frameInterface = [] {
+    libdecor_frame_interface callbacks{};
+    callbacks.configure = frameConfigure;
+    callbacks.close = frameClose;
+    callbacks.commit = frameCommit;
+    callbacks.dismiss_popup = frameDismissPopup;
+    return callbacks;
+}();
+
+libdecor* layerDecorations() {
+    if (!wayland.decorations) wayland.decorations = libdecor_new(wayland.display, &decorationsInterface);
+    return wayland.decorations;
+}
+
+// The program's name, which compositors match desktop entries and rules by.
+const char* applicationId() { return program_invocation_short_name; }
+
+}  // namespace
+
+HWND waylandFindWindow(wl_surface* surface) {
+    if (!surface) return nullptr;
+    for (HWND window : platform.windows)
+        if (window->wayland && window->wayland->shown.surface == surface) return window;
+    return nullptr;
+}
+
+void waylandFixSurfaceSize(WaylandSurface& shown, int width, int height) {
+    if (shown.frame) {
+        libdecor_frame_set_min_content_size(shown.frame, width, height);
+        libdecor_frame_set_max_content_size(shown.frame, width, height);
+    } else if (shown.toplevel) {
+        xdg_toplevel_set_min_size(shown.toplevel, width, height);
+        xdg_toplevel_set_max_size(shown.toplevel, width, height);
+    }
+}
+
+void waylandShowSurface(WaylandSurface& shown, const char* title, int width, int height, WaylandSurface* parent) {
+    shown.configured = false;
+    shown.closeRequested = false;
+    if (!wayland.decorationManager && layerDecorations()) {
+        shown.frame = libdecor_decorate(wayland.decorations, shown.surface, &frameInterface, &shown);
+        libdecor_frame_set_title(shown.frame, title);
+        libdecor_frame_set_app_id(shown.frame, applicationId());
+        libdecor_frame_unset_capabilities(shown.frame, LIBDECOR_ACTION_RESIZE);
+        libdecor_frame_unset_capabilities(shown.frame, LIBDECOR_ACTION_FULLSCREEN);
+        if (parent && parent->frame) libdecor_frame_set_parent(shown.frame, parent->frame);
+        waylandFixSurfaceSize(shown, width, height);
+        libdecor_frame_map(shown.frame);
+    } else {
+        shown.xdgSurface = xdg_wm_base_get_xdg_surface(wayland.wmBase, shown.surface);
+        xdg_surface_add_listener(shown.xdgSurface, &xdgSurfaceListener, &shown);
+        shown.toplevel = xdg_surface_get_toplevel(shown.xdgSurface);
+        xdg_toplevel_add_listener(shown.toplevel, &toplevelListener, &shown);
+        xdg_toplevel_set_title(shown.toplevel, title);
+        xdg_toplevel_set_app_id(shown.toplevel, applicationId());
+        if (parent && parent->toplevel) xdg_toplevel_set_parent(shown.toplevel, parent->toplevel);
+        waylandFixSurfaceSize(shown, width, height);
+        if (wayland.decorationManager) {
+            shown.decoration =
+                zxdg_decoration_manager_v1_get_toplevel_decoration(wayland.decorationManager, shown.toplevel);
+            zxdg_toplevel_decoration_v1_set_mode(shown.decoration, ZXDG_TOPLEVEL_DECORATION_V1_MODE_SERVER_SIDE);
+        }
+        wl_surface_commit(shown.surface);
+    }
+    // The first buffer may only come once the compositor has configured the
+    // surface; a compositor that never does is not waited for without end.
+    int64_t deadline = nowMs() + firstConfigureMs;
+    while (!shown.configured && nowMs() < deadline)
+        if (!waylandDispatch(deadline)) break;
+}
+
+void waylandHideSurface(WaylandSurface& shown) {
+    if (shown.decoration) zxdg_toplevel_decoration_v1_destroy(shown.decoration);
+    if (shown.frame) libdecor_frame_unref(shown.frame);
+    if (shown.toplevel) xdg_toplevel_destroy(shown.toplevel);
+    if (shown.xdgSurface) xdg_surface_destroy(shown.xdgSurface);
+    shown.decoration = nullptr;
+    shown.frame = nullptr;
+    shown.toplevel = nullptr;
+    shown.xdgSurface = nullptr;
+    shown.configured = false;
+    shown.activated = false;
+    // Without a role and without a buffer the surface is no longer shown.
+    wl_surface_attach(shown.surface, nullptr, 0, 0);
+    wl_surface_commit(shown.surface);
+    wl_display_flush(wayland.display);
+}
+
+namespace {
+
+void releaseWindow(HWND window) {
+    WaylandWindow* native = window->wayland;
+    if (!native) return;
+    if (wayland.keyboardFocus == native->shown.surface) wayland.keyboardFocus = nullptr;
+    if (wayland.pointerFocus == native->shown.surface) wayland.pointerFocus = nullptr;
+    if (native->frameDone) wl_callback_destroy(native->frameDone);
+    if (native->eglSurface != EGL_NO_SURFACE) eglDestroySurface(wayland.egl, native->eglSurface);
+    if (native->eglWindow) wl_egl_window_destroy(native->eglWindow);
+    waylandHideSurface(native->shown);
+    wl_surface_destroy(native->shown.surface);
+    delete native;
+    window->wayland = nullptr;
+}
+
+}  // namespace
+
+void waylandReleaseWindows() {
+    for (HWND window : platform.windows) releaseWindow(window);
+}
+
+void waylandCreateWindow(HWND window, const WindowClass&, int, int, int width, int height) {
+    auto* native = new WaylandWindow;
+    window->wayland = native;
+    const WaylandOutput* output = waylandPrimaryOutput();
+    native->scale = output ? output->scale : 1;
+    native->shown.surface = wl_compositor_create_surface(wayland.compositor);
+    if (native->scale > 1) wl_surface_set_buffer_scale(native->shown.surface, native->scale);
+    // Decorations are the compositor's or drawn beside the surface: the
+    // outer size the program asks for is all client area. Buffers are whole
+    // surface units.
+    window->clientWidth = surfaceUnits(width, native->scale) * native->scale;
+    window->clientHeight = surfaceUnits(height, native->scale) * native->scale;
+}
+
+void waylandShowWindow(HWND window) {
+    WaylandWindow* native = window->wayland;
+    waylandShowSurface(native->shown, window->title.c_str(), surfaceUnits(window->clientWidth, native->scale),
+                       surfaceUnits(window->clientHeight, native->scale), nullptr);
+}
+
+void waylandHideWindow(HWND window) {
+    WaylandWindow* native = window->wayland;
+    if (native->frameDone) wl_callback_destroy(native->frameDone);
+    native->frameDone = nullptr;
+    waylandHideSurface(native->shown);
+}
+
+void waylandHideForDestroy(HWND window) { waylandHideWindow(window); }
+
+void waylandDestroyWindow(HWND window) {
+    releaseWindow(window);
+    wl_display_flush(wayland.display);
+}
+
+// The position is the program's to ask for and the compositor's to decide,
+// and it never says: the window keeps the one asked for. A size the
+// compositor imposes (tiled, fullscreen) stays; otherwise the window takes
+// the size at once, as the compositor has no say over a floating window's.
+void waylandSetWindowPos(HWND window, int x, int y, int width, int height, UINT flags) {
+    WaylandWindow* native = window->wayland;
+    if (!(flags & SWP_NOMOVE)) {
+        window->clientX = x;
+        window->clientY = y;
+    }
+    if (flags & SWP_NOSIZE) return;
+    if (native->shown.configuredWidth > 0 && native->shown.configuredHeight > 0) return;
+    int unitsWide = surfaceUnits(width, native->scale), unitsHigh = surfaceUnits(height, native->scale);
+    int clientWidth = unitsWide * native->scale, clientHeight = unitsHigh * native->scale;
+    if (clientWidth == window->clientWidth && clientHeight == window->clientHeight) return;
+    window->clientWidth = clientWidth;
+    window->clientHeight = clientHeight;
+    waylandFixSurfaceSize(native->shown, unitsWide, unitsHigh);
+    if (native->eglWindow) wl_egl_window_resize(native->eglWindow, clientWidth, clientHeight, 0, 0);
+    if (window->classStyle & (CS_HREDRAW | CS_VREDRAW)) window->needsPaint = true;
+    if (window->shownBefore) sendToWindow(window, WM_SIZE, SIZE_RESTORED, MAKELPARAM(clientWidth, clientHeight));
+}
+
+RECT waylandWindowRect(HWND window) {
+    return RECT{window->clientX, window->clientY, window->clientX + window->clientWidth,
+                window->clientY + window->clientHeight};
+}
+
+// Wayland has no palettes: every surface is true colour.
+bool waylandRealizePalette(HDC, UINT*) { return false; }
