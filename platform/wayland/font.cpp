@@ -63,7 +63,9 @@ FT_Face candidateFace(const WaylandFont& font, int index) {
         FcPatternGetInteger(pattern, FC_INDEX, 0, &faceIndex);
         if (FT_New_Face(font.library, reinterpret_cast<const char*>(file), faceIndex, &face)) face = nullptr;
     }
-    if (face && (!FT_IS_SCALABLE(face) || FT_Set_Char_Size(face, 0, FT_F26Dot6(std::lround(font.pixels * 64)), 72, 72))) {
+    // A size in 26.6 points at 72 dpi is one in pixels, fractions kept.
+    FT_F26Dot6 size = FT_F26Dot6(std::lround(font.pixels * 64));
+    if (face && (!FT_IS_SCALABLE(face) || FT_Set_Char_Size(face, 0, size, 72, 72))) {
         FT_Done_Face(face);
         face = nullptr;
     }
@@ -75,7 +77,9 @@ FT_Face candidateFace(const WaylandFont& font, int index) {
 int faceFor(const WaylandFont& font, uint32_t character, FT_UInt* glyphIndex) {
     for (int index = font.primary; index < font.candidates->nfont; ++index) {
         FcCharSet* characters = nullptr;
-        if (index > font.primary && FcPatternGetCharSet(font.candidates->fonts[index], FC_CHARSET, 0, &characters) == FcResultMatch &&
+        // Fonts that say they lack the character are not even opened.
+        if (index > font.primary &&
+            FcPatternGetCharSet(font.candidates->fonts[index], FC_CHARSET, 0, &characters) == FcResultMatch &&
             !FcCharSetHasChar(characters, character))
             continue;
         FT_Face face = candidateFace(font, index);
