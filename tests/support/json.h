@@ -13,6 +13,7 @@ struct Json {
     std::vector<std::string> keys;  // an object's, beside its values in `items`
     std::vector<Json> items;
     std::string text;
+    bool quoted = false;  // a string, not a literal such as null
     double number = 0;
 
     const Json* member(const std::string& key) const {
@@ -33,7 +34,10 @@ public:
         skipSpace();
         if (at_ >= text_.size()) return false;
         char c = text_[at_];
-        if (c == '"') return readString(value.text);
+        if (c == '"') {
+            value.quoted = true;
+            return readString(value.text);
+        }
         if (c == '{' || c == '[') {
             char close = c == '{' ? '}' : ']';
             ++at_;
