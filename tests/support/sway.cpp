@@ -1,5 +1,6 @@
 #include "sway.h"
 
+#include "json.h"
 #include "x_server.h"
 
 #include <cctype>
@@ -32,82 +33,10 @@ std::string fileText(const std::string& path) {
     return text.str();
 }
 
-// Just enough JSON for sway's tree: objects, arrays, strings, numbers and
-// the literals (kept as their words).
-struct Json {
-    std::vector<std::string> keys;  // an object's, beside its values in `items`
-    std::vector<Json> items;
-    std::string text;
-    double number = 0;
-
-    const Json* member(const std::string& key) const {
-        for (size_t i = 0; i < keys.size(); ++i)
-            if (keys[i] == key) return &items[i];
-        return nullptr;
-    }
-    double numberOf(const std::string& key) const {
-        const Json* value = member(key);
-        return value ? value->number : 0;
-    }
-};
-
-class JsonReader {
-public:
-    explicit JsonReader(const std::string& text) : text_(text) {}
-    bool read(Json& value) {
-        skipSpace();
-        if (at_ >= text_.size()) return false;
-        char c = text_[at_];
-        if (c == '"') return readString(value.text);
-        if (c == '{' || c == '[') {
-            char close = c == '{' ? '}' : ']';
-            ++at_;
-            skipSpace();
-            if (at_ < text_.size() && text_[at_] == close) {
-                ++at_;
-                return true;
-            }
-            for (;;) {
-                if (c == '{') {
-                    value.keys.emplace_back();
-                    skipSpace();
-                    if (!readString(value.keys.back()) || !expect(':')) return false;
-                }
-                value.items.emplace_back();
-                if (!read(value.items.back())) return false;
-                skipSpace();
-                if (at_ < text_.size() && text_[at_] == ',') ++at_;
-                else return expect(close);
-            }
-        }
-        size_t start = at_;
-        while (at_ < text_.size() && (std::isalnum(static_cast<unsigned char>(text_[at_])) ||
-                                      std::strchr("+-.", text_[at_])))
-            ++at_;
-        value.text = text_.substr(start, at_ - start);
-        value.number = std::strtod(value.text.c_str(), nullptr);
-        return at_ > start;
-    }
-
-private:
-    void skipSpace() {
-        while (at_ < text_.size() && std::isspace(static_cast<unsigned char>(text_[at_]))) ++at_;
-    }
-    bool expect(char c) {
-        skipSpace();
-        return at_ < text_.size() && text_[at_++] == c;
-    }
-    bool readString(std::string& out) {
-        if (!expect('"')) return false;
-        while (at_ < text_.size() && text_[at_] != '"') {
-            if (text_[at_] == '\\') ++at_;  // the escaped character as it is: titles are not compared here
-            if (at_ < text_.size()) out += text_[at_++];
-        }
-        return expect('"');
-    }
-    const std::string& text_;
-    size_t at_ = 0;
-};
+std::string firstLine(const std::string& path) {
+    std::string text = fileText(path);
+    return text.substr(0, text.find('\n'));
+}
 
 const Json* nodeShowing(const Json& node, double xWindow) {
     const Json* window = node.member("window");
@@ -119,11 +48,29 @@ const Json* nodeShowing(const Json& node, double xWindow) {
     return nullptr;
 }
 
+// Whether sway shows its output at the scale asked for: clients that start
+// before would see another size.
+bool outputReady(const SwaySession& sway, int scale) {
+    return waitUntil(
+        [&] {
+            std::string text;
+            Json outputs;
+            if (!swayMessage(sway, "-r -t get_outputs", &text) || !JsonReader(text).read(outputs)) return false;
+            for (const Json& output : outputs.items) {
+                const Json* rect = output.member("rect");
+                if (rect && output.numberOf("scale") == scale && rect->numberOf("width") == 1280 / scale)
+                    return true;
+            }
+            return false;
+        },
+        20000);
+}
+
 }  // namespace
 
 bool swayInstalled() { return inPath("sway") && inPath("swaymsg") && inPath("Xwayland"); }
 
-SwaySession startSway(const std::string& parent, std::string* why) {
+SwaySession startSway(const std::string& parent, std::string* why, const SwayOptions& options) {
     SwaySession sway;
     std::string pattern = parent + "sway-XXXXXX";
     if (!mkdtemp(pattern.data())) {
@@ -151,15 +98,17 @@ SwaySession startSway(const std::string& parent, std::string* why) {
         // by sway, lets root in too, so that the viewer runs as the test's
         // own user straight from the build tree and the test's connection
         // can send XTEST input.
-        grant = "xhost +si:localuser:root >'" + dir + "/xhost.log' 2>&1 || exit 1\n";
+        if (options.xwayland) grant = "xhost +si:localuser:root >'" + dir + "/xhost.log' 2>&1 || exit 1\n";
     }
-    // XWayland starts when its first client connects; once the announcement
-    // is there, the display takes connections.
-    std::ofstream(dir + "/announce.sh") << grant << "echo \"$DISPLAY\" >'" << dir << "/display.new' && mv '" << dir
-                                        << "/display.new' '" << dir << "/display'\n";
-    std::ofstream(dir + "/config") << "xwayland enable\n"
-                                   << "output HEADLESS-1 resolution 1280x1024\n"
-                                   << "exec sh " << dir << "/announce.sh\n";
+    // What sway gives the programs it starts names its displays. XWayland
+    // starts when its first client connects; once the announcement is
+    // there, the display takes connections.
+    std::ofstream(dir + "/announce.sh") << "echo \"$WAYLAND_DISPLAY\" >'" << dir << "/wayland'\n"
+                                        << grant << "echo \"$DISPLAY\" >'" << dir << "/display.new' && mv '"
+                                        << dir << "/display.new' '" << dir << "/display'\n";
+    std::ofstream(dir + "/config") << (options.xwayland ? "xwayland enable\n" : "xwayland disable\n")
+                                   << "output HEADLESS-1 resolution 1280x1024 scale " << options.scale << "\n"
+                                   << options.extraConfig << "exec sh " << dir << "/announce.sh\n";
     ChildSetup setup;
     setup.errorPath = dir + "/sway.log";
     setup.environment = {"WLR_BACKENDS=headless", "WLR_RENDERER=pixman", "WLR_LIBINPUT_NO_DEVICES=1",
@@ -168,21 +117,27 @@ SwaySession startSway(const std::string& parent, std::string* why) {
     bool announced = waitUntil(
         [&] { return !isRunning(sway.pid) || access((dir + "/display").c_str(), R_OK) == 0; }, 20000) &&
         isRunning(sway.pid);
-    std::string display = fileText(dir + "/display");
-    if (!display.empty() && display.back() == '\n') display.pop_back();
+    std::string display = firstLine(dir + "/display");
+    std::string wayland = firstLine(dir + "/wayland");
     if (DIR* listing = opendir(dir.c_str())) {
         while (dirent* entry = readdir(listing))
             if (std::string(entry->d_name).rfind("sway-ipc.", 0) == 0) sway.socket = dir + "/" + entry->d_name;
         closedir(listing);
     }
-    if (!announced || display.empty() || sway.socket.empty()) {
+    // The test's user must be let in: a root without the power to override
+    // file permissions would not be.
+    bool open = !wayland.empty() && access((dir + "/" + wayland).c_str(), R_OK | W_OK) == 0;
+    if (!announced || (options.xwayland && display.empty()) || !open || sway.socket.empty() ||
+        !outputReady(sway, options.scale)) {
         *why = std::string(isRunning(sway.pid) ? "sway runs" : "sway ended") + ", display '" + display +
-               "', socket '" + sway.socket + "'; sway's log:\n" + fileText(dir + "/sway.log") +
-               "\nxhost's:\n" + fileText(dir + "/xhost.log");
+               "', Wayland display '" + wayland + (open ? "'" : "' (not open to this user)") + ", socket '" +
+               sway.socket + "'; sway's log:\n" + fileText(dir + "/sway.log") + "\nxhost's:\n" +
+               fileText(dir + "/xhost.log");
         stopSway(sway);
         return sway;
     }
     sway.display = display;
+    sway.wayland = wayland;
     return sway;
 }
 
@@ -194,10 +149,12 @@ void stopSway(SwaySession& sway) {
     }
     sway.directory.clear();
     sway.display.clear();
+    sway.wayland.clear();
 }
 
 bool swayMessage(const SwaySession& sway, const std::string& arguments, std::string* output) {
-    FILE* pipe = popen(("swaymsg -s '" + sway.socket + "' " + arguments + " 2>&1").c_str(), "r");
+    // Bounded: a sway that hangs must fail the test, not stall it.
+    FILE* pipe = popen(("timeout 20 swaymsg -s '" + sway.socket + "' " + arguments + " 2>&1").c_str(), "r");
     if (!pipe) return false;
     output->clear();
     char buffer[4096];
