@@ -225,6 +225,9 @@ void waylandSeatChanged(uint32_t capabilities) {
         wayland.repeatKey = 0;
     }
     if (pointer && !wayland.pointer) {
+        // Loaded before the pointer comes in: reading the theme takes a while.
+        const WaylandOutput* output = waylandPrimaryOutput();
+        if (!cursorTheme) cursorTheme = wl_cursor_theme_load(nullptr, 24 * (output ? output->scale : 1), wayland.shm);
         wayland.pointer = wl_seat_get_pointer(wayland.seat);
         wl_pointer_add_listener(wayland.pointer, &pointerListener, nullptr);
     } else if (!pointer && wayland.pointer) {

@@ -1,0 +1,256 @@
+// The viewer as a native Wayland client. Under headless sway, the real
+// program as a user meets it: the notice, the window the compositor reports,
+// keys, the mouse, the compositor's close and Esc, at either output scale,
+// and the error box where there is no EGL. Under headless weston, which
+// offers no decorations and no seat, the window procedure drawing in this
+// process: the picture, and the title bar the layer has drawn.
+#include <gtest/gtest.h>  // before Xlib, which the harness brings in
+
+#include "app/viewer_state.h"
+#include "app/window_proc.h"
+#include "platform/common/internal.h"
+#include "viewer_program.h"
+#include "wayland.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
+
+namespace {
+
+const char* const appId = "vorandile";
+
+std::string fileText(const std::string& path) {
+    std::ifstream file(path);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+long countOf(const Picture& picture, Rgb colour) {
+    return std::count_if(picture.pixels.begin(), picture.pixels.end(),
+                         [&](uint32_t pixel) { return closeTo(Rgb{int(pixel >> 16 & 0xff), int(pixel >> 8 & 0xff),
+                                                                  int(pixel & 0xff)},
+                                                              colour); });
+}
+
+class WaylandViewer : public testing::Test {
+protected:
+    void startCompositor(Compositor compositor, int scale = 1) {
+        std::string missing = missingWaylandTools(compositor);
+        if (!missing.empty()) GTEST_SKIP() << "not installed: " << missing << " (scripts/setup.sh installs them)";
+        std::string why;
+        session = startWayland(compositor, testing::TempDir(), &why, scale);
+        ASSERT_FALSE(session.wayland.empty()) << "the compositor did not start: " << why;
+    }
+    void TearDown() override {
+        if (program > 0) waitForExit(program, 0);
+        stopWayland(session);
+        unlink(errorPath().c_str());
+    }
+    std::string errorPath() const {
+        return testing::TempDir() + "wayland-viewer-errors-" + std::to_string(getpid()) + ".txt";
+    }
+    // Starts the program and waits for a window of it with this title.
+    void startViewer(const std::string& title, const std::vector<std::string>& environment = {}) {
+        std::vector<std::string> command = {"env"};
+        command.insert(command.end(), environment.begin(), environment.end());
+        command.push_back(VIEWER_BINARY);
+        program = spawnWaylandClient(session, command, errorPath());
+        waitForWindow(title);
+    }
+    void waitForWindow(const std::string& title) {
+        ASSERT_TRUE(waitForToplevel(
+            session,
+            [&](const ToplevelWindow& w) { return w.pid == program && w.title == title && w.focused; }, &window))
+            << "no focused window \"" << title << "\"; the viewer's errors: " << fileText(errorPath());
+        EXPECT_EQ(window.appId, appId);
+        EXPECT_EQ(window.shell, "xdg_shell") << "a native client, not an XWayland one";
+    }
+    void type(const std::vector<std::string>& keys) {
+        std::string why;
+        ASSERT_TRUE(typeKeys(session, keys, &why)) << why;
+    }
+    Picture picture() {
+        Picture shown;
+        std::string why;
+        EXPECT_TRUE(windowPicture(session, window, &shown, &why)) << why;
+        return shown;
+    }
+    // Whether the picture becomes one that `test` takes, within the time.
+    bool pictureBecomes(const std::function<bool(const Picture&)>& test) {
+        return waitUntil([&] { return test(picture()); }, 20000);
+    }
+    bool keepsChanging() {
+        Picture before = picture();
+        return pictureBecomes([&](const Picture& now) { return now.pixels != before.pixels; });
+    }
+    bool settles() {
+        Picture before = picture();
+        return waitUntil(
+            [&] {
+                Picture now = picture();
+                bool same = now.pixels == before.pixels;
+                before = now;
+                return same;
+            },
+            20000);
+    }
+    void pointer(VirtualPointer& mouse, const std::string& command) {
+        std::string why;
+        ASSERT_TRUE(pointerCommand(mouse, command, &why)) << why;
+    }
+    std::string at(int dx, int dy) const {
+        const WindowGeometry& g = window.shown;
+        return "move " + std::to_string(g.x + g.width / 2 + dx) + " " + std::to_string(g.y + g.height / 2 + dy);
+    }
+
+    WaylandSession session;
+    pid_t program = -1;
+    ToplevelWindow window;
+};
+
+TEST_F(WaylandViewer, UnderSwayTheNoticeTheModelKeysAndTheMouseWorkToEsc) {
+    startCompositor(Compositor::sway);
+    // The mouse is there before the viewer, as on a desktop: a client only
+    // gets the pointer's events once it has seen the seat offer a pointer.
+    VirtualPointer mouse;
+    std::string why;
+    ASSERT_TRUE(openVirtualPointer(session, &mouse, &why)) << why;
+    startViewer("vorandile");
+    type({"Return"});
+    waitForWindow("vorandile ");
+    // 80 percent of the screen's height, square, as the program asks.
+    EXPECT_EQ(window.shown.width, 819);
+    EXPECT_EQ(window.shown.height, 819);
+    EXPECT_TRUE(keepsChanging()) << "the model spins from the first frame";
+    EXPECT_TRUE(pictureBecomes([](const Picture& p) { return closeTo(pixelOf(p, 3, 3), viewerBackground); }));
+
+    type({"f"});
+    EXPECT_TRUE(pictureBecomes([](const Picture& p) { return closeTo(pixelOf(p, 3, 3), viewerFoggyBackground); }))
+        << "f turns the fog on";
+    type({"f"});
+    ASSERT_TRUE(pictureBecomes([](const Picture& p) { return closeTo(pixelOf(p, 3, 3), viewerBackground); }));
+    type({"p"});
+    // Through the wires, at least a quarter of what the model covered shows the background.
+    Picture filled = picture();
+    long solid = countOf(filled, viewerBackground), model = long(filled.pixels.size()) - solid, seen = 0;
+    EXPECT_TRUE(pictureBecomes([&](const Picture& p) { return (seen = countOf(p, viewerBackground)) > solid + model / 4; }))
+        << "p shows the wireframe: " << solid << " background pixels, then " << seen;
+    type({"p"});
+
+    pointer(mouse, at(0, 0));
+    pointer(mouse, "press");
+    pointer(mouse, "release");
+    EXPECT_TRUE(settles()) << "a click stops the model";
+    Picture stopped = picture();
+    pointer(mouse, "press");
+    for (int step = 1; step <= 8; ++step) pointer(mouse, at(step * 12, step * 6));
+    pointer(mouse, "release");
+    closeVirtualPointer(mouse);
+    EXPECT_TRUE(pictureBecomes([&](const Picture& p) { return p.pixels != stopped.pixels; })) << "the drag turns it";
+    EXPECT_TRUE(keepsChanging()) << "released away from its start, the model keeps spinning";
+
+    type({"Escape"});
+    EXPECT_EQ(waitForExit(program, 20000), 0) << fileText(errorPath());
+    program = -1;
+}
+
+class WaylandViewerAtScale : public WaylandViewer, public testing::WithParamInterface<int> {};
+
+// At scale 2 the program works in the output's own pixels, as a program
+// aware of the resolution does: the same window, half as many units, drawn
+// at every pixel.
+TEST_P(WaylandViewerAtScale, TheWindowFitsTheScreenAndTheCompositorsCloseEndsItWithZero) {
+    int scale = GetParam();
+    startCompositor(Compositor::sway, scale);
+    startViewer("vorandile");
+    type({"Return"});
+    waitForWindow("vorandile ");
+    int units = (819 + scale - 1) / scale;
+    EXPECT_EQ(window.shown.width, units);
+    EXPECT_EQ(window.shown.height, units);
+    Picture shown = picture();
+    ASSERT_EQ(shown.width, units * scale);
+    // Drawn at the output's pixels: colours change between the two pixels
+    // of a unit too, where a picture enlarged from half the size changes
+    // only between units.
+    bool oddEdge = false;
+    for (int y = 0; y < shown.height && !oddEdge; ++y)
+        for (int x = 1; x < shown.width && !oddEdge; x += 2)
+            oddEdge = shown.pixels[size_t(y * shown.width + x)] != shown.pixels[size_t(y * shown.width + x - 1)];
+    EXPECT_TRUE(oddEdge || scale == 1) << "the picture is not sharp at scale " << scale;
+
+    std::string why;
+    ASSERT_TRUE(closeToplevel(session, window, &why)) << why;
+    EXPECT_EQ(waitForExit(program, 20000), 0) << "the close button gives WM_CLOSE; " << fileText(errorPath());
+    program = -1;
+}
+
+INSTANTIATE_TEST_SUITE_P(Scales, WaylandViewerAtScale, testing::Values(1, 2));
+
+TEST_F(WaylandViewer, WithoutEGLTheErrorBoxSaysSoAndTheViewerExitsWithOne) {
+    startCompositor(Compositor::sway);
+    // No EGL vendor library at all: no config can fit.
+    startViewer("vorandile", {"__EGL_VENDOR_LIBRARY_FILENAMES=/nonexistent"});
+    type({"Return"});
+    waitForWindow("Error");
+    EXPECT_TRUE(pictureBecomes([](const Picture& p) { return countOf(p, Rgb{0xd0, 0x10, 0x10}) > 20; }))
+        << "the box shows its error mark";
+    std::vector<ToplevelWindow> all = toplevelWindows(session);
+    EXPECT_EQ(std::count_if(all.begin(), all.end(), [](const ToplevelWindow& w) { return w.title == "vorandile "; }),
+              0)
+        << "the main window is never shown";
+    type({"Return"});
+    EXPECT_EQ(waitForExit(program, 20000), 1) << fileText(errorPath());
+    program = -1;
+}
+
+// Under weston the layer draws the decorations itself. The window
+// procedure runs in this process, without the notice, which headless weston
+// (no seat) could never dismiss.
+TEST_F(WaylandViewer, UnderWestonTheModelIsDrawnBelowATitleBarOfTheLayers) {
+    startCompositor(Compositor::weston);
+    setenv("XDG_RUNTIME_DIR", session.directory.c_str(), 1);
+    setenv("WAYLAND_DISPLAY", session.wayland.c_str(), 1);
+    WNDCLASSA windowClass = {};
+    windowClass.style = CS_OWNDC | CS_HREDRAW | CS_VREDRAW;
+    windowClass.lpfnWndProc = windowProc;
+    windowClass.lpszClassName = "OpenGL";
+    ASSERT_TRUE(RegisterClassA(&windowClass));
+    ASSERT_STREQ(native().name, "Wayland");
+    viewer.windowWidth = viewer.windowHeight = int32_t(GetSystemMetrics(SM_CYSCREEN) * 0.8);
+    HWND main = CreateWindowExA(0, "OpenGL", "vorandile ", WS_OVERLAPPEDWINDOW, 0, 0, viewer.windowWidth,
+                                viewer.windowHeight, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(main, nullptr);
+    ShowWindow(main, SW_SHOW);
+    bool found = false;
+    Picture screen, inside;
+    std::string why;
+    int64_t deadline = nowMs() + 20000;
+    while (!found && nowMs() < deadline) {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+        if (viewer.idleCallback) viewer.idleCallback();
+        if (!findToplevel(session, [](const ToplevelWindow& w) { return w.title == "vorandile "; }, &window) ||
+            !takeScreenshot(session, &screen, &why))
+            continue;
+        inside = cropPicture(session, screen, window.shown);
+        found = countOf(inside, viewerBackground) > inside.width * inside.height / 2 &&
+                countOf(inside, viewerBackground) < inside.width * inside.height;
+    }
+    DestroyWindow(main);
+    terminateLayer();
+    unsetenv("WAYLAND_DISPLAY");
+    ASSERT_TRUE(found) << "no picture of the model in the window; " << why;
+    EXPECT_EQ(window.shown.width, 819);
+    // Right above the contents: the title bar, not the desktop.
+    Picture titleBar = cropPicture(session, screen, WindowGeometry{window.shown.x, window.shown.y - 12,
+                                                                   window.shown.width, 8});
+    Rgb desktop = pixelOf(screen, 2, screen.height - 2);
+    EXPECT_LT(countOf(titleBar, desktop), titleBar.width * titleBar.height / 10) << "no title bar above the window";
+}
+
+}  // namespace
