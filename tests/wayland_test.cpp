@@ -208,6 +208,62 @@ TEST_F(WaylandViewer, WithoutEGLTheErrorBoxSaysSoAndTheViewerExitsWithOne) {
     program = -1;
 }
 
+// A key held down repeats at the compositor's rate until it is let go,
+// each repeat a WM_KEYDOWN marked as such with its character, as on the
+// platform. The window procedure runs in the test's process.
+struct KeyCount {
+    int downs = 0, repeats = 0, characters = 0, ups = 0;
+};
+KeyCount heldKeys;
+
+LRESULT CALLBACK countKeys(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_KEYDOWN && wParam == 'F') {
+        ++heldKeys.downs;
+        if (lParam & 0x40000000) ++heldKeys.repeats;
+    }
+    if (message == WM_CHAR && wParam == 'f') ++heldKeys.characters;
+    if (message == WM_KEYUP && wParam == 'F') ++heldKeys.ups;
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+TEST_F(WaylandViewer, AKeyHeldDownRepeatsUntilItIsLetGo) {
+    startCompositor(Compositor::sway);
+    setenv("XDG_RUNTIME_DIR", session.directory.c_str(), 1);
+    setenv("WAYLAND_DISPLAY", session.wayland.c_str(), 1);
+    WNDCLASSA windowClass = {};
+    windowClass.lpfnWndProc = countKeys;
+    windowClass.lpszClassName = "Keys";
+    ASSERT_TRUE(RegisterClassA(&windowClass));
+    HWND keys = CreateWindowExA(0, "Keys", "keys", WS_OVERLAPPEDWINDOW, 0, 0, 200, 200, nullptr, nullptr, nullptr,
+                                  nullptr);
+    ShowWindow(keys, SW_SHOW);
+    heldKeys = KeyCount{};
+    // A timer wakes the loop now and then to look at the time.
+    SetTimer(keys, 1, 50, nullptr);
+    auto pumpUntil = [](const std::function<bool()>& condition, int timeoutMs) {
+        int64_t deadline = nowMs() + timeoutMs;
+        MSG msg;
+        while (!condition() && nowMs() < deadline && GetMessageA(&msg, nullptr, 0, 0) > 0) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+        return condition();
+    };
+    // Held for a second and a half: the default delay is 600 ms, the rate 25 a second.
+    pid_t typist = spawnWaylandClient(session, {"wtype", "-s", "300", "-P", "f", "-s", "1500", "-p", "f"});
+    bool letGo = pumpUntil([] { return heldKeys.ups > 0; }, 20000);
+    KeyCount counted = heldKeys;
+    EXPECT_EQ(waitForExit(typist, 20000), 0);
+    DestroyWindow(keys);
+    terminateLayer();
+    unsetenv("WAYLAND_DISPLAY");
+    ASSERT_TRUE(letGo) << "no WM_KEYUP; " << counted.downs << " WM_KEYDOWN";
+    EXPECT_GE(counted.repeats, 3) << "the key did not repeat";
+    EXPECT_EQ(counted.downs, counted.repeats + 1) << "only the first WM_KEYDOWN is not a repeat";
+    EXPECT_EQ(counted.characters, counted.downs) << "each WM_KEYDOWN gives its WM_CHAR";
+    EXPECT_EQ(counted.ups, 1);
+}
+
 // Under weston the layer draws the decorations itself. The window
 // procedure runs in this process, without the notice, which headless weston
 // (no seat) could never dismiss.

@@ -11,6 +11,7 @@
 #include <xkbcommon/xkbcommon.h>
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 struct xdg_wm_base;
@@ -157,6 +158,10 @@ HWND waylandFindWindow(wl_surface* surface);
 // compositor's first word on it; takes the role away again.
 void waylandShowSurface(WaylandSurface& shown, const char* title, int width, int height, WaylandSurface* parent);
 void waylandHideSurface(WaylandSurface& shown);
+// Shows pixels painted into shared memory (width x height, the buffer's
+// own pixels) on the surface; false when no shared memory could be had.
+struct Canvas;
+bool waylandShowPixels(WaylandSurface& shown, int width, int height, const std::function<void(Canvas&)>& paint);
 // Fixes the surface's size, in surface units, as the compositor sees it.
 void waylandFixSurfaceSize(WaylandSurface& shown, int width, int height);
 

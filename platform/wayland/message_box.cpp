@@ -5,49 +5,8 @@
 #include "platform/common/message_box_layout.h"
 #include "platform/wayland/box_painting.h"
 
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <utility>
-
-namespace {
-
-void bufferReleased(void*, wl_buffer* buffer) { wl_buffer_destroy(buffer); }
-const wl_buffer_listener bufferListener = {bufferReleased};
-
-// Draws the box into a new buffer, which the compositor frees once it has
-// shown the next; false when no shared memory could be had.
-bool paintBox(WaylandSurface& box, const BoxLayout& layout, const BoxFont* font, bool buttonDown, int width,
-              int height) {
-    int stride = width * 4;
-    size_t size = size_t(stride) * size_t(height);
-    int file = memfd_create("message-box", MFD_CLOEXEC);
-    if (file < 0) return false;
-    if (ftruncate(file, off_t(size)) != 0) {
-        close(file);
-        return false;
-    }
-    void* pixels = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, file, 0);
-    if (pixels == MAP_FAILED) {
-        close(file);
-        return false;
-    }
-    Canvas canvas{static_cast<uint32_t*>(pixels), width, height, width};
-    paintMessageBox(canvas, layout, font, buttonDown);
-    munmap(pixels, size);
-    wl_shm_pool* pool = wl_shm_create_pool(wayland.shm, file, int32_t(size));
-    wl_buffer* buffer = wl_shm_pool_create_buffer(pool, 0, width, height, stride, WL_SHM_FORMAT_ARGB8888);
-    wl_shm_pool_destroy(pool);
-    close(file);
-    wl_buffer_add_listener(buffer, &bufferListener, nullptr);
-    wl_surface_attach(box.surface, buffer, 0, 0);
-    wl_surface_damage_buffer(box.surface, 0, 0, width, height);
-    wl_surface_commit(box.surface);
-    return true;
-}
-
-}  // namespace
 
 int waylandMessageBox(HWND owner, const char* text, const char* caption, UINT type) {
     bool errorIcon = (type & 0xF0) == MB_ICONERROR;
@@ -70,7 +29,9 @@ int waylandMessageBox(HWND owner, const char* text, const char* caption, UINT ty
     bool buttonDown = false, painted = false, shown = true;
     for (;;) {
         if (box.configured && !painted) {
-            shown = paintBox(box, layout, font, buttonDown, unitsWide * scale, unitsHigh * scale);
+            shown = waylandShowPixels(box, unitsWide * scale, unitsHigh * scale, [&](Canvas& canvas) {
+                paintMessageBox(canvas, layout, font, buttonDown);
+            });
             painted = true;
         }
         if (!shown || box.keyDismissed || box.closeRequested) break;

@@ -3,11 +3,15 @@
 // says of their size and state. A client cannot place its windows or learn
 // where they are: the position is the one the program last asked for.
 #include "platform/wayland/internal.h"
+#include "platform/wayland/canvas.h"
 
 #include "xdg-decoration-unstable-v1.h"
 #include "xdg-shell.h"
 
 #include <libdecor.h>
+
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -17,6 +21,9 @@ namespace {
 
 // How long showing waits for the compositor's first word on a window.
 const int firstConfigureMs = 2000;
+
+void bufferReleased(void*, wl_buffer* buffer) { wl_buffer_destroy(buffer); }
+const wl_buffer_listener bufferListener = {bufferReleased};
 
 int surfaceUnits(int pixels, int scale) { return std::max((pixels + scale - 1) / scale, 1); }
 
@@ -130,6 +137,33 @@ HWND waylandFindWindow(wl_surface* surface) {
     return nullptr;
 }
 
+bool waylandShowPixels(WaylandSurface& shown, int width, int height, const std::function<void(Canvas&)>& paint) {
+    int stride = width * 4;
+    size_t size = size_t(stride) * size_t(height);
+    int file = memfd_create("layer-pixels", MFD_CLOEXEC);
+    if (file < 0) return false;
+    void* pixels = ftruncate(file, off_t(size)) == 0
+                       ? mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, file, 0)
+                       : MAP_FAILED;
+    if (pixels == MAP_FAILED) {
+        close(file);
+        return false;
+    }
+    Canvas canvas{static_cast<uint32_t*>(pixels), width, height, width};
+    paint(canvas);
+    munmap(pixels, size);
+    wl_shm_pool* pool = wl_shm_create_pool(wayland.shm, file, int32_t(size));
+    wl_buffer* buffer = wl_shm_pool_create_buffer(pool, 0, width, height, stride, WL_SHM_FORMAT_ARGB8888);
+    wl_shm_pool_destroy(pool);
+    close(file);
+    // Freed once the compositor has let go of it.
+    wl_buffer_add_listener(buffer, &bufferListener, nullptr);
+    wl_surface_attach(shown.surface, buffer, 0, 0);
+    wl_surface_damage_buffer(shown.surface, 0, 0, width, height);
+    wl_surface_commit(shown.surface);
+    return true;
+}
+
 void waylandFixSurfaceSize(WaylandSurface& shown, int width, int height) {
     if (shown.frame) {
         libdecor_frame_set_min_content_size(shown.frame, width, height);
@@ -232,6 +266,12 @@ void waylandShowWindow(HWND window) {
     WaylandWindow* native = window->wayland;
     waylandShowSurface(native->shown, window->title.c_str(), surfaceUnits(window->clientWidth, native->scale),
                        surfaceUnits(window->clientHeight, native->scale), nullptr);
+    // Shown at once, as on the platform, before the program first draws:
+    // a compositor shows no surface without contents. No background brush
+    // erases it, so it is black.
+    if (native->shown.configured)
+        waylandShowPixels(native->shown, window->clientWidth, window->clientHeight,
+                          [](Canvas& canvas) { fillRectangle(canvas, 0, 0, canvas.width, canvas.height, 0xff000000); });
 }
 
 void waylandHideWindow(HWND window) {
