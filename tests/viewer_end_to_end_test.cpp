@@ -209,6 +209,19 @@ TEST(ViewerWithoutADisplay, SaysSoOnStandardErrorAndExitsWithOneAtOnce) {
 
     child = spawnProgram(VIEWER_BINARY, "", errors);
     EXPECT_EQ(waitForExit(child, 10000), 1);
+
+    // A Wayland compositor named but not there: neither would do, and both are said.
+    ChildSetup setup;
+    setup.errorPath = errors;
+    setup.environment = {"WAYLAND_DISPLAY=nowhere-0"};
+    child = spawnCommand({VIEWER_BINARY}, ":", setup);
+    EXPECT_EQ(waitForExit(child, 10000), 1);
+    std::ifstream again(errors);
+    std::stringstream both;
+    both << again.rdbuf();
+    EXPECT_NE(both.str().find("cannot open the X display \":\", nor use the Wayland compositor \"nowhere-0\""),
+              std::string::npos)
+        << both.str();
 }
 
 }  // namespace

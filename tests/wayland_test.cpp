@@ -183,13 +183,30 @@ TEST_P(WaylandViewerAtScale, TheWindowFitsTheScreenAndTheCompositorsCloseEndsItW
             oddEdge = shown.pixels[size_t(y * shown.width + x)] != shown.pixels[size_t(y * shown.width + x - 1)];
     EXPECT_TRUE(oddEdge || scale == 1) << "the picture is not sharp at scale " << scale;
 
-    std::string why;
+    // Hidden on another workspace, the window gets no go-ahead for its
+    // frames from the compositor: the viewer must go on all the same.
+    std::string why, output;
+    ASSERT_TRUE(swayMessage(session, "'[con_id=" + std::to_string(window.id) + "]' move container to workspace 2",
+                            &output))
+        << output;
     ASSERT_TRUE(closeToplevel(session, window, &why)) << why;
     EXPECT_EQ(waitForExit(program, 20000), 0) << "the close button gives WM_CLOSE; " << fileText(errorPath());
     program = -1;
 }
 
 INSTANTIATE_TEST_SUITE_P(Scales, WaylandViewerAtScale, testing::Values(1, 2));
+
+TEST_F(WaylandViewer, ACompositorThatGoesAwayEndsTheViewerWithOneAndSaysSo) {
+    startCompositor(Compositor::sway);
+    startViewer("vorandile");
+    type({"Return"});
+    waitForWindow("vorandile ");
+    stopWayland(session);
+    EXPECT_EQ(waitForExit(program, 20000), 1);
+    program = -1;
+    EXPECT_NE(fileText(errorPath()).find("lost the connection to the Wayland compositor"), std::string::npos)
+        << fileText(errorPath());
+}
 
 TEST_F(WaylandViewer, WithoutEGLTheErrorBoxSaysSoAndTheViewerExitsWithOne) {
     startCompositor(Compositor::sway);
