@@ -126,31 +126,34 @@ TEST_F(WaylandViewer, UnderSwayTheNoticeTheModelKeysAndTheMouseWorkToEsc) {
     EXPECT_EQ(window.shown.width, 819);
     EXPECT_EQ(window.shown.height, 819);
     EXPECT_TRUE(keepsChanging()) << "the model spins from the first frame";
-    EXPECT_TRUE(pictureBecomes([](const Picture& p) { return closeTo(pixelOf(p, 3, 3), viewerBackground); }));
-
-    type({"f"});
-    EXPECT_TRUE(pictureBecomes([](const Picture& p) { return closeTo(pixelOf(p, 3, 3), viewerFoggyBackground); }))
-        << "f turns the fog on";
-    type({"f"});
-    ASSERT_TRUE(pictureBecomes([](const Picture& p) { return closeTo(pixelOf(p, 3, 3), viewerBackground); }));
-    type({"p"});
-    // Through the wires, at least a quarter of what the model covered shows the background.
-    Picture filled = picture();
-    long solid = countOf(filled, viewerBackground), model = long(filled.pixels.size()) - solid, seen = 0;
-    EXPECT_TRUE(pictureBecomes([&](const Picture& p) { return (seen = countOf(p, viewerBackground)) > solid + model / 4; }))
-        << "p shows the wireframe: " << solid << " background pixels, then " << seen;
-    type({"p"});
 
     pointer(mouse, at(0, 0));
     pointer(mouse, "press");
     pointer(mouse, "release");
     EXPECT_TRUE(settles()) << "a click stops the model";
-    Picture stopped = picture();
+    ASSERT_TRUE(closeTo(pixelOf(picture(), 3, 3), viewerBackground));
+
+    // On the model standing still, the keys' effects alone change the picture.
+    type({"f"});
+    EXPECT_TRUE(pictureBecomes([](const Picture& p) { return closeTo(pixelOf(p, 3, 3), viewerFoggyBackground); }))
+        << "f turns the fog on";
+    type({"f"});
+    ASSERT_TRUE(pictureBecomes([](const Picture& p) { return closeTo(pixelOf(p, 3, 3), viewerBackground); }));
+    // Through the wires, at least a quarter of what the model covered shows the background.
+    Picture filled = picture();
+    long solid = countOf(filled, viewerBackground), model = long(filled.pixels.size()) - solid, seen = 0;
+    type({"p"});
+    EXPECT_TRUE(pictureBecomes(
+        [&](const Picture& p) { return (seen = countOf(p, viewerBackground)) > solid + model / 4; }))
+        << "p shows the wireframe: " << solid << " background pixels, then " << seen;
+    type({"p"});
+    ASSERT_TRUE(pictureBecomes([&](const Picture& p) { return p.pixels == filled.pixels; })) << "p again: solid";
+
     pointer(mouse, "press");
     for (int step = 1; step <= 8; ++step) pointer(mouse, at(step * 12, step * 6));
     pointer(mouse, "release");
     closeVirtualPointer(mouse);
-    EXPECT_TRUE(pictureBecomes([&](const Picture& p) { return p.pixels != stopped.pixels; })) << "the drag turns it";
+    EXPECT_TRUE(pictureBecomes([&](const Picture& p) { return p.pixels != filled.pixels; })) << "the drag turns it";
     EXPECT_TRUE(keepsChanging()) << "released away from its start, the model keeps spinning";
 
     type({"Escape"});
@@ -272,6 +275,7 @@ TEST_F(WaylandViewer, AKeyHeldDownRepeatsUntilItIsLetGo) {
     KeyCount counted = heldKeys;
     EXPECT_EQ(waitForExit(typist, 20000), 0);
     DestroyWindow(keys);
+    keepGraphicsDriversLoaded();
     terminateLayer();
     unsetenv("WAYLAND_DISPLAY");
     ASSERT_TRUE(letGo) << "no WM_KEYUP; " << counted.downs << " WM_KEYDOWN";
@@ -315,6 +319,7 @@ TEST_F(WaylandViewer, UnderWestonTheModelIsDrawnBelowATitleBarOfTheLayers) {
                 countOf(inside, viewerBackground) < inside.width * inside.height;
     }
     DestroyWindow(main);
+    keepGraphicsDriversLoaded();
     terminateLayer();
     unsetenv("WAYLAND_DISPLAY");
     ASSERT_TRUE(found) << "no picture of the model in the window; " << why;

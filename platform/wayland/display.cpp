@@ -224,6 +224,7 @@ void waylandTerminate() {
     }
     waylandReleaseContexts();
     waylandReleaseWindows();
+    for (wl_buffer* buffer : wayland.pixelBuffers) wl_buffer_destroy(buffer);
     waylandReleaseFormats();
     if (wayland.egl != EGL_NO_DISPLAY) eglTerminate(wayland.egl);
     waylandReleaseSeat();

@@ -107,6 +107,8 @@ struct WaylandLayer {
 
     // The surfaces of message boxes shown, whose input the box loop takes.
     std::vector<WaylandSurface*> boxes;
+    // Shared-memory buffers the compositor has not let go of yet.
+    std::vector<wl_buffer*> pixelBuffers;
 };
 extern WaylandLayer& wayland;
 

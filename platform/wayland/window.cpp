@@ -22,7 +22,11 @@ namespace {
 // How long showing waits for the compositor's first word on a window.
 const int firstConfigureMs = 2000;
 
-void bufferReleased(void*, wl_buffer* buffer) { wl_buffer_destroy(buffer); }
+void bufferReleased(void*, wl_buffer* buffer) {
+    auto& buffers = wayland.pixelBuffers;
+    buffers.erase(std::remove(buffers.begin(), buffers.end(), buffer), buffers.end());
+    wl_buffer_destroy(buffer);
+}
 const wl_buffer_listener bufferListener = {bufferReleased};
 
 int surfaceUnits(int pixels, int scale) { return std::max((pixels + scale - 1) / scale, 1); }
@@ -156,8 +160,9 @@ bool waylandShowPixels(WaylandSurface& shown, int width, int height, const std::
     wl_buffer* buffer = wl_shm_pool_create_buffer(pool, 0, width, height, stride, WL_SHM_FORMAT_ARGB8888);
     wl_shm_pool_destroy(pool);
     close(file);
-    // Freed once the compositor has let go of it.
+    // Freed once the compositor has let go of it, or with the layer.
     wl_buffer_add_listener(buffer, &bufferListener, nullptr);
+    wayland.pixelBuffers.push_back(buffer);
     wl_surface_attach(shown.surface, buffer, 0, 0);
     wl_surface_damage_buffer(shown.surface, 0, 0, width, height);
     wl_surface_commit(shown.surface);

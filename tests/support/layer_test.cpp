@@ -84,23 +84,16 @@ void PrivateServerTest::SetUp() {
 
 std::vector<std::string> serverWithoutGlx() { return {"-screen", "0", "1280x1024x24", "-extension", "GLX"}; }
 
-namespace {
-
-// Closing the connection unloads the OpenGL driver, which keeps a few
-// allocations for the life of the process: pinned, it stays loaded, so that
-// the leak checker can name it (lsan.supp) and the next test need not load
-// it again.
 void keepGraphicsDriversLoaded() {
     dl_iterate_phdr(
         [](dl_phdr_info* info, size_t, void*) {
-            if (info->dlpi_name && std::strstr(info->dlpi_name, "_dri.so"))
-                dlopen(info->dlpi_name, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+            for (const char* driver : {"_dri.so", "libEGL_mesa.so", "libdecor-cairo.so"})
+                if (info->dlpi_name && std::strstr(info->dlpi_name, driver))
+                    dlopen(info->dlpi_name, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
             return 0;
         },
         nullptr);
 }
-
-}  // namespace
 
 void PrivateServerTest::TearDown() {
     for (pid_t& helper : helpers) stopProgram(helper);

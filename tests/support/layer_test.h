@@ -39,6 +39,12 @@ Window layerWindow(Display* user, const char* name);
 // Retrieves and dispatches messages until `done` holds or time is up.
 bool pumpUntil(const std::function<bool()>& done, int timeoutMs = 20000);
 
+// Ending the layer unloads the OpenGL driver (and on Wayland the EGL vendor
+// library and the decorations' plugin), which keep a few allocations for
+// the life of the process: pinned, they stay loaded, so that the leak
+// checker can name them (lsan.supp) and the next test need not load them again.
+void keepGraphicsDriversLoaded();
+
 // Each test has an X server of its own, so that input sent through XTEST
 // reaches only the test that sent it.
 class PrivateServerTest : public ::testing::Test {

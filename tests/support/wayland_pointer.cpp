@@ -131,6 +131,9 @@ int main(int argc, char** argv) {
     if (pointer.held) carryOut(pointer, "release");
     zwlr_virtual_pointer_v1_destroy(pointer.device);
     wl_display_roundtrip(pointer.display);
+    zwlr_virtual_pointer_manager_v1_destroy(manager);
+    if (seat) wl_seat_destroy(seat);
+    wl_registry_destroy(registry);
     wl_display_disconnect(pointer.display);
     return status;
 }
