@@ -8,6 +8,7 @@
 
 #include "app/viewer_state.h"
 #include "app/window_proc.h"
+#include "message_table.h"
 #include "platform/common/internal.h"
 #include "viewer_program.h"
 #include "wayland.h"
@@ -20,7 +21,6 @@
 
 namespace {
 
-const char* const appId = "vorandile";
 
 std::string fileText(const std::string& path) {
     std::ifstream file(path);
@@ -66,7 +66,7 @@ protected:
             session,
             [&](const ToplevelWindow& w) { return w.pid == program && w.title == title && w.focused; }, &window))
             << "no focused window \"" << title << "\"; the viewer's errors: " << fileText(errorPath());
-        EXPECT_EQ(window.appId, appId);
+        EXPECT_EQ(window.appId, appId) << "the program's name";
         EXPECT_EQ(window.shell, "xdg_shell") << "a native client, not an XWayland one";
     }
     void type(const std::vector<std::string>& keys) {
@@ -109,6 +109,7 @@ protected:
 
     WaylandSession session;
     pid_t program = -1;
+    std::string appId = "vorandile";
     ToplevelWindow window;
 };
 
@@ -227,6 +228,69 @@ TEST_F(WaylandViewer, WithoutEGLTheErrorBoxSaysSoAndTheViewerExitsWithOne) {
     EXPECT_EQ(waitForExit(program, 20000), 1) << fileText(errorPath());
     program = -1;
 }
+
+// The messages of the viewer's window under sway, step by step, as the
+// trace of its window procedure writes them (see the X11 desktops' tables).
+// sway decides the size of a fullscreen window, as tiling managers do on X11:
+// the window draws at that size and goes back to its own when let go.
+const Scenario swayScenarios[] = {
+    {"FullscreenAndBackThenEscape",
+     {{"start", {"WM_CREATE", "WM_SIZE restored client", "WM_PAINT"}},
+      {"fullscreen", {"WM_SIZE restored larger", "WM_PAINT?"}},
+      {"windowed", {"WM_SIZE restored client", "WM_PAINT?"}},
+      {"escape", {"WM_CHAR 27", "WM_DESTROY", "exit 0"}}}},
+    {"CloseButton",
+     {{"start", {"WM_CREATE", "WM_SIZE restored client", "WM_PAINT"}},
+      {"close button", {"WM_CLOSE", "WM_DESTROY", "exit 0"}}}},
+};
+
+class WaylandMessageSequences : public WaylandViewer, public testing::WithParamInterface<Scenario> {
+protected:
+    std::string tracePath() const { return testing::TempDir() + "wayland-trace-" + std::to_string(getpid()) + ".txt"; }
+    void act(const std::string& action) {
+        std::string why, output;
+        std::string node = "'[con_id=" + std::to_string(window.id) + "]' ";
+        if (action == "start") {
+            std::remove(tracePath().c_str());
+            appId = "message-trace";
+            program = spawnWaylandClient(session, {TRACE_BINARY, tracePath()}, errorPath());
+            waitForWindow("vorandile");
+            type({"Return"});
+            waitForWindow("vorandile ");
+        } else if (action == "fullscreen" || action == "windowed") {
+            ASSERT_TRUE(swayMessage(session, node + (action == "fullscreen" ? "fullscreen enable" : "fullscreen disable"),
+                                    &output))
+                << output;
+        } else if (action == "escape") {
+            type({"Escape"});
+        } else if (action == "close button") {
+            ASSERT_TRUE(closeToplevel(session, window, &why)) << why;
+        } else {
+            FAIL() << "no such action: " << action;
+        }
+    }
+};
+
+TEST_P(WaylandMessageSequences, AreThePlatformsStepByStep) {
+    startCompositor(Compositor::sway);
+    Size client;
+    size_t from = 0;
+    for (const Step& step : GetParam().steps) {
+        act(step.action);
+        if (HasFatalFailure()) return;
+        std::vector<std::string> seen;
+        ASSERT_TRUE(traceReaches(tracePath(), from, step, &client, &seen))
+            << step.action << ": expected" << joined(step.expected) << "\n  received" << joined(seen);
+        from = traceLength(tracePath());
+    }
+    EXPECT_EQ(waitForExit(program, 20000), 0);
+    program = -1;
+    EXPECT_EQ(fileText(errorPath()), "");
+    std::remove(tracePath().c_str());
+}
+
+INSTANTIATE_TEST_SUITE_P(Sway, WaylandMessageSequences, testing::ValuesIn(swayScenarios),
+                         [](const testing::TestParamInfo<Scenario>& row) { return std::string(row.param.name); });
 
 // A key held down repeats at the compositor's rate until it is let go,
 // each repeat a WM_KEYDOWN marked as such with its character, as on the

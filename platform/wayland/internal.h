@@ -38,6 +38,9 @@ struct WaylandSurface {
     libdecor_frame* frame = nullptr;  // where the layer draws the decorations
     bool configured = false;          // the compositor has said how to show it
     int configuredWidth = 0, configuredHeight = 0;  // in surface units; 0: the client's choice
+    // Fullscreen, maximized or tiled: the compositor decides the size. In
+    // any other state its size is a hint that a fixed size overrides.
+    bool sizeImposed = false;
     bool activated = false;
     bool closeRequested = false;
     // Input to the layer's own surfaces (message boxes), for their loop.
@@ -51,6 +54,9 @@ struct WaylandSurface {
 struct WaylandWindow {
     WaylandSurface shown;
     int scale = 1;  // the platform's pixels per surface unit
+    // The size the program last gave the window, which it keeps unless the
+    // compositor imposes one.
+    int ownWidth = 0, ownHeight = 0;
     wl_egl_window* eglWindow = nullptr;
     EGLSurface eglSurface = EGL_NO_SURFACE;
     EGLConfig config = nullptr;

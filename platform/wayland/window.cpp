@@ -37,9 +37,20 @@ HWND windowOf(const WaylandSurface* shown) {
     return nullptr;
 }
 
+// The window takes a size (in the platform's pixels, whole surface units)
+// and is told, as the platform tells a window whose size changed.
+void takeSize(HWND window, int clientWidth, int clientHeight) {
+    if (clientWidth == window->clientWidth && clientHeight == window->clientHeight) return;
+    window->clientWidth = clientWidth;
+    window->clientHeight = clientHeight;
+    if (window->wayland->eglWindow) wl_egl_window_resize(window->wayland->eglWindow, clientWidth, clientHeight, 0, 0);
+    if (window->classStyle & (CS_HREDRAW | CS_VREDRAW)) window->needsPaint = true;
+    if (window->shownBefore) sendToWindow(window, WM_SIZE, SIZE_RESTORED, MAKELPARAM(clientWidth, clientHeight));
+}
+
 // The compositor has said how it shows the surface. A size of its own (a
-// tiling compositor, fullscreen) is taken, and the window told; otherwise
-// the window keeps the size the program gave it.
+// tiling compositor, fullscreen) is taken; none leaves the choice to the
+// window, which goes back to the size the program gave it.
 void surfaceConfigured(WaylandSurface* shown, int width, int height) {
     bool first = !shown->configured;
     shown->configured = true;
@@ -49,14 +60,10 @@ void surfaceConfigured(WaylandSurface* shown, int width, int height) {
     if (!window) return;
     WaylandWindow* native = window->wayland;
     if (first) window->needsPaint = true;
-    if (width <= 0 || height <= 0) return;
-    int clientWidth = width * native->scale, clientHeight = height * native->scale;
-    if (clientWidth == window->clientWidth && clientHeight == window->clientHeight) return;
-    window->clientWidth = clientWidth;
-    window->clientHeight = clientHeight;
-    if (native->eglWindow) wl_egl_window_resize(native->eglWindow, clientWidth, clientHeight, 0, 0);
-    if (window->classStyle & (CS_HREDRAW | CS_VREDRAW)) window->needsPaint = true;
-    if (window->shownBefore) sendToWindow(window, WM_SIZE, SIZE_RESTORED, MAKELPARAM(clientWidth, clientHeight));
+    if (width > 0 && height > 0 && shown->sizeImposed)
+        takeSize(window, width * native->scale, height * native->scale);
+    else
+        takeSize(window, native->ownWidth, native->ownHeight);
 }
 
 void surfaceClosed(WaylandSurface* shown) {
@@ -68,11 +75,17 @@ void toplevelConfigure(void* data, xdg_toplevel*, int32_t width, int32_t height,
     auto* shown = static_cast<WaylandSurface*>(data);
     shown->configuredWidth = width;
     shown->configuredHeight = height;
-    bool activated = false;
+    bool activated = false, imposed = false;
     for (auto* state = static_cast<const uint32_t*>(states->data);
-         reinterpret_cast<const char*>(state) < static_cast<const char*>(states->data) + states->size; ++state)
+         reinterpret_cast<const char*>(state) < static_cast<const char*>(states->data) + states->size; ++state) {
         if (*state == XDG_TOPLEVEL_STATE_ACTIVATED) activated = true;
+        if (*state == XDG_TOPLEVEL_STATE_FULLSCREEN || *state == XDG_TOPLEVEL_STATE_MAXIMIZED ||
+            *state == XDG_TOPLEVEL_STATE_TILED_LEFT || *state == XDG_TOPLEVEL_STATE_TILED_RIGHT ||
+            *state == XDG_TOPLEVEL_STATE_TILED_TOP || *state == XDG_TOPLEVEL_STATE_TILED_BOTTOM)
+            imposed = true;
+    }
     shown->activated = activated;
+    shown->sizeImposed = imposed;
 }
 void toplevelClose(void* data, xdg_toplevel*) { surfaceClosed(static_cast<WaylandSurface*>(data)); }
 // Bound at version 2: the bounds and capabilities events never come.
@@ -101,12 +114,16 @@ void frameConfigure(libdecor_frame* frame, libdecor_configuration* configuration
     int width = 0, height = 0;
     if (!libdecor_configuration_get_content_size(configuration, frame, &width, &height)) width = height = 0;
     libdecor_window_state state = LIBDECOR_WINDOW_STATE_NONE;
-    if (libdecor_configuration_get_window_state(configuration, &state))
+    if (libdecor_configuration_get_window_state(configuration, &state)) {
         shown->activated = state & LIBDECOR_WINDOW_STATE_ACTIVE;
+        shown->sizeImposed = state & (LIBDECOR_WINDOW_STATE_FULLSCREEN | LIBDECOR_WINDOW_STATE_MAXIMIZED |
+                                      LIBDECOR_WINDOW_STATE_TILED_LEFT | LIBDECOR_WINDOW_STATE_TILED_RIGHT |
+                                      LIBDECOR_WINDOW_STATE_TILED_TOP | LIBDECOR_WINDOW_STATE_TILED_BOTTOM);
+    }
     surfaceConfigured(shown, width, height);
-    // The content keeps its fixed size unless the compositor gave one.
+    // The content keeps its fixed size unless the compositor imposes one.
     int contentWidth = width, contentHeight = height;
-    if (contentWidth <= 0 || contentHeight <= 0)
+    if (contentWidth <= 0 || contentHeight <= 0 || !shown->sizeImposed)
         libdecor_frame_get_min_content_size(frame, &contentWidth, &contentHeight);
     libdecor_state* content = libdecor_state_new(std::max(contentWidth, 1), std::max(contentHeight, 1));
     libdecor_frame_commit(frame, content, configuration);
@@ -263,8 +280,8 @@ void waylandCreateWindow(HWND window, const WindowClass&, int, int, int width, i
     // Decorations are the compositor's or drawn beside the surface: the
     // outer size the program asks for is all client area. Buffers are whole
     // surface units.
-    window->clientWidth = surfaceUnits(width, native->scale) * native->scale;
-    window->clientHeight = surfaceUnits(height, native->scale) * native->scale;
+    window->clientWidth = native->ownWidth = surfaceUnits(width, native->scale) * native->scale;
+    window->clientHeight = native->ownHeight = surfaceUnits(height, native->scale) * native->scale;
 }
 
 void waylandShowWindow(HWND window) {
@@ -304,16 +321,13 @@ void waylandSetWindowPos(HWND window, int x, int y, int width, int height, UINT 
         window->clientY = y;
     }
     if (flags & SWP_NOSIZE) return;
-    if (native->shown.configuredWidth > 0 && native->shown.configuredHeight > 0) return;
     int unitsWide = surfaceUnits(width, native->scale), unitsHigh = surfaceUnits(height, native->scale);
-    int clientWidth = unitsWide * native->scale, clientHeight = unitsHigh * native->scale;
-    if (clientWidth == window->clientWidth && clientHeight == window->clientHeight) return;
-    window->clientWidth = clientWidth;
-    window->clientHeight = clientHeight;
+    native->ownWidth = unitsWide * native->scale;
+    native->ownHeight = unitsHigh * native->scale;
     waylandFixSurfaceSize(native->shown, unitsWide, unitsHigh);
-    if (native->eglWindow) wl_egl_window_resize(native->eglWindow, clientWidth, clientHeight, 0, 0);
-    if (window->classStyle & (CS_HREDRAW | CS_VREDRAW)) window->needsPaint = true;
-    if (window->shownBefore) sendToWindow(window, WM_SIZE, SIZE_RESTORED, MAKELPARAM(clientWidth, clientHeight));
+    // Kept for when the compositor lets go of the size it imposes.
+    if (native->shown.sizeImposed && native->shown.configuredWidth > 0) return;
+    takeSize(window, native->ownWidth, native->ownHeight);
 }
 
 RECT waylandWindowRect(HWND window) {
