@@ -34,17 +34,23 @@ ensure_packages() {
 # Mesa's GLX with its software rasterizer, and, for machines
 # without a display, a virtual X server (with xauth, which xvfb-run needs)
 # and the XTEST client library that the snapshot driver types with; Xft
-# and fontconfig with a scalable font for the text of message boxes.
+# and fontconfig with a scalable font for the text of message boxes. For
+# Wayland: the client and EGL libraries, the protocols and their scanner,
+# xkbcommon for keys, libdecor with its plugin for decorations the client
+# draws, and FreeType for text.
 BUILD_PACKAGES=(g++ make cmake libx11-dev libxtst-dev libgl-dev libopengl-dev libglx-dev libglx-mesa0 libgl1-mesa-dri xvfb xauth
-    libxft-dev fonts-dejavu-core)
+    libxft-dev fonts-dejavu-core
+    libwayland-dev wayland-protocols libxkbcommon-dev libdecor-0-dev libdecor-0-plugin-1-cairo libegl-dev libfreetype-dev)
 # What the tests add: GoogleTest, valgrind for the memcheck session, and
 # real desktops to run the viewer under: a stacking and a tiling window
 # manager, a second stacking one, GNOME's (with the session bus it wants),
 # and a compositing manager; a nested server whose screen can change size,
 # and the tool that changes it (and xhost, with which sway's XWayland lets
-# root in); sway, a tiling Wayland compositor, with XWayland.
+# root in); sway, a tiling Wayland compositor, with XWayland; for native
+# Wayland clients, weston, a second compositor (whose screenshots libpng
+# reads), and wtype and grim, which type keys and take screenshots under sway.
 TEST_PACKAGES=(libgtest-dev valgrind openbox i3-wm jwm mutter dbus-daemon xcompmgr xserver-xephyr x11-xserver-utils
-    sway xwayland)
+    sway xwayland weston wtype grim libpng-dev)
 
 # What installing and packaging add: CPack's Debian generator needs
 # dpkg-shlibdeps and file; the checks validate the desktop entry and the
