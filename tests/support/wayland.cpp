@@ -254,6 +254,25 @@ bool readPpm(const std::string& text, Picture* picture) {
     return true;
 }
 
+// Reads the helper's next line, for at most 20 s; whether it is `expected`.
+bool readAnswer(VirtualPointer& pointer, const std::string& expected, std::string* why) {
+    std::string answer;
+    long long deadline = nowMs() + 20000;
+    while (nowMs() < deadline) {
+        pollfd descriptor{pointer.channel, POLLIN, 0};
+        if (poll(&descriptor, 1, 100) <= 0) continue;
+        char c;
+        if (read(pointer.channel, &c, 1) != 1) break;
+        if (c == '\n') {
+            if (answer == expected) return true;
+            break;
+        }
+        answer += c;
+    }
+    *why = "wayland-pointer answered '" + answer + "'";
+    return false;
+}
+
 }  // namespace
 
 std::string missingWaylandTools(Compositor compositor) {
@@ -385,10 +404,9 @@ bool openVirtualPointer(const WaylandSession& session, VirtualPointer* pointer, 
     }
     close(ends[1]);
     *pointer = VirtualPointer{child, ends[0]};
-    // Its first answer says that the device is in place.
-    return pointerCommand(*pointer, "move " + std::to_string(session.width / 2) + " " +
-                                        std::to_string(session.height / 2),
-                          why);
+    if (readAnswer(*pointer, "ready", why)) return true;
+    closeVirtualPointer(*pointer);
+    return false;
 }
 
 bool pointerCommand(VirtualPointer& pointer, const std::string& command, std::string* why) {
@@ -397,22 +415,11 @@ bool pointerCommand(VirtualPointer& pointer, const std::string& command, std::st
         *why = "wayland-pointer is gone";
         return false;
     }
-    std::string answer;
-    long long deadline = nowMs() + 20000;
-    while (nowMs() < deadline) {
-        pollfd descriptor{pointer.channel, POLLIN, 0};
-        if (poll(&descriptor, 1, 100) <= 0) continue;
-        char c;
-        if (read(pointer.channel, &c, 1) != 1) break;
-        if (c == '\n') {
-            if (answer == "ok") return true;
-            break;
-        }
-        answer += c;
-    }
-    *why = "wayland-pointer answered '" + answer + "' to " + command;
+    if (readAnswer(pointer, "ok", why)) return true;
+    *why += " to " + command;
     return false;
 }
+
 
 void closeVirtualPointer(VirtualPointer& pointer) {
     // It ends at the end of its input.
