@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
@@ -40,8 +39,8 @@ std::string fileText(const std::string& path) {
 long long nowMs() { return static_cast<long long>(monotonicSeconds() * 1000); }
 
 // Runs a client of the session in `directory` (if given) and collects its
-// standard output and error; false, with why, if it fails or does not end
-// within the time, when it is killed.
+// standard output; false, with why (and its errors), if it fails or does
+// not end within the time, when it is killed.
 bool runClient(const WaylandSession& session, const std::vector<std::string>& command, std::string* output,
                std::string* why, const std::string& directory = "", int timeoutMs = 20000) {
     int ends[2];
@@ -49,7 +48,7 @@ bool runClient(const WaylandSession& session, const std::vector<std::string>& co
         *why = "no pipe";
         return false;
     }
-    // Errors apart from the output, which may be a picture.
+    // Errors into a file, apart from the output, which may be a picture.
     ChildSetup setup = waylandClientSetup(session, session.directory + "/" + command[0] + "-errors.txt");
     pid_t child = fork();
     if (child == 0) {
