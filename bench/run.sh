@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Builds the benchmarks and measures the real viewer against a bare GLX loop
 # and a freeglut program drawing the same frames, on a private virtual X
-# server. Pass --long-spin to let the viewer render 2^20 frames instead and
-# check that the model stays a rotation.
+# server; then, as a native Wayland client of a headless sway, against a
+# bare EGL loop (or that loop alone, while the viewer cannot run there).
+# Pass --long-spin to let the viewer render 2^20 frames instead and check
+# that the model stays a rotation.
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 source "$ROOT/scripts/setup.sh"

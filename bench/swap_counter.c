@@ -1,5 +1,6 @@
-// Preloaded into a program under measurement: counts its buffer swaps and
-// notes when the clear colour changes, without changing the program.
+// Preloaded into a program under measurement: counts its buffer swaps, made
+// through GLX or EGL, and notes when the clear colour changes, without
+// changing the program.
 #define _GNU_SOURCE
 #include "swap_log.h"
 
@@ -64,10 +65,8 @@ int XNextEvent(Display* display, XEvent* event) {
     return result;
 }
 
-void glXSwapBuffers(Display* display, GLXDrawable drawable) {
-    static void (*real)(Display*, GLXDrawable);
-    if (!real) real = (void (*)(Display*, GLXDrawable))dlsym(RTLD_NEXT, "glXSwapBuffers");
-    real(display, drawable);
+// Notes a swap that the program has just made, through either binding.
+static void noteSwap(void) {
     if (!swapLog) return;
     double t = now();
     uint64_t swaps = swapLog->swaps + 1;
@@ -85,3 +84,23 @@ void glXSwapBuffers(Display* display, GLXDrawable drawable) {
     swapLog->lastSwap = t;
     swapLog->swaps = swaps;
 }
+
+void glXSwapBuffers(Display* display, GLXDrawable drawable) {
+    static void (*real)(Display*, GLXDrawable);
+    if (!real) real = (void (*)(Display*, GLXDrawable))dlsym(RTLD_NEXT, "glXSwapBuffers");
+    real(display, drawable);
+    noteSwap();
+}
+
+#if __has_include(<EGL/egl.h>)
+#include <EGL/egl.h>
+
+// A native Wayland client presents its frames through EGL.
+EGLBoolean eglSwapBuffers(EGLDisplay display, EGLSurface surface) {
+    static EGLBoolean (*real)(EGLDisplay, EGLSurface);
+    if (!real) real = (EGLBoolean(*)(EGLDisplay, EGLSurface))dlsym(RTLD_NEXT, "eglSwapBuffers");
+    EGLBoolean swapped = real(display, surface);
+    if (swapped) noteSwap();
+    return swapped;
+}
+#endif

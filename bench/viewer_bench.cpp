@@ -1,11 +1,16 @@
 // Measures the real viewer against the floor (a bare GLX loop drawing the
 // same frames) and against a freeglut program, on a private virtual X
 // server: frames per second, CPU while stopped, response times and memory.
+// Then, as a native Wayland client of a headless sway, against a bare EGL
+// loop drawing the same frames: frames per second.
 // With --long-spin it instead lets the viewer render 2^20 frames and checks
 // that the model's matrix is still a rotation.
 #include "swap_log.h"
 #include "x_server.h"
 #include "x_user.h"
+#ifdef VIEWER_BENCH_WAYLAND
+#include "wayland.h"
+#endif
 
 #include <X11/keysym.h>
 
@@ -189,6 +194,156 @@ LoopFigures measureLoop(Display* user, const std::string& program, const std::st
     return figures;
 }
 
+#ifdef VIEWER_BENCH_WAYLAND
+// A native client's frame rate under headless sway, the size of its window
+// there, or why it was not measured.
+struct WaylandFigures {
+    double fps = 0;
+    int width = 0, height = 0;
+    std::string failure;
+};
+
+pid_t launchWayland(const WaylandSession& session, const std::string& program, const Mapped& mapped,
+                    const std::string& errorPath) {
+    ChildSetup setup = waylandClientSetup(session, errorPath);
+    setup.environment.push_back("LD_PRELOAD=" + toolDirectory + "/libswap-counter.so");
+    setup.environment.push_back("BENCH_SWAP_LOG=" + mapped.path);
+    return spawnCommand({program}, "", setup);
+}
+
+std::string ending(pid_t program, const std::string& errorPath) {
+    std::string text;
+    if (!isRunning(program)) text = " (it ended with code " + std::to_string(waitForExit(program, 0)) + ")";
+    std::ifstream errors(errorPath);
+    std::string all((std::istreambuf_iterator<char>(errors)), std::istreambuf_iterator<char>());
+    if (!all.empty()) text += "; its errors: " + all.substr(0, 600);
+    return text;
+}
+
+WaylandFigures measureWaylandViewer(const WaylandSession& session, double seconds) {
+    WaylandFigures figures;
+    Mapped mapped = mapLog("/tmp/viewer-bench-wayland-viewer.log");
+    std::string errorPath = "/tmp/viewer-bench-wayland-viewer-errors.txt";
+    pid_t viewer = launchWayland(session, toolDirectory + "/vorandile", mapped, errorPath);
+    auto ours = [&](const ToplevelWindow& w) { return w.pid == viewer && w.focused; };
+    ToplevelWindow notice, window;
+    std::string why;
+    // The notice first: it has the keys once it has the focus.
+    waitUntil([&] { return findToplevel(session, ours, &notice) || !isRunning(viewer); }, 20000);
+    if (notice.pid != viewer) {
+        figures.failure = "it showed no window" + ending(viewer, errorPath);
+    } else if (!typeKeys(session, {"Return"}, &why)) {
+        figures.failure = "Return did not reach it: " + why;
+    } else if (!waitUntil([&] { return mapped.log->swaps > 0 || !isRunning(viewer); }, 20000) ||
+               mapped.log->swaps == 0) {
+        figures.failure = "no frame after the notice was dismissed with Return" + ending(viewer, errorPath);
+    } else {
+        auto main = [&](const ToplevelWindow& w) { return ours(w) && w.id != notice.id; };
+        if (waitForToplevel(session, main, &window)) {
+            figures.width = window.shown.width;
+            figures.height = window.shown.height;
+        }
+        figures.fps = framesPerSecond(mapped.log, seconds);
+        typeKeys(session, {"Escape"}, &why);
+    }
+    waitForExit(viewer, 5000);  // kills it if it does not end
+    munmap(mapped.log, sizeof(SwapLog));
+    return figures;
+}
+
+WaylandFigures measureEglLoop(const WaylandSession& session, double seconds) {
+    WaylandFigures figures;
+    Mapped mapped = mapLog("/tmp/viewer-bench-egl-loop.log");
+    std::string errorPath = "/tmp/viewer-bench-egl-loop-errors.txt";
+    pid_t loop = launchWayland(session, toolDirectory + "/egl-loop", mapped, errorPath);
+    if (waitUntil([&] { return mapped.log->swaps > 0 || !isRunning(loop); }, 20000) && mapped.log->swaps > 0) {
+        ToplevelWindow window;
+        if (waitForToplevel(session, [&](const ToplevelWindow& w) { return w.pid == loop; }, &window)) {
+            figures.width = window.shown.width;
+            figures.height = window.shown.height;
+        }
+        figures.fps = framesPerSecond(mapped.log, seconds);
+    } else {
+        figures.failure = "no frame" + ending(loop, errorPath);
+    }
+    kill(loop, SIGTERM);
+    waitForExit(loop, 5000);
+    munmap(mapped.log, sizeof(SwapLog));
+    return figures;
+}
+
+// Both under one headless sway, in turn, as many rounds as under X11. Both
+// float, so that each window has the size its program chooses, as under
+// the virtual X server.
+void measureUnderWayland(int rounds, double seconds) {
+    std::printf("\n");
+    std::string missing = missingWaylandTools(Compositor::sway);
+    if (!missing.empty()) {
+        std::printf("Native Wayland: not measured: %s not installed (bench/run.sh installs them)\n", missing.c_str());
+        return;
+    }
+    std::string why;
+    WaylandSession session = startWayland(Compositor::sway, "/tmp/", &why);
+    if (session.wayland.empty()) {
+        std::printf("Native Wayland: not measured: headless sway did not start: %s\n", why.c_str());
+        return;
+    }
+    std::string reply;
+    if (!swayMessage(session, "'for_window [app_id=\"^(vorandile|egl-loop)$\"] floating enable'", &reply)) {
+        std::printf("Native Wayland: not measured: sway took no rule to float the windows: %s\n", reply.c_str());
+        stopWayland(session);
+        return;
+    }
+    std::vector<double> viewerFps, loopFps, ratio;
+    WaylandFigures viewer, loop;
+    std::string viewerFailure;
+    for (int round = 0; round < rounds; ++round) {
+        for (int turn = 0; turn < 2; ++turn) {
+            if ((round + turn) % 2 == 0) {
+                if (!viewerFailure.empty()) continue;  // no use starting it again
+                viewer = measureWaylandViewer(session, seconds);
+                viewerFailure = viewer.failure;
+                if (viewerFailure.empty()) viewerFps.push_back(viewer.fps);
+            } else {
+                loop = measureEglLoop(session, seconds);
+                if (!loop.failure.empty()) {
+                    std::printf("Native Wayland: the bare EGL loop drew %s\n", loop.failure.c_str());
+                    stopWayland(session);
+                    return;
+                }
+                loopFps.push_back(loop.fps);
+            }
+        }
+        if (viewerFailure.empty()) ratio.push_back(loop.fps > 0 ? viewer.fps / loop.fps : 0);
+        std::fprintf(stderr, "Wayland round %d: viewer %.1f, bare EGL loop %.1f frames/s\n", round + 1,
+                     viewerFailure.empty() ? viewer.fps : 0.0, loop.fps);
+    }
+    stopWayland(session);
+    if (!viewerFailure.empty())
+        std::printf("The viewer does not run as a native Wayland client yet: %s\n"
+                    "Only the bare EGL loop was measured.\n\n",
+                    viewerFailure.c_str());
+    std::printf("| native Wayland, headless sway (%d rounds, %.0f s each) | median | per round |\n", rounds, seconds);
+    std::printf("|---|---|---|\n");
+    auto row = [](const std::string& name, const std::vector<double>& values, const char* format) {
+        std::printf("| %s | ", name.c_str());
+        std::printf(format, median(values));
+        std::printf(" |");
+        for (double value : values) {
+            std::printf(" ");
+            std::printf(format, value);
+        }
+        std::printf(" |\n");
+    };
+    if (viewerFailure.empty())
+        row("viewer, frames/s (window " + std::to_string(viewer.width) + "x" + std::to_string(viewer.height) + ")",
+            viewerFps, "%.1f");
+    row("bare EGL loop, frames/s (window " + std::to_string(loop.width) + "x" + std::to_string(loop.height) + ")",
+        loopFps, "%.1f");
+    if (viewerFailure.empty()) row("viewer / bare EGL loop", ratio, "%.3f");
+}
+#endif
+
 int longSpin(const std::string& display, Display* user) {
     const uint64_t frames = 1u << 20;
     Mapped mapped = mapLog("/tmp/viewer-bench-spin.log");
@@ -311,5 +466,10 @@ int main(int argc, char** argv) {
     row("frames from reading f to the fogged frame", keyFrames, "%.0f");
     row("viewer frame time, ms", frameTime, "%.2f");
     row("viewer peak resident memory, MiB", peak, "%.1f");
+#ifdef VIEWER_BENCH_WAYLAND
+    measureUnderWayland(rounds, seconds);
+#else
+    std::printf("\nNative Wayland: not measured: the build found no Wayland client libraries (bench/run.sh installs them)\n");
+#endif
     return 0;
 }

@@ -46,9 +46,11 @@ BUILD_PACKAGES=(g++ make cmake libx11-dev libxtst-dev libgl-dev libopengl-dev li
 # manager, a second stacking one, GNOME's (with the session bus it wants),
 # and a compositing manager; a nested server whose screen can change size,
 # and the tool that changes it (and xhost, with which sway's XWayland lets
-# root in); sway, a tiling Wayland compositor, with XWayland.
+# root in); sway, a tiling Wayland compositor, with XWayland; for native
+# Wayland clients, weston, a second compositor (whose screenshots libpng
+# reads), and wtype and grim, which type keys and take screenshots under sway.
 TEST_PACKAGES=(libgtest-dev valgrind openbox i3-wm jwm mutter dbus-daemon xcompmgr xserver-xephyr x11-xserver-utils
-    sway xwayland)
+    sway xwayland weston wtype grim libpng-dev)
 
 # What installing and packaging add: CPack's Debian generator needs
 # dpkg-shlibdeps and file; the checks validate the desktop entry and the

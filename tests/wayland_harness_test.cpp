@@ -34,6 +34,8 @@ protected:
     void start(Compositor compositor, int scale = 1) {
         std::string missing = missingWaylandTools(compositor);
         if (!missing.empty()) GTEST_SKIP() << "not installed: " << missing << " (scripts/setup.sh installs them)";
+        if (std::system("command -v weston-simple-egl weston-eventdemo >/dev/null") != 0)
+            GTEST_SKIP() << "weston's demo clients are not installed (scripts/setup.sh installs weston)";
         std::string why;
         session = startWayland(compositor, testing::TempDir(), &why, scale);
         ASSERT_FALSE(session.wayland.empty()) << "the compositor did not start: " << why;

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
@@ -40,8 +39,8 @@ std::string fileText(const std::string& path) {
 long long nowMs() { return static_cast<long long>(monotonicSeconds() * 1000); }
 
 // Runs a client of the session in `directory` (if given) and collects its
-// standard output and error; false, with why, if it fails or does not end
-// within the time, when it is killed.
+// standard output; false, with why (and its errors), if it fails or does
+// not end within the time, when it is killed.
 bool runClient(const WaylandSession& session, const std::vector<std::string>& command, std::string* output,
                std::string* why, const std::string& directory = "", int timeoutMs = 20000) {
     int ends[2];
@@ -49,7 +48,7 @@ bool runClient(const WaylandSession& session, const std::vector<std::string>& co
         *why = "no pipe";
         return false;
     }
-    // Errors apart from the output, which may be a picture.
+    // Errors into a file, apart from the output, which may be a picture.
     ChildSetup setup = waylandClientSetup(session, session.directory + "/" + command[0] + "-errors.txt");
     pid_t child = fork();
     if (child == 0) {
@@ -254,6 +253,25 @@ bool readPpm(const std::string& text, Picture* picture) {
     return true;
 }
 
+// Reads the helper's next line, for at most 20 s; whether it is `expected`.
+bool readAnswer(VirtualPointer& pointer, const std::string& expected, std::string* why) {
+    std::string answer;
+    long long deadline = nowMs() + 20000;
+    while (nowMs() < deadline) {
+        pollfd descriptor{pointer.channel, POLLIN, 0};
+        if (poll(&descriptor, 1, 100) <= 0) continue;
+        char c;
+        if (read(pointer.channel, &c, 1) != 1) break;
+        if (c == '\n') {
+            if (answer == expected) return true;
+            break;
+        }
+        answer += c;
+    }
+    *why = "wayland-pointer answered '" + answer + "'";
+    return false;
+}
+
 }  // namespace
 
 std::string missingWaylandTools(Compositor compositor) {
@@ -385,10 +403,9 @@ bool openVirtualPointer(const WaylandSession& session, VirtualPointer* pointer, 
     }
     close(ends[1]);
     *pointer = VirtualPointer{child, ends[0]};
-    // Its first answer says that the device is in place.
-    return pointerCommand(*pointer, "move " + std::to_string(session.width / 2) + " " +
-                                        std::to_string(session.height / 2),
-                          why);
+    if (readAnswer(*pointer, "ready", why)) return true;
+    closeVirtualPointer(*pointer);
+    return false;
 }
 
 bool pointerCommand(VirtualPointer& pointer, const std::string& command, std::string* why) {
@@ -397,22 +414,11 @@ bool pointerCommand(VirtualPointer& pointer, const std::string& command, std::st
         *why = "wayland-pointer is gone";
         return false;
     }
-    std::string answer;
-    long long deadline = nowMs() + 20000;
-    while (nowMs() < deadline) {
-        pollfd descriptor{pointer.channel, POLLIN, 0};
-        if (poll(&descriptor, 1, 100) <= 0) continue;
-        char c;
-        if (read(pointer.channel, &c, 1) != 1) break;
-        if (c == '\n') {
-            if (answer == "ok") return true;
-            break;
-        }
-        answer += c;
-    }
-    *why = "wayland-pointer answered '" + answer + "' to " + command;
+    if (readAnswer(pointer, "ok", why)) return true;
+    *why += " to " + command;
     return false;
 }
+
 
 void closeVirtualPointer(VirtualPointer& pointer) {
     // It ends at the end of its input.

@@ -70,7 +70,8 @@ bool closeToplevel(const WaylandSession& session, const ToplevelWindow& window, 
 bool typeKeys(const WaylandSession& session, const std::vector<std::string>& keysyms, std::string* why);
 
 // A mouse: the wayland-pointer helper, kept running so that a button can
-// stay down between commands; sway only.
+// stay down between commands; sway only. As sway focuses the window the
+// pointer moves onto, a move can change where keys go.
 struct VirtualPointer {
     pid_t pid = -1;
     int channel = -1;  // its standard input and output

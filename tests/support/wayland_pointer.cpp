@@ -6,10 +6,11 @@
 //
 // Positions are in the output's own coordinates, WIDTH x HEIGHT being its
 // extent. The commands are "move X Y", "press" and "release". Given as
-// arguments, they are carried out in turn; otherwise they are read a line
-// at a time from standard input, and each is answered "ok" once the
-// compositor has taken it in, or "error" with why. A button still held
-// when the helper ends is released with it.
+// arguments, they are carried out in turn; otherwise the helper says
+// "ready" once its device is in place, then reads them a line at a time
+// from standard input and answers each "ok" once the compositor has taken
+// it in, or "error" with why. A button still held when the helper ends is
+// released with it.
 #include "wlr-virtual-pointer-unstable-v1-client-protocol.h"
 
 #include <linux/input-event-codes.h>
@@ -121,6 +122,7 @@ int main(int argc, char** argv) {
             break;
         }
     } else {
+        std::cout << "ready" << std::endl;
         std::string line;
         while (std::getline(std::cin, line)) {
             if (line.empty()) continue;
