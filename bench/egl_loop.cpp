@@ -129,7 +129,18 @@ int fail(const char* why) {
 
 }  // namespace
 
-int main() {
+// With --frame-callbacks the loop paces itself as the viewer's layer does:
+// swap interval 0, and each frame swapped once the compositor has shown the
+// one before (wl_surface.frame). Without it, EGL's own swap interval 1 does.
+bool frameShown = true;
+void frameDone(void*, wl_callback* callback, uint32_t) {
+    wl_callback_destroy(callback);
+    frameShown = true;
+}
+const wl_callback_listener frameListener = {frameDone};
+
+int main(int argc, char** argv) {
+    bool paceByCallbacks = argc > 1 && std::strcmp(argv[1], "--frame-callbacks") == 0;
     wl_display* display = wl_display_connect(nullptr);
     if (!display) return fail("cannot connect to the Wayland display");
     keys = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
@@ -173,7 +184,7 @@ int main() {
     EGLSurface target = eglCreatePlatformWindowSurface(egl, config, window, nullptr);
     if (context == EGL_NO_CONTEXT || target == EGL_NO_SURFACE || !eglMakeCurrent(egl, target, target, context))
         return fail("no EGL context for the window");
-    eglSwapInterval(egl, 1);
+    eglSwapInterval(egl, paceByCallbacks ? 0 : 1);
 
     viewer.windowWidth = side;
     viewer.windowHeight = side;
@@ -192,6 +203,13 @@ int main() {
         if (wl_display_dispatch_pending(display) < 0) return fail("the compositor's connection failed");
         drawScene();
         glFlush();
+        if (paceByCallbacks) {
+            // Drawn while the compositor shows the frame before: only the swap waits.
+            while (!frameShown && !closed)
+                if (wl_display_dispatch(display) < 0) return fail("the compositor's connection failed");
+            frameShown = false;
+            wl_callback_add_listener(wl_surface_frame(surface), &frameListener, nullptr);
+        }
         if (!eglSwapBuffers(egl, target)) return fail("a swap failed");
     }
     eglMakeCurrent(egl, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
