@@ -326,7 +326,9 @@ void measureUnderWayland(int rounds, double seconds) {
         }
         double floor = std::max(interval.fps, callbacks.fps);
         if (viewerFailure.empty()) ratio.push_back(floor > 0 ? viewer.fps / floor : 0);
-        std::fprintf(stderr, "Wayland round %d: viewer %.1f, bare EGL loop %.1f (swap interval 1), %.1f (frame callbacks) frames/s\n",
+        std::fprintf(stderr,
+                     "Wayland round %d: viewer %.1f, bare EGL loop %.1f (swap interval 1), %.1f (frame callbacks) "
+                     "frames/s\n",
                      round + 1, viewerFailure.empty() ? viewer.fps : 0.0, interval.fps, callbacks.fps);
     }
     stopWayland(session);
@@ -481,7 +483,8 @@ int main(int argc, char** argv) {
 #ifdef VIEWER_BENCH_WAYLAND
     measureUnderWayland(rounds, seconds);
 #else
-    std::printf("\nNative Wayland: not measured: the build found no Wayland client libraries (bench/run.sh installs them)\n");
+    std::printf("\nNative Wayland: not measured: the build found no libpng for the tests' Wayland driver "
+                "(bench/run.sh installs it)\n");
 #endif
     return 0;
 }

@@ -4,9 +4,7 @@
 // pointer lands on the very surface pixel the harness aims at; a window's
 // picture is its contents to the edge, at either output scale, under sway
 // and under weston.
-#include <gtest/gtest.h>  // before Xlib, which wayland.h brings in
-
-#include "wayland.h"
+#include "wayland_test_base.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -18,31 +16,16 @@ namespace {
 
 const char* const demoAppId = "org.freedesktop.weston.simple-egl";
 
-std::string fileText(const std::string& path) {
-    std::ifstream file(path);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
 std::string scratchPath(const std::string& what) {
     return testing::TempDir() + "wayland-harness-" + what + "-" + std::to_string(getpid()) + ".txt";
 }
 
-class WaylandHarness : public testing::Test {
+class WaylandHarness : public WaylandTestBase {
 protected:
     void start(Compositor compositor, int scale = 1) {
-        std::string missing = missingWaylandTools(compositor);
-        if (!missing.empty()) GTEST_SKIP() << "not installed: " << missing << " (scripts/setup.sh installs them)";
-        if (std::system("command -v weston-simple-egl weston-eventdemo >/dev/null") != 0)
+        if (!inPath("weston-simple-egl") || !inPath("weston-eventdemo"))
             GTEST_SKIP() << "weston's demo clients are not installed (scripts/setup.sh installs weston)";
-        std::string why;
-        session = startWayland(compositor, testing::TempDir(), &why, scale);
-        ASSERT_FALSE(session.wayland.empty()) << "the compositor did not start: " << why;
-    }
-    void TearDown() override {
-        if (client > 0) waitForExit(client, 0);
-        stopWayland(session);
+        startCompositor(compositor, scale);
     }
     // Starts a demo client and waits for its window.
     void startClient(const std::vector<std::string>& command, const std::string& appId,
@@ -53,9 +36,9 @@ protected:
             line = {"sh", "-c", "exec \"$@\" >'" + output + "'", "sh"};
             line.insert(line.end(), command.begin(), command.end());
         }
-        client = spawnWaylandClient(session, line, scratchPath("client-errors"));
+        program = spawnWaylandClient(session, line, scratchPath("client-errors"));
         ASSERT_TRUE(waitForToplevel(
-            session, [&](const ToplevelWindow& w) { return w.appId == appId && w.pid == client; }, &window))
+            session, [&](const ToplevelWindow& w) { return w.appId == appId && w.pid == program; }, &window))
             << command[0] << " shows no window; its errors: " << fileText(scratchPath("client-errors"));
     }
     // Every pixel of the picture's outermost rows and columns.
@@ -105,8 +88,6 @@ protected:
             ASSERT_TRUE(drawnRound(pixel)) << std::hex << pixel << " is not drawn round the window " << where;
     }
 
-    WaylandSession session;
-    pid_t client = -1;
     ToplevelWindow window;
 };
 
@@ -114,9 +95,9 @@ TEST_F(WaylandHarness, AClientHasTheCompositorsDisplayAndNoX11Display) {
     start(Compositor::sway);
     setenv("DISPLAY", ":98", 1);  // as under a desktop: the client must not inherit it
     std::string seen = scratchPath("environment");
-    client = spawnWaylandClient(
+    program = spawnWaylandClient(
         session, {"sh", "-c", "echo \"$XDG_RUNTIME_DIR|$WAYLAND_DISPLAY|${DISPLAY-none}\" >'" + seen + "'"});
-    int status = waitForExit(client, 20000);
+    int status = waitForExit(program, 20000);
     unsetenv("DISPLAY");
     ASSERT_EQ(status, 0);
     EXPECT_EQ(fileText(seen), session.directory + "|" + session.wayland + "|none\n");

@@ -4,14 +4,12 @@
 // and the error box where there is no EGL. Under headless weston, which
 // offers no decorations and no seat, the window procedure drawing in this
 // process: the picture, and the title bar the layer has drawn.
-#include <gtest/gtest.h>  // before Xlib, which the harness brings in
-
 #include "app/viewer_state.h"
 #include "app/window_proc.h"
 #include "message_table.h"
 #include "platform/common/internal.h"
 #include "viewer_program.h"
-#include "wayland.h"
+#include "wayland_test_base.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -22,13 +20,6 @@
 namespace {
 
 
-std::string fileText(const std::string& path) {
-    std::ifstream file(path);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
 long countOf(const Picture& picture, Rgb colour) {
     return std::count_if(picture.pixels.begin(), picture.pixels.end(),
                          [&](uint32_t pixel) { return closeTo(Rgb{int(pixel >> 16 & 0xff), int(pixel >> 8 & 0xff),
@@ -36,18 +27,10 @@ long countOf(const Picture& picture, Rgb colour) {
                                                               colour); });
 }
 
-class WaylandViewer : public testing::Test {
+class WaylandViewer : public WaylandTestBase {
 protected:
-    void startCompositor(Compositor compositor, int scale = 1) {
-        std::string missing = missingWaylandTools(compositor);
-        if (!missing.empty()) GTEST_SKIP() << "not installed: " << missing << " (scripts/setup.sh installs them)";
-        std::string why;
-        session = startWayland(compositor, testing::TempDir(), &why, scale);
-        ASSERT_FALSE(session.wayland.empty()) << "the compositor did not start: " << why;
-    }
     void TearDown() override {
-        if (program > 0) waitForExit(program, 0);
-        stopWayland(session);
+        WaylandTestBase::TearDown();
         unlink(errorPath().c_str());
     }
     std::string errorPath() const {
@@ -107,8 +90,6 @@ protected:
         return "move " + std::to_string(g.x + g.width / 2 + dx) + " " + std::to_string(g.y + g.height / 2 + dy);
     }
 
-    WaylandSession session;
-    pid_t program = -1;
     std::string appId = "vorandile";
     ToplevelWindow window;
 };
@@ -258,9 +239,8 @@ protected:
             type({"Return"});
             waitForWindow("vorandile ");
         } else if (action == "fullscreen" || action == "windowed") {
-            ASSERT_TRUE(swayMessage(session, node + (action == "fullscreen" ? "fullscreen enable" : "fullscreen disable"),
-                                    &output))
-                << output;
+            std::string command = action == "fullscreen" ? "fullscreen enable" : "fullscreen disable";
+            ASSERT_TRUE(swayMessage(session, node + command, &output)) << output;
         } else if (action == "escape") {
             type({"Escape"});
         } else if (action == "close button") {

@@ -4,9 +4,9 @@
 #include "platform/wayland/internal.h"
 #include "platform/wayland/box_painting.h"
 
-#include "xdg-decoration-unstable-v1.h"
-#include "xdg-output-unstable-v1.h"
-#include "xdg-shell.h"
+#include "xdg-decoration-unstable-v1-client-protocol.h"
+#include "xdg-output-unstable-v1-client-protocol.h"
+#include "xdg-shell-client-protocol.h"
 
 #include <libdecor.h>
 
@@ -29,7 +29,8 @@ const int64_t eventBudgetMs = 10;
 void pingAnswered(void*, xdg_wm_base* base, uint32_t serial) { xdg_wm_base_pong(base, serial); }
 const xdg_wm_base_listener wmBaseListener = {pingAnswered};
 
-void outputGeometry(void*, wl_output*, int32_t, int32_t, int32_t, int32_t, int32_t, const char*, const char*, int32_t) {}
+void outputGeometry(void*, wl_output*, int32_t, int32_t, int32_t, int32_t, int32_t, const char*, const char*,
+                    int32_t) {}
 void outputMode(void* data, wl_output*, uint32_t flags, int32_t width, int32_t height, int32_t) {
     auto* output = static_cast<WaylandOutput*>(data);
     if (!(flags & WL_OUTPUT_MODE_CURRENT)) return;
@@ -225,6 +226,7 @@ void waylandTerminate() {
     waylandReleaseContexts();
     waylandReleaseWindows();
     for (wl_buffer* buffer : wayland.pixelBuffers) wl_buffer_destroy(buffer);
+    if (wayland.frameQueue) wl_event_queue_destroy(wayland.frameQueue);
     waylandReleaseFormats();
     if (wayland.egl != EGL_NO_DISPLAY) eglTerminate(wayland.egl);
     waylandReleaseSeat();

@@ -13,8 +13,6 @@ namespace {
 // waits for it this long at most, so that the program never stops.
 const int frameWaitMs = 100;
 
-wl_event_queue* frameQueue = nullptr;
-
 EGLint configAttribute(EGLConfig config, EGLint attribute) {
     EGLint value = 0;
     return eglGetConfigAttrib(wayland.egl, config, attribute, &value) ? value : 0;
@@ -96,10 +94,10 @@ void waitForFrame(WaylandWindow* native) {
     wl_display* display = wayland.display;
     int64_t deadline = nowMs() + frameWaitMs;
     while (native->frameDone) {
-        if (wl_display_dispatch_queue_pending(display, frameQueue) < 0) return;
+        if (wl_display_dispatch_queue_pending(display, wayland.frameQueue) < 0) return;
         if (!native->frameDone) break;
         int64_t left = deadline - nowMs();
-        if (left <= 0 || wl_display_prepare_read_queue(display, frameQueue) != 0) {
+        if (left <= 0 || wl_display_prepare_read_queue(display, wayland.frameQueue) != 0) {
             if (left <= 0) break;
             continue;
         }
@@ -153,11 +151,11 @@ void waylandSwapBuffers(HWND window) {
     // before the compositor has configured it.
     if (!native->shown.configured || native->eglSurface == EGL_NO_SURFACE) return;
     if (eglGetCurrentSurface(EGL_DRAW) != native->eglSurface) return;
-    if (!frameQueue) frameQueue = wl_display_create_queue(wayland.display);
+    if (!wayland.frameQueue) wayland.frameQueue = wl_display_create_queue(wayland.display);
     waitForFrame(native);
     if (waylandPixelFormatTraits(window->pixelFormat).carriesAlpha) makeBackBufferOpaque();
     wl_callback* next = wl_surface_frame(native->shown.surface);
-    wl_proxy_set_queue(reinterpret_cast<wl_proxy*>(next), frameQueue);
+    wl_proxy_set_queue(reinterpret_cast<wl_proxy*>(next), wayland.frameQueue);
     wl_callback_add_listener(next, &frameListener, native);
     native->frameDone = next;
     eglSwapBuffers(wayland.egl, native->eglSurface);
@@ -172,8 +170,6 @@ void waylandReleaseContexts() {
         delete context->wayland;
         context->wayland = nullptr;
     }
-    if (frameQueue) wl_event_queue_destroy(frameQueue);
-    frameQueue = nullptr;
 }
 
 bool waylandCreateContext(HGLRC context, HWND window) {

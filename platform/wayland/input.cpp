@@ -15,9 +15,6 @@
 
 namespace {
 
-wl_cursor_theme* cursorTheme = nullptr;
-wl_surface* cursorSurface = nullptr;
-
 // The modifier state a key came with, in one word: xkbcommon's depressed,
 // latched and locked modifiers and the layout, a byte each.
 unsigned packedKeyState() {
@@ -125,20 +122,28 @@ void repeatInfo(void*, wl_keyboard*, int32_t rate, int32_t delay) {
 const wl_keyboard_listener keyboardListener = {keymapGiven, keyboardEntered, keyboardLeft,
                                                keyChanged,  modifiersChanged, repeatInfo};
 
+// The theme is read when the seat offers a pointer: reading it takes a
+// while, and the pointer's first events should not wait for it.
+void loadArrowTheme() {
+    const WaylandOutput* output = waylandPrimaryOutput();
+    if (!wayland.cursorTheme)
+        wayland.cursorTheme = wl_cursor_theme_load(nullptr, 24 * (output ? output->scale : 1), wayland.shm);
+}
+
 void showArrow(uint32_t serial, int scale) {
-    if (!cursorTheme) cursorTheme = wl_cursor_theme_load(nullptr, 24 * scale, wayland.shm);
-    wl_cursor* arrow = cursorTheme ? wl_cursor_theme_get_cursor(cursorTheme, "left_ptr") : nullptr;
+    loadArrowTheme();
+    wl_cursor* arrow = wayland.cursorTheme ? wl_cursor_theme_get_cursor(wayland.cursorTheme, "left_ptr") : nullptr;
     if (!arrow || !arrow->image_count) return;
     wl_cursor_image* image = arrow->images[0];
     wl_buffer* buffer = wl_cursor_image_get_buffer(image);
     if (!buffer) return;
-    if (!cursorSurface) cursorSurface = wl_compositor_create_surface(wayland.compositor);
-    wl_surface_set_buffer_scale(cursorSurface, scale);
-    wl_pointer_set_cursor(wayland.pointer, serial, cursorSurface, int32_t(image->hotspot_x) / scale,
+    if (!wayland.cursorSurface) wayland.cursorSurface = wl_compositor_create_surface(wayland.compositor);
+    wl_surface_set_buffer_scale(wayland.cursorSurface, scale);
+    wl_pointer_set_cursor(wayland.pointer, serial, wayland.cursorSurface, int32_t(image->hotspot_x) / scale,
                           int32_t(image->hotspot_y) / scale);
-    wl_surface_attach(cursorSurface, buffer, 0, 0);
-    wl_surface_damage(cursorSurface, 0, 0, INT32_MAX, INT32_MAX);
-    wl_surface_commit(cursorSurface);
+    wl_surface_attach(wayland.cursorSurface, buffer, 0, 0);
+    wl_surface_damage(wayland.cursorSurface, 0, 0, INT32_MAX, INT32_MAX);
+    wl_surface_commit(wayland.cursorSurface);
 }
 
 void pointerMoved(uint32_t, wl_fixed_t x, wl_fixed_t y);
@@ -225,9 +230,7 @@ void waylandSeatChanged(uint32_t capabilities) {
         wayland.repeatKey = 0;
     }
     if (pointer && !wayland.pointer) {
-        // Loaded before the pointer comes in: reading the theme takes a while.
-        const WaylandOutput* output = waylandPrimaryOutput();
-        if (!cursorTheme) cursorTheme = wl_cursor_theme_load(nullptr, 24 * (output ? output->scale : 1), wayland.shm);
+        loadArrowTheme();
         wayland.pointer = wl_seat_get_pointer(wayland.seat);
         wl_pointer_add_listener(wayland.pointer, &pointerListener, nullptr);
     } else if (!pointer && wayland.pointer) {
@@ -240,10 +243,8 @@ void waylandSeatChanged(uint32_t capabilities) {
 
 void waylandReleaseSeat() {
     if (wayland.seat) waylandSeatChanged(0);
-    if (cursorSurface) wl_surface_destroy(cursorSurface);
-    if (cursorTheme) wl_cursor_theme_destroy(cursorTheme);
-    cursorSurface = nullptr;
-    cursorTheme = nullptr;
+    if (wayland.cursorSurface) wl_surface_destroy(wayland.cursorSurface);
+    if (wayland.cursorTheme) wl_cursor_theme_destroy(wayland.cursorTheme);
     if (wayland.keyState) xkb_state_unref(wayland.keyState);
     if (wayland.keymap) xkb_keymap_unref(wayland.keymap);
     if (wayland.xkb) xkb_context_unref(wayland.xkb);

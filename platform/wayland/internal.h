@@ -23,6 +23,7 @@ struct zxdg_output_manager_v1;
 struct zxdg_output_v1;
 struct libdecor;
 struct libdecor_frame;
+struct wl_cursor_theme;
 
 struct WaylandContext {
     EGLContext context = EGL_NO_CONTEXT;
@@ -96,6 +97,8 @@ struct WaylandLayer {
     xkb_context* xkb = nullptr;
     xkb_keymap* keymap = nullptr;
     xkb_state* keyState = nullptr;
+    wl_cursor_theme* cursorTheme = nullptr;
+    wl_surface* cursorSurface = nullptr;
     wl_surface* keyboardFocus = nullptr;
     wl_surface* pointerFocus = nullptr;
     double pointerX = 0, pointerY = 0;  // in the focused surface's units
@@ -107,6 +110,9 @@ struct WaylandLayer {
     int64_t repeatDueMs = 0;
 
     EGLDisplay egl = EGL_NO_DISPLAY;
+    // The compositor's go-ahead for the next frame comes on a queue of its
+    // own, so that waiting for it runs no window procedure.
+    wl_event_queue* frameQueue = nullptr;
     bool eglTried = false;
     std::vector<PixelFormatEntry> formats;
     bool formatsListed = false;

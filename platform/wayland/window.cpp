@@ -5,8 +5,8 @@
 #include "platform/wayland/internal.h"
 #include "platform/wayland/canvas.h"
 
-#include "xdg-decoration-unstable-v1.h"
-#include "xdg-shell.h"
+#include "xdg-decoration-unstable-v1-client-protocol.h"
+#include "xdg-shell-client-protocol.h"
 
 #include <libdecor.h>
 

@@ -164,8 +164,8 @@ void translateEvent(XEvent& event) {
     case KeyRelease: {
         bool release = event.type == KeyRelease;
         KeySym symbol = XLookupKeysym(&event.xkey, 0);
-        queueInput(window, release ? WM_KEYUP : WM_KEYDOWN, virtualKeyForSymbol(uint32_t(symbol)), keyLParamFor(event.xkey.keycode - 8, release, false),
-                   event.xkey.state);
+        queueInput(window, release ? WM_KEYUP : WM_KEYDOWN, virtualKeyForSymbol(uint32_t(symbol)),
+                   keyLParamFor(event.xkey.keycode - 8, release, false), event.xkey.state);
         break;
     }
     case ClientMessage: translateClientMessage(window, event.xclient); break;

@@ -17,22 +17,6 @@
 
 namespace {
 
-bool inPath(const std::string& program) {
-    const char* path = std::getenv("PATH");
-    std::stringstream directories(path ? path : "/usr/bin:/bin");
-    std::string directory;
-    while (std::getline(directories, directory, ':'))
-        if (access((directory + "/" + program).c_str(), X_OK) == 0) return true;
-    return false;
-}
-
-std::string fileText(const std::string& path) {
-    std::ifstream file(path);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
 std::string firstLine(const std::string& path) {
     std::string text = fileText(path);
     return text.substr(0, text.find('\n'));

@@ -20,22 +20,6 @@
 
 namespace {
 
-bool inPath(const std::string& program) {
-    const char* path = std::getenv("PATH");
-    std::stringstream directories(path ? path : "/usr/bin:/bin");
-    std::string directory;
-    while (std::getline(directories, directory, ':'))
-        if (access((directory + "/" + program).c_str(), X_OK) == 0) return true;
-    return false;
-}
-
-std::string fileText(const std::string& path) {
-    std::ifstream file(path);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
 long long nowMs() { return static_cast<long long>(monotonicSeconds() * 1000); }
 
 // Runs a client of the session in `directory` (if given) and collects its

@@ -5,7 +5,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
 #include <poll.h>
+#include <sstream>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -165,4 +167,20 @@ bool isRunning(pid_t child) {
     // WNOWAIT: an ended child's status stays for waitForExit to collect.
     siginfo_t info{};
     return waitid(P_PID, id_t(child), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == 0;
+}
+
+std::string fileText(const std::string& path) {
+    std::ifstream file(path);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+bool inPath(const std::string& program) {
+    const char* path = std::getenv("PATH");
+    std::stringstream directories(path ? path : "/usr/bin:/bin");
+    std::string directory;
+    while (std::getline(directories, directory, ':'))
+        if (access((directory + "/" + program).c_str(), X_OK) == 0) return true;
+    return false;
 }

@@ -21,6 +21,10 @@ void stopVirtualServer(VirtualServer& server);
 
 // Seconds on the monotonic clock, and the CPU seconds this process has used.
 double monotonicSeconds();
+// A file's whole text; empty if it cannot be read.
+std::string fileText(const std::string& path);
+// Whether a program of this name is in PATH.
+bool inPath(const std::string& program);
 double cpuSecondsUsed();
 
 // A child process running `program` with DISPLAY set to `display`
