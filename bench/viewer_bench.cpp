@@ -36,6 +36,18 @@ double median(std::vector<double> values) {
     return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
+// A table row: the median, then every round's figure.
+void row(const std::string& name, const std::vector<double>& values, const char* format) {
+    std::printf("| %s | ", name.c_str());
+    std::printf(format, median(values));
+    std::printf(" |");
+    for (double value : values) {
+        std::printf(" ");
+        std::printf(format, value);
+    }
+    std::printf(" |\n");
+}
+
 struct Mapped {
     SwapLog* log = nullptr;
     std::string path;
@@ -338,16 +350,6 @@ void measureUnderWayland(int rounds, double seconds) {
                     viewerFailure.c_str());
     std::printf("| native Wayland, headless sway (%d rounds, %.0f s each) | median | per round |\n", rounds, seconds);
     std::printf("|---|---|---|\n");
-    auto row = [](const std::string& name, const std::vector<double>& values, const char* format) {
-        std::printf("| %s | ", name.c_str());
-        std::printf(format, median(values));
-        std::printf(" |");
-        for (double value : values) {
-            std::printf(" ");
-            std::printf(format, value);
-        }
-        std::printf(" |\n");
-    };
     auto size = [](const WaylandFigures& figures) {
         return " (window " + std::to_string(figures.width) + "x" + std::to_string(figures.height) + ")";
     };
@@ -455,16 +457,6 @@ int main(int argc, char** argv) {
 
     std::printf("| measure (%d rounds, %.0f s each, window 819x819) | median | per round |\n", rounds, seconds);
     std::printf("|---|---|---|\n");
-    auto row = [](const char* name, const std::vector<double>& values, const char* format) {
-        std::printf("| %s | ", name);
-        std::printf(format, median(values));
-        std::printf(" |");
-        for (double value : values) {
-            std::printf(" ");
-            std::printf(format, value);
-        }
-        std::printf(" |\n");
-    };
     row("viewer, frames/s", viewerFps, "%.1f");
     row("bare GLX loop, frames/s", bareFps, "%.1f");
     row("freeglut, frames/s", glutFps, "%.1f");

@@ -64,16 +64,12 @@ protected:
 
 TEST_P(MessageSequences, AreThePlatformsStepByStep) {
     std::remove(tracePath().c_str());
-    Size client;
-    size_t from = 0;
-    for (const Step& step : std::get<1>(GetParam()).steps) {
-        act(step.action);
-        if (HasFatalFailure()) return;
-        std::vector<std::string> seen;
-        ASSERT_TRUE(traceReaches(tracePath(), from, step, &client, &seen))
-            << step.action << ": expected" << joined(step.expected) << "\n  received" << joined(seen);
-        from = traceLength(tracePath());
-    }
+    ASSERT_EQ(followSteps(std::get<1>(GetParam()).steps, tracePath(),
+                          [this](const std::string& action) {
+                              act(action);
+                              return !HasFatalFailure();
+                          }),
+              "");
     EXPECT_EQ(waitForExit(child, 10000), 0);
     EXPECT_EQ(errorText(), "");
 }

@@ -92,3 +92,17 @@ bool traceReaches(const std::string& path, size_t from, const Step& step, Size* 
         },
         20000);
 }
+
+std::string followSteps(const std::vector<Step>& steps, const std::string& tracePath,
+                        const std::function<bool(const std::string&)>& act) {
+    Size client;
+    size_t from = 0;
+    for (const Step& step : steps) {
+        if (!act(step.action)) return std::string(step.action) + ": could not be done";
+        std::vector<std::string> seen;
+        if (!traceReaches(tracePath, from, step, &client, &seen))
+            return std::string(step.action) + ": expected" + joined(step.expected) + "\n  received" + joined(seen);
+        from = traceLength(tracePath);
+    }
+    return "";
+}

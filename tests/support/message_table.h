@@ -2,6 +2,7 @@
 // and how a trace of the messages it did receive is checked against them.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -42,3 +43,8 @@ size_t traceLength(const std::string& path);
 // what the trace had last.
 bool traceReaches(const std::string& path, size_t from, const Step& step, Size* client,
                   std::vector<std::string>* seen);
+
+// Takes each step's action (`act` returns false when it could not) and
+// waits for the step's messages in the trace; what went wrong, or empty.
+std::string followSteps(const std::vector<Step>& steps, const std::string& tracePath,
+                        const std::function<bool(const std::string&)>& act);
