@@ -173,11 +173,16 @@ int main(int argc, char** argv) {
     EGLConfig configs[64];
     EGLint count = 0;
     if (!eglChooseConfig(egl, attributes, configs, 64, &count) || count == 0) return fail("no EGL configuration");
+    // The best-sorted with eight bits a channel and no alpha, as the viewer's
+    // layer offers: deeper colour would cost the compositor a conversion.
     EGLConfig config = configs[0];
     for (EGLint i = count - 1; i >= 0; --i) {
-        EGLint alpha = 0;
+        EGLint alpha = 0, red = 0, green = 0, blue = 0;
         eglGetConfigAttrib(egl, configs[i], EGL_ALPHA_SIZE, &alpha);
-        if (alpha == 0) config = configs[i];  // the best-sorted without alpha
+        eglGetConfigAttrib(egl, configs[i], EGL_RED_SIZE, &red);
+        eglGetConfigAttrib(egl, configs[i], EGL_GREEN_SIZE, &green);
+        eglGetConfigAttrib(egl, configs[i], EGL_BLUE_SIZE, &blue);
+        if (alpha == 0 && red == 8 && green == 8 && blue == 8) config = configs[i];
     }
     EGLContext context = eglCreateContext(egl, config, EGL_NO_CONTEXT, nullptr);
     wl_egl_window* window = wl_egl_window_create(surface, side, side);
