@@ -42,12 +42,7 @@ bool runClient(const WaylandSession& session, const std::vector<std::string>& co
         if (!directory.empty() && chdir(directory.c_str()) != 0) _exit(126);
         unsetenv("DISPLAY");
         for (const std::string& variable : setup.environment) putenv(strdup(variable.c_str()));
-        std::vector<std::string> arguments = command;
-        std::vector<char*> raw;
-        for (std::string& argument : arguments) raw.push_back(argument.data());
-        raw.push_back(nullptr);
-        execvp(raw[0], raw.data());
-        _exit(127);
+        execCommand(command);
     }
     close(ends[1]);
     output->clear();

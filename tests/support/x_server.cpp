@@ -101,6 +101,15 @@ pid_t spawnCommand(const std::vector<std::string>& command, const std::string& d
     return spawnCommand(command, display, setup);
 }
 
+void execCommand(const std::vector<std::string>& command) {
+    std::vector<std::string> arguments = command;
+    std::vector<char*> raw;
+    for (std::string& argument : arguments) raw.push_back(argument.data());
+    raw.push_back(nullptr);
+    execvp(raw[0], raw.data());
+    _exit(127);
+}
+
 pid_t spawnCommand(const std::vector<std::string>& command, const std::string& display, const ChildSetup& setup) {
     pid_t child = fork();
     if (child == 0) {
@@ -123,12 +132,7 @@ pid_t spawnCommand(const std::vector<std::string>& command, const std::string& d
             rlimit limit{setup.addressSpaceLimit, setup.addressSpaceLimit};
             setrlimit(RLIMIT_AS, &limit);
         }
-        std::vector<std::string> arguments = command;
-        std::vector<char*> raw;
-        for (std::string& argument : arguments) raw.push_back(argument.data());
-        raw.push_back(nullptr);
-        execvp(raw[0], raw.data());
-        _exit(127);
+        execCommand(command);
     }
     return child;
 }

@@ -45,6 +45,8 @@ struct ChildSetup {
     std::vector<int> blockedSignals;       // as a launcher may leave them
 };
 pid_t spawnCommand(const std::vector<std::string>& command, const std::string& display, const ChildSetup& setup);
+// In a child process: becomes the command (looked up in PATH), or exits with 127.
+[[noreturn]] void execCommand(const std::vector<std::string>& command);
 // The child's exit code; -1 if it did not end within the time (it is then
 // killed); 128 + signal number if a signal ended it.
 int waitForExit(pid_t child, int timeoutMs);
