@@ -110,14 +110,16 @@ class WaylandHarnessAtScale : public WaylandHarness, public testing::WithParamIn
 
 TEST_P(WaylandHarnessAtScale, ThePointerLandsOnTheSurfacePixelItIsAimedAt) {
     start(Compositor::sway, GetParam());
+    // The mouse is there before the client, as on a desktop: a client only
+    // gets the pointer's events once it has seen the seat offer a pointer.
+    VirtualPointer pointer;
+    std::string why;
+    ASSERT_TRUE(openVirtualPointer(session, &pointer, &why)) << why;
     // The demo logs pointer events in its surface's coordinates.
     std::string log = scratchPath("events");
     startClient({"stdbuf", "-oL", "weston-eventdemo", "--log-motion", "--log-button"},
                 "org.freedesktop.weston.eventdemo", log);
     ASSERT_EQ(window.title, "EventDemo");
-    VirtualPointer pointer;
-    std::string why;
-    ASSERT_TRUE(openVirtualPointer(session, &pointer, &why)) << why;
     const WindowGeometry& g = window.shown;
     for (const std::string& command :
          {"move " + std::to_string(g.x + 30) + " " + std::to_string(g.y + 40), std::string("press"),
