@@ -15,6 +15,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
@@ -267,6 +269,44 @@ TEST_P(WaylandMessageSequences, AreThePlatformsStepByStep) {
 
 INSTANTIATE_TEST_SUITE_P(Sway, WaylandMessageSequences, testing::ValuesIn(swayScenarios),
                          [](const testing::TestParamInfo<Scenario>& row) { return std::string(row.param.name); });
+
+// A socket that takes connections and closes them at once, or (`silent`)
+// keeps them without a word: no compositor the layer can use. The viewer
+// then goes on to the X display.
+class ViewerBesideABrokenCompositor : public testing::TestWithParam<bool> {};
+
+TEST_P(ViewerBesideABrokenCompositor, GoesOnToTheXDisplay) {
+    const char* display = std::getenv("DISPLAY");
+    if (!display || !*display) GTEST_SKIP() << "no X display to go on to";
+    std::string directory = testing::TempDir(), name = "broken-" + std::to_string(getpid());
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s/%s", directory.c_str(), name.c_str());
+    unlink(address.sun_path);
+    int listener = socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener, 4), 0);
+    pid_t server = fork();
+    if (server == 0) {
+        std::vector<int> kept;
+        for (int client; (client = accept(listener, nullptr, nullptr)) >= 0;)
+            GetParam() ? kept.push_back(client) : void(close(client));
+        _exit(0);
+    }
+    close(listener);
+    ChildSetup setup;
+    setup.environment = {"XDG_RUNTIME_DIR=" + directory, "WAYLAND_DISPLAY=" + name};
+    pid_t viewer = spawnCommand({VIEWER_BINARY}, display, setup);
+    Display* user = openUserConnection(display);
+    ASSERT_NE(user, nullptr);
+    EXPECT_NE(waitForWindowNamed(user, "vorandile", 20000), 0u) << "no notice on the X display";
+    XCloseDisplay(user);
+    stopProgram(viewer);
+    stopProgram(server);
+    unlink(address.sun_path);
+}
+
+INSTANTIATE_TEST_SUITE_P(ClosingOrSilent, ViewerBesideABrokenCompositor, testing::Values(false, true));
 
 // A key held down repeats at the compositor's rate until it is let go,
 // each repeat a WM_KEYDOWN marked as such with its character, as on the

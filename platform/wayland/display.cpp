@@ -122,6 +122,13 @@ const wl_registry_listener registryListener = {globalAdded, globalRemoved};
     std::exit(1);
 }
 
+// A connection that fails while the layer only tries it leaves the choice
+// to X11; once the layer runs on it, the program cannot go on.
+bool connectionFailed() {
+    if (!wayland.connected) return false;
+    reportLostConnection();
+}
+
 // The compositor's answers to what the connection asked so far, read with
 // a deadline: a compositor that does not answer is not usable.
 bool roundTrip(int timeoutMs) {
@@ -155,17 +162,18 @@ bool waylandConnects() {
         waylandTerminate();
         return false;
     }
+    wayland.connected = true;
     return true;
 }
 
 bool waylandDispatch(int64_t deadlineMs) {
     wl_display* display = wayland.display;
     while (wl_display_prepare_read(display) != 0)
-        if (wl_display_dispatch_pending(display) < 0) reportLostConnection();
+        if (wl_display_dispatch_pending(display) < 0) return connectionFailed();
     // A full socket is written once the compositor has read some of it.
     if (wl_display_flush(display) < 0 && errno != EAGAIN) {
         wl_display_cancel_read(display);
-        reportLostConnection();
+        return connectionFailed();
     }
     int timeout = deadlineMs < 0 ? -1 : int(std::clamp<int64_t>(deadlineMs - nowMs(), 0, 60000));
     pollfd descriptor{wl_display_get_fd(display), POLLIN, 0};
@@ -174,8 +182,7 @@ bool waylandDispatch(int64_t deadlineMs) {
         wl_display_cancel_read(display);
         return ready == 0 || errno == EINTR;
     }
-    if (wl_display_read_events(display) < 0) reportLostConnection();
-    if (wl_display_dispatch_pending(display) < 0) reportLostConnection();
+    if (wl_display_read_events(display) < 0 || wl_display_dispatch_pending(display) < 0) return connectionFailed();
     return true;
 }
 

@@ -82,6 +82,7 @@ struct PixelFormatEntry {
 // releases it and leaves the back end as before its first call.
 struct WaylandLayer {
     wl_display* display = nullptr;
+    bool connected = false;  // tried and found usable: the layer runs on it
     wl_registry* registry = nullptr;
     wl_compositor* compositor = nullptr;
     wl_shm* shm = nullptr;
@@ -160,8 +161,9 @@ int waylandTextWidth(const BoxFont* font, const std::string& text);
 const WaylandOutput* waylandPrimaryOutput();
 
 // Dispatches what has arrived and waits for more until the deadline (-1:
-// none, 0: do not wait); false once the connection is lost, which is told
-// and ends the program, as a lost X connection does.
+// none, 0: do not wait); false when waiting failed. A lost connection is
+// told and ends the program, as a lost X connection does (while the
+// connection is only being tried, it gives false).
 bool waylandDispatch(int64_t deadlineMs);
 
 // Windows of the layer, found by their surface; null for others (boxes).
