@@ -141,8 +141,8 @@ void waylandSetPixelFormat(HWND window, int format) {
     if (native->eglSurface != EGL_NO_SURFACE) eglDestroySurface(wayland.egl, native->eglSurface);
     if (!native->eglWindow)
         native->eglWindow = wl_egl_window_create(native->shown.surface, window->clientWidth, window->clientHeight);
-    native->config = formatAt(format)->config;
-    native->eglSurface = eglCreatePlatformWindowSurface(wayland.egl, native->config, native->eglWindow, nullptr);
+    EGLConfig config = formatAt(format)->config;
+    native->eglSurface = eglCreatePlatformWindowSurface(wayland.egl, config, native->eglWindow, nullptr);
 }
 
 void waylandSwapBuffers(HWND window) {
@@ -164,12 +164,7 @@ void waylandSwapBuffers(HWND window) {
 void waylandReleaseContexts() {
     if (wayland.egl == EGL_NO_DISPLAY) return;
     eglMakeCurrent(wayland.egl, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
-    for (HGLRC context : platform.contexts) {
-        if (!context->wayland) continue;
-        eglDestroyContext(wayland.egl, context->wayland->context);
-        delete context->wayland;
-        context->wayland = nullptr;
-    }
+    for (HGLRC context : platform.contexts) waylandDeleteContext(context);
 }
 
 bool waylandCreateContext(HGLRC context, HWND window) {

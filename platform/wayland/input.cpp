@@ -150,7 +150,6 @@ void pointerMoved(uint32_t, wl_fixed_t x, wl_fixed_t y);
 
 void pointerEntered(void*, wl_pointer*, uint32_t serial, wl_surface* surface, wl_fixed_t x, wl_fixed_t y) {
     wayland.pointerFocus = surface;
-    wayland.pointerSerial = serial;
     HWND window = waylandFindWindow(surface);
     showArrow(serial, window ? window->wayland->scale : 1);
     pointerMoved(0, x, y);

@@ -42,7 +42,6 @@ struct WaylandSurface {
     // Fullscreen, maximized or tiled: the compositor decides the size. In
     // any other state its size is a hint that a fixed size overrides.
     bool sizeImposed = false;
-    bool activated = false;
     bool closeRequested = false;
     // Input to the layer's own surfaces (message boxes), for their loop.
     bool keyDismissed = false;
@@ -60,7 +59,6 @@ struct WaylandWindow {
     int ownWidth = 0, ownHeight = 0;
     wl_egl_window* eglWindow = nullptr;
     EGLSurface eglSurface = EGL_NO_SURFACE;
-    EGLConfig config = nullptr;
     wl_callback* frameDone = nullptr;  // the compositor's go-ahead for the next frame
 };
 
@@ -104,7 +102,6 @@ struct WaylandLayer {
     wl_surface* pointerFocus = nullptr;
     double pointerX = 0, pointerY = 0;  // in the focused surface's units
     unsigned buttons = 0;               // MK_ bits of the buttons held
-    uint32_t pointerSerial = 0;
     // Key repeat, at the compositor's rate.
     int repeatRate = 25, repeatDelayMs = 600;
     uint32_t repeatKey = 0;  // 0: none repeating
@@ -114,7 +111,6 @@ struct WaylandLayer {
     // The compositor's go-ahead for the next frame comes on a queue of its
     // own, so that waiting for it runs no window procedure.
     wl_event_queue* frameQueue = nullptr;
-    bool eglTried = false;
     std::vector<PixelFormatEntry> formats;
     bool formatsListed = false;
 

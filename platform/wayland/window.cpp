@@ -75,16 +75,14 @@ void toplevelConfigure(void* data, xdg_toplevel*, int32_t width, int32_t height,
     auto* shown = static_cast<WaylandSurface*>(data);
     shown->configuredWidth = width;
     shown->configuredHeight = height;
-    bool activated = false, imposed = false;
+    bool imposed = false;
     for (auto* state = static_cast<const uint32_t*>(states->data);
          reinterpret_cast<const char*>(state) < static_cast<const char*>(states->data) + states->size; ++state) {
-        if (*state == XDG_TOPLEVEL_STATE_ACTIVATED) activated = true;
         if (*state == XDG_TOPLEVEL_STATE_FULLSCREEN || *state == XDG_TOPLEVEL_STATE_MAXIMIZED ||
             *state == XDG_TOPLEVEL_STATE_TILED_LEFT || *state == XDG_TOPLEVEL_STATE_TILED_RIGHT ||
             *state == XDG_TOPLEVEL_STATE_TILED_TOP || *state == XDG_TOPLEVEL_STATE_TILED_BOTTOM)
             imposed = true;
     }
-    shown->activated = activated;
     shown->sizeImposed = imposed;
 }
 void toplevelClose(void* data, xdg_toplevel*) { surfaceClosed(static_cast<WaylandSurface*>(data)); }
@@ -114,12 +112,10 @@ void frameConfigure(libdecor_frame* frame, libdecor_configuration* configuration
     int width = 0, height = 0;
     if (!libdecor_configuration_get_content_size(configuration, frame, &width, &height)) width = height = 0;
     libdecor_window_state state = LIBDECOR_WINDOW_STATE_NONE;
-    if (libdecor_configuration_get_window_state(configuration, &state)) {
-        shown->activated = state & LIBDECOR_WINDOW_STATE_ACTIVE;
+    if (libdecor_configuration_get_window_state(configuration, &state))
         shown->sizeImposed = state & (LIBDECOR_WINDOW_STATE_FULLSCREEN | LIBDECOR_WINDOW_STATE_MAXIMIZED |
                                       LIBDECOR_WINDOW_STATE_TILED_LEFT | LIBDECOR_WINDOW_STATE_TILED_RIGHT |
                                       LIBDECOR_WINDOW_STATE_TILED_TOP | LIBDECOR_WINDOW_STATE_TILED_BOTTOM);
-    }
     surfaceConfigured(shown, width, height);
     // The content keeps its fixed size unless the compositor imposes one.
     int contentWidth = width, contentHeight = height;
@@ -232,6 +228,8 @@ void waylandShowSurface(WaylandSurface& shown, const char* title, int width, int
 }
 
 void waylandHideSurface(WaylandSurface& shown) {
+    // Hidden before it is destroyed, a window is not hidden again.
+    if (!shown.xdgSurface && !shown.frame) return;
     if (shown.decoration) zxdg_toplevel_decoration_v1_destroy(shown.decoration);
     if (shown.frame) libdecor_frame_unref(shown.frame);
     if (shown.toplevel) xdg_toplevel_destroy(shown.toplevel);
@@ -241,7 +239,6 @@ void waylandHideSurface(WaylandSurface& shown) {
     shown.toplevel = nullptr;
     shown.xdgSurface = nullptr;
     shown.configured = false;
-    shown.activated = false;
     // Without a role and without a buffer the surface is no longer shown.
     wl_surface_attach(shown.surface, nullptr, 0, 0);
     wl_surface_commit(shown.surface);
