@@ -257,6 +257,7 @@ TEST_P(ViewerComposited, TheWindowIsOpaque) {
     std::vector<uint32_t> own = stopModel();
     ASSERT_FALSE(own.empty());
     WindowGeometry g = geometry();
+    ASSERT_EQ(own.size(), size_t(g.width) * size_t(g.height)) << "the window changed size while it was read";
     XImage* image = XGetImage(user, DefaultRootWindow(user), g.x, g.y, unsigned(g.width), unsigned(g.height),
                               AllPlanes, ZPixmap);
     ASSERT_NE(image, nullptr);

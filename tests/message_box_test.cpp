@@ -18,7 +18,7 @@ namespace {
 using MessageBox = PrivateServerTest;
 
 pid_t showBoxInChild(const char* text, const char* caption, UINT type) {
-    pid_t child = fork();
+    pid_t child = forkChild();
     if (child == 0) _exit(MessageBoxA(nullptr, text, caption, type));
     return child;
 }
@@ -118,7 +118,7 @@ TEST_F(MessageBox, ABoxThatAnotherClientDestroysReturnsZeroAtOnceAndSaysNothing)
     char errorPath[] = "/tmp/box-errors-XXXXXX";
     int errors = mkstemp(errorPath);
     ASSERT_GE(errors, 0);
-    pid_t child = fork();
+    pid_t child = forkChild();
     if (child == 0) {
         dup2(errors, STDERR_FILENO);
         _exit(MessageBoxA(nullptr, "text", "Doomed", MB_OK));
@@ -170,15 +170,19 @@ struct BoxPicture {
     bool face = false;   // some of the box's light face shows
 };
 
+// Every bound comes from the captured picture itself: a box caught before
+// its button is drawn has no button yet, and so no text above it either.
 BoxPicture pictureOf(Display* user, Window box) {
     BoxPicture picture;
     std::vector<uint32_t> pixels = captureWindow(user, box, &picture.width, &picture.height);
+    if (pixels.size() != size_t(picture.width) * size_t(picture.height)) return BoxPicture{};
     auto at = [&](int x, int y) { return pixels[size_t(y) * size_t(picture.width) + size_t(x)]; };
     for (int y = 0; y < picture.height; ++y)
         for (int x = 0; x < picture.width; ++x)
             if (at(x, y) == 0xffffffu) picture.button.add(x, y);
             else if (at(x, y) == 0xf0f0f0u) picture.face = true;
-    for (int y = 0; y < picture.button.top - 1; ++y)
+    if (picture.button.right < 0) return picture;
+    for (int y = 0; y < std::min(picture.button.top - 1, picture.height); ++y)
         for (int x = 0; x < picture.width; ++x) {
             uint32_t p = at(x, y);
             if ((p >> 16 & 255) < 0x90 && (p >> 8 & 255) < 0x90 && (p & 255) < 0x90) picture.ink.add(x, y);

@@ -213,7 +213,7 @@ TEST_F(PixelFormatsWithoutGlx, NoFormatSupportsOpenGl) {
 }
 
 TEST_F(PixelFormatsWithoutGlx, ConfiguringShowsTheChooseErrorAndExitsWithOne) {
-    pid_t child = fork();
+    pid_t child = forkChild();
     if (child == 0) {
         HWND window = createRecordingWindow("owner", 0, 0, 64, 64, false);
         configurePixelFormat(GetDC(window));
@@ -243,7 +243,7 @@ TEST_F(ConfigurePixelFormat, SetsTheChosenFormatAndReturns) {
 }
 
 TEST_F(ConfigurePixelFormat, AFormatThatCannotBeSetShowsTheSetErrorAndExitsWithOne) {
-    pid_t child = fork();
+    pid_t child = forkChild();
     if (child == 0) {
         HWND window = createRecordingWindow("taken", 0, 0, 64, 64, false);
         PIXELFORMATDESCRIPTOR request = pixelFormatRequest();

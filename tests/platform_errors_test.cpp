@@ -28,7 +28,7 @@ std::string readFile(const std::string& path) {
 // returns what it wrote there by the time it exited.
 std::string standardErrorOf(const std::function<void()>& work) {
     std::string path = testing::TempDir() + "x-errors-" + std::to_string(getpid()) + ".txt";
-    pid_t child = fork();
+    pid_t child = forkChild();
     if (child == 0) {
         int file = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         dup2(file, 2);
@@ -117,7 +117,7 @@ TEST_F(RenderingContextsWithoutADriver, AContextTheServerRefusesIsNoneAndNothing
 }
 
 TEST_F(RenderingContextsWithoutADriver, CreatingTheViewersContextShowsTheErrorAndExitsWithOne) {
-    pid_t child = fork();
+    pid_t child = forkChild();
     if (child == 0) {
         HWND window = createRecordingWindow("owner", 0, 0, 64, 64, false);
         configurePixelFormat(GetDC(window));

@@ -286,7 +286,7 @@ TEST_P(ViewerBesideABrokenCompositor, GoesOnToTheXDisplay) {
     int listener = socket(AF_UNIX, SOCK_STREAM, 0);
     ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     ASSERT_EQ(listen(listener, 4), 0);
-    pid_t server = fork();
+    pid_t server = forkChild();
     if (server == 0) {
         std::vector<int> kept;
         for (int client; (client = accept(listener, nullptr, nullptr)) >= 0;)

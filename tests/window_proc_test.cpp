@@ -188,7 +188,7 @@ TEST_F(WindowProcedure, PaletteMessagesReselectAndAskForAFrameOnlyWithAPalette) 
 using ProgramStart = PrivateServerTest;
 
 TEST_F(ProgramStart, AClassThatCannotBeRegisteredIsReportedAndEndsTheProgramWithOne) {
-    pid_t child = fork();
+    pid_t child = forkChild();
     if (child == 0) {
         WNDCLASSA taken = {};
         taken.lpfnWndProc = DefWindowProcA;

@@ -34,7 +34,7 @@ bool runClient(const WaylandSession& session, const std::vector<std::string>& co
     }
     // Errors into a file, apart from the output, which may be a picture.
     ChildSetup setup = waylandClientSetup(session, session.directory + "/" + command[0] + "-errors.txt");
-    pid_t child = fork();
+    pid_t child = forkChild();
     if (child == 0) {
         dup2(ends[1], 1);
         int errors = open(setup.errorPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -370,7 +370,7 @@ bool openVirtualPointer(const WaylandSession& session, VirtualPointer* pointer, 
         return false;
     }
     ChildSetup setup = waylandClientSetup(session);
-    pid_t child = fork();
+    pid_t child = forkChild();
     if (child == 0) {
         dup2(ends[1], 0);
         dup2(ends[1], 1);
@@ -461,6 +461,9 @@ bool windowPicture(const WaylandSession& session, const ToplevelWindow& window, 
 }
 
 Rgb pixelOf(const Picture& picture, int x, int y) {
+    if (x < 0 || y < 0 || x >= picture.width || y >= picture.height ||
+        picture.pixels.size() != size_t(picture.width) * size_t(picture.height))
+        return Rgb{-1, -1, -1};
     uint32_t value = picture.pixels[size_t(y) * size_t(picture.width) + size_t(x)];
     return Rgb{int(value >> 16 & 0xff), int(value >> 8 & 0xff), int(value & 0xff)};
 }

@@ -95,4 +95,5 @@ bool takeScreenshot(const WaylandSession& session, Picture* picture, std::string
 Picture cropPicture(const WaylandSession& session, const Picture& screen, const WindowGeometry& area);
 // What a window's contents show now: a screenshot cropped to them.
 bool windowPicture(const WaylandSession& session, const ToplevelWindow& window, Picture* picture, std::string* why);
+// The pixel at (x, y); {-1, -1, -1} outside the picture, as for a window not there.
 Rgb pixelOf(const Picture& picture, int x, int y);

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <poll.h>
 #include <sstream>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -32,13 +33,23 @@ double cpuSecondsUsed() {
            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
+pid_t forkChild() {
+    pid_t parent = getpid();
+    pid_t child = fork();
+    if (child == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent) _exit(127);  // the test ended before the signal was asked for
+    }
+    return child;
+}
+
 namespace {
 
 VirtualServer startServer(const char* program, const std::string& host, const std::vector<std::string>& arguments) {
     VirtualServer server;
     int pipeEnds[2];
     if (pipe(pipeEnds) != 0) return server;
-    pid_t child = fork();
+    pid_t child = forkChild();
     if (child == 0) {
         close(pipeEnds[0]);
         int devnull = open("/dev/null", O_RDWR);
@@ -111,7 +122,7 @@ void execCommand(const std::vector<std::string>& command) {
 }
 
 pid_t spawnCommand(const std::vector<std::string>& command, const std::string& display, const ChildSetup& setup) {
-    pid_t child = fork();
+    pid_t child = forkChild();
     if (child == 0) {
         if (!setup.errorPath.empty()) {
             int file = open(setup.errorPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);

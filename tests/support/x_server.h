@@ -27,6 +27,11 @@ std::string fileText(const std::string& path);
 bool inPath(const std::string& program);
 double cpuSecondsUsed();
 
+// fork(), for every child a test starts: the child is killed when the test's
+// process ends, however it ends. A test that crashes would otherwise leave a
+// box, a server or a program behind holding its output open, and ctest
+// would report the crash as a timeout, minutes later.
+pid_t forkChild();
 // A child process running `program` with DISPLAY set to `display`
 // (or unset when it is empty).
 // Its standard error goes to `errorPath` when that is given.
