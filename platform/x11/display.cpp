@@ -1,5 +1,6 @@
 // The one X connection of the process and how its failures are reported.
 #include "platform/x11/internal.h"
+#include "platform/x11/event_filter.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -142,6 +143,7 @@ void x11Terminate() {
     // Closing reads what the server still sends, through the filters, which
     // look the windows up: they go after.
     XCloseDisplay(layer.display);
+    x11ResetEventFilter();
     x11ReleaseWindows();
     layer = X11Layer{};
 }

@@ -94,11 +94,15 @@ struct X11Layer {
 
     // The message boxes shown, whose events the filters see too.
     std::vector<Window> boxes;
-    // What the event filters keep of what they drop: the newest ping for
-    // each window, and whether a box has a frame notice queued.
-    long droppedEvents = 0, droppedBefore = 0;
+    // What the event filter keeps of what it drops: the newest ping for
+    // each window; and the newest change of each mapping, read at the end
+    // of a batch.
     std::vector<XClientMessageEvent> waitingPings;
-    bool boxFrameNoticeQueued = false;
+    std::vector<XMappingEvent> changedMappings;
+    // The last read took in a flood: until one reads no more than a
+    // desktop sends, no round trip is made, frames included.
+    bool behind = false;
+    long eventsReadBefore = 0;  // by the start of the last read
 };
 extern X11Layer& layer;
 
@@ -209,8 +213,9 @@ void x11DrawText(BoxFont* font, Window window, GC gc, int x, int y, const std::s
 // deadline passes; every other event read on the way goes through the
 // translation that x11ReadEvents applies, so that none is lost.
 bool x11WaitForEvent(const std::function<bool(const XEvent&)>& isAwaited, int64_t deadlineMs, XEvent* awaited);
-// Filters events as Xlib takes them in, so that what a window of the layer
-// ignores never queues up, whatever another client sends (message.cpp).
+// Judges every event as Xlib takes it in, so that what a window of the
+// layer ignores never queues up, whatever another client sends, and bounds
+// what is queued (message.cpp).
 void x11FilterEvents(Display* display);
 
 // Pixel formats are the screen's visuals, numbered from 1.

@@ -9,19 +9,26 @@
 #include <cerrno>
 #include <cstdio>
 #include <poll.h>
+#include <malloc.h>
 
 namespace {
 
 // However many events arrive, one call works for a bounded time, so that
 // the program's loop always gets on with its frames and its input.
 const int64_t eventBudgetMs = 10;
-// More events dropped between two calls than any desktop sends in a frame
-// is another client flooding the connection. The server goes on queueing
-// for the viewer while it draws, and the driver's next round trip reads all
-// of that into memory at once; so reading then takes most of the time,
-// frames going on at a lower rate, and what waits stays small.
+// More events in one call than any desktop sends in a frame is another
+// client flooding the connection. The server goes on queueing for the
+// program while it draws, and every round trip (the driver's at each
+// buffer swap among them) takes in at once all that the server holds: so
+// while a flood lasts, reading takes most of the time, frames are drawn
+// but not shown, and nothing that needs a round trip is done (see
+// layer.behind); what waits stays small, and input is answered at once.
 const long floodEvents = 4096;
-const int64_t floodBudgetMs = 40;
+const int64_t floodBudgetMs = 200;
+// What Xlib's queue holds at most of input, as the platform's input queue
+// holds at most 10,000 messages; beyond twice that, events of every kind
+// are lost.
+const int maxQueuedInput = 10000;
 
 bool hasNewsToTell(HWND window) {
     return window->x11->sizeChanged || window->x11->stateChanged || window->x11->frameChanged || window->x11->actionsChanged ||
@@ -70,20 +77,41 @@ void translateClientMessage(HWND window, const XClientMessageEvent& client) {
         PostMessageA(window, WM_CLOSE, 0, 0);
 }
 
-// The filters below see each event as Xlib converts it from the wire. What
-// a window of the layer would ignore is dropped there, and what it needs of
-// a storm (the newest ping, that a property changed) is noted there, so that
-// no other client can fill the queue, at whatever rate it sends.
+// Every event is judged as Xlib converts it from the wire, whatever its
+// type: what no window of the layer needs is dropped there, what it needs
+// only the newest of is merged with the one waiting, and what it needs of a
+// storm (the newest ping, that a property changed) is noted there. So no
+// other client can fill the queue, at whatever rate and with whatever
+// events it sends.
 bool isBoxWindow(Window xid) {
     return std::find(layer.boxes.begin(), layer.boxes.end(), xid) != layer.boxes.end();
 }
 
-bool keepClientMessage(const XEvent& event) {
-    const XClientMessageEvent& client = event.xclient;
-    if (!x11FindWindow(client.window) && !isBoxWindow(client.window)) return true;
-    const LayerAtoms& atoms = x11Atoms();
+// Kinds of events of which only the newest matters, each for its window;
+// the detail that must match too goes above the low byte.
+enum MergedKind : unsigned long {
+    motionKind = 1,
+    exposeKind,
+    focusKind,           // in and out alike: the last says where the focus is
+    configureKind,
+    managerConfigureKind,  // sent by the manager: its word on position only
+    visibilityKind,
+    mapStateKind,        // mapped and unmapped alike
+    reparentKind,
+    colormapKind,
+    keyboardMappingKind,
+    propertyKind,
+    closeKind,
+};
+
+unsigned long withDetail(MergedKind kind, unsigned long detail) { return kind | detail << 8; }
+
+EventVerdict judgeClientMessage(const XClientMessageEvent& client) {
+    if (!x11FindWindow(client.window) && !isBoxWindow(client.window)) return {EventFate::keep};
+    const LayerAtoms& atoms = layer.atoms;
     bool isProtocol = client.message_type == atoms.wmProtocols && client.format == 32;
-    if (isProtocol && Atom(client.data.l[0]) == atoms.wmDeleteWindow) return true;
+    if (isProtocol && Atom(client.data.l[0]) == atoms.wmDeleteWindow)
+        return {EventFate::latest, client.window, closeKind};
     if (isProtocol && Atom(client.data.l[0]) == atoms.netWmPing) {
         // One answer a window, to the newest, is what a manager waits for.
         auto sameWindow = [&client](const XClientMessageEvent& ping) { return ping.window == client.window; };
@@ -93,32 +121,63 @@ bool keepClientMessage(const XEvent& event) {
         else
             layer.waitingPings.push_back(client);
     }
-    ++layer.droppedEvents;
-    return false;
+    return {EventFate::drop};
 }
 
 // A property the layer reads is read once the batch is in, however often
 // it changed.
 void noteChangedProperty(HWND window, Atom atom) {
-    const LayerAtoms& atoms = x11Atoms();
+    const LayerAtoms& atoms = layer.atoms;
     if (atom == atoms.netFrameExtents) window->x11->frameChanged = true;
     if (atom == atoms.wmState || atom == atoms.netWmState) window->x11->stateChanged = true;
     if (atom == atoms.netWmAllowedActions) window->x11->actionsChanged = true;
 }
 
-bool keepPropertyNotify(const XEvent& event) {
-    const XPropertyEvent& property = event.xproperty;
+EventVerdict judgePropertyNotify(const XPropertyEvent& property) {
     if (HWND window = x11FindWindow(property.window)) {
         noteChangedProperty(window, property.atom);
-        ++layer.droppedEvents;
-        return false;
+        return {EventFate::drop};
     }
-    if (!isBoxWindow(property.window)) return true;  // a window still being made
-    // A box reads its frame when told it changed: one notice waiting is enough.
-    if (property.atom == x11Atoms().netFrameExtents && !layer.boxFrameNoticeQueued)
-        return layer.boxFrameNoticeQueued = true;
-    ++layer.droppedEvents;
-    return false;
+    // A box reads only its frame, when told it changed.
+    if (isBoxWindow(property.window) && property.atom != layer.atoms.netFrameExtents) return {EventFate::drop};
+    return {EventFate::latest, property.window, withDetail(propertyKind, property.atom)};
+}
+
+bool ignoredFocusDetail(int detail) { return detail == NotifyPointer || detail == NotifyInferior; }
+
+EventVerdict judgeEvent(const XEvent& event) {
+    // Other clients may send any event to any window, as often as they
+    // like; of those, a window of the layer takes only the manager's
+    // messages and its word on position (ICCCM).
+    if (event.xany.send_event && event.type != ClientMessage && event.type != ConfigureNotify)
+        return {EventFate::drop};
+    switch (event.type) {
+    case ClientMessage: return judgeClientMessage(event.xclient);
+    case PropertyNotify: return judgePropertyNotify(event.xproperty);
+    case MotionNotify: return {EventFate::compress, event.xmotion.window, motionKind, true};
+    case KeyPress:
+    case KeyRelease:
+    case ButtonPress:
+    case ButtonRelease: return {EventFate::keep, None, 0, true};
+    case Expose: return {EventFate::latest, event.xexpose.window, exposeKind};
+    case FocusIn:
+    case FocusOut:
+        return {EventFate::latest, event.xfocus.window,
+                withDetail(focusKind, ignoredFocusDetail(event.xfocus.detail))};
+    case ConfigureNotify:
+        return {EventFate::latest, event.xconfigure.window,
+                event.xconfigure.send_event ? managerConfigureKind : configureKind};
+    case VisibilityNotify: return {EventFate::latest, event.xvisibility.window, visibilityKind};
+    case MapNotify:
+    case UnmapNotify: return {EventFate::latest, event.xmap.window, mapStateKind};
+    case ReparentNotify: return {EventFate::latest, event.xreparent.window, reparentKind};
+    case ColormapNotify:
+        return {EventFate::latest, event.xcolormap.window,
+                withDetail(colormapKind, unsigned(event.xcolormap.c_new) << 1 | unsigned(event.xcolormap.state))};
+    case MappingNotify:
+        return {EventFate::latest, None, withDetail(keyboardMappingKind, unsigned(event.xmapping.request))};
+    default: return {EventFate::keep};
+    }
 }
 
 // Sent with the rest of the batch, however many pings came.
@@ -127,9 +186,30 @@ void answerWaitingPings() {
     layer.waitingPings.clear();
 }
 
+// However many mapping changes came, the keymap is read again once a
+// batch, and not while the program is behind a flood: reading it is a
+// round trip, which would take in all the flood the server holds.
+void refreshChangedMappings() {
+    if (layer.behind) return;
+    for (XMappingEvent& mapping : layer.changedMappings) XRefreshKeyboardMapping(&mapping);
+    layer.changedMappings.clear();
+}
+
+// What a batch of events leaves to do once it is read.
+void finishBatch(Display* display) {
+    answerWaitingPings();
+    refreshChangedMappings();
+    XFlush(display);
+}
+
 void translateEvent(XEvent& event) {
     if (event.type == MappingNotify) {
-        XRefreshKeyboardMapping(&event.xmapping);
+        auto sameRequest = [&event](const XMappingEvent& each) { return each.request == event.xmapping.request; };
+        auto changed = std::find_if(layer.changedMappings.begin(), layer.changedMappings.end(), sameRequest);
+        if (changed != layer.changedMappings.end())
+            *changed = event.xmapping;
+        else
+            layer.changedMappings.push_back(event.xmapping);
         return;
     }
     HWND window = x11FindWindow(event.xany.window);
@@ -170,14 +250,16 @@ void translateEvent(XEvent& event) {
     }
     case ClientMessage: translateClientMessage(window, event.xclient); break;
     case FocusIn:
-        if (event.xfocus.detail == NotifyPointer || event.xfocus.detail == NotifyInferior) break;
+        // Told on a change only, as the platform tells it: focus events
+        // of a storm arrive merged, the newest in place of the rest.
+        if (ignoredFocusDetail(event.xfocus.detail) || window->focused) break;
         window->focused = true;
         // The platform offers the palette first, then the focus.
         sendToWindow(window, WM_QUERYNEWPALETTE, 0, 0);
         if (isLiveWindow(window)) sendToWindow(window, WM_SETFOCUS, 0, 0);
         break;
     case FocusOut:
-        if (event.xfocus.detail == NotifyPointer || event.xfocus.detail == NotifyInferior) break;
+        if (ignoredFocusDetail(event.xfocus.detail) || !window->focused) break;
         window->focused = false;
         sendToWindow(window, WM_KILLFOCUS, 0, 0);
         break;
@@ -214,8 +296,9 @@ void translateEvent(XEvent& event) {
 
 void x11ReadEvents() {
     Display* display = x11Display();
-    bool flooded = layer.droppedEvents - layer.droppedBefore > floodEvents;
-    layer.droppedBefore = layer.droppedEvents;
+    // Counted from the last call on: what a frame's round trips read too.
+    bool flooded = x11EventsRead() - layer.eventsReadBefore > floodEvents;
+    layer.eventsReadBefore = x11EventsRead();
     int64_t deadline = nowMs() + (flooded ? floodBudgetMs : eventBudgetMs);
     // The filters drop what no window of the layer needs as it is read, so
     // the connection is read for as long as it has events and time is left
@@ -234,8 +317,11 @@ void x11ReadEvents() {
         translateEvent(event);
         if (handled % 64 == 0 && nowMs() >= deadline) break;
     }
-    answerWaitingPings();
-    XFlush(display);
+    layer.behind = flooded || x11EventsRead() - layer.eventsReadBefore > floodEvents;
+    finishBatch(display);
+    // What the server said of the windows is read once the flood is past:
+    // reading properties is a round trip too.
+    if (layer.behind) return;
     for (HWND window : std::vector<HWND>(liveWindows()))
         if (isLiveWindow(window) && hasNewsToTell(window)) x11ApplyConfirmedChanges(window);
 }
@@ -253,8 +339,7 @@ bool x11WaitForEvent(const std::function<bool(const XEvent&)>& isAwaited, int64_
             translateEvent(*awaited);
             if (read % 64 != 0 || nowMs() < deadlineMs) continue;
         }
-        answerWaitingPings();
-        XFlush(display);
+        finishBatch(display);
         // Writing may have read what arrived meanwhile: only an empty queue
         // is waited on, or an event already in would wait for the next one.
         if (XEventsQueued(display, QueuedAfterReading)) continue;
@@ -290,8 +375,5 @@ int x11KeyText(const MSG& keyDown, unsigned keyState, char* text, int size) {
     return XLookupString(&key, text, size, &symbol, nullptr);
 }
 
-void x11FilterEvents(Display* display) {
-    x11SetEventFilter(display, ClientMessage, keepClientMessage);
-    x11SetEventFilter(display, PropertyNotify, keepPropertyNotify);
-}
+void x11FilterEvents(Display* display) { x11FilterEvents(display, judgeEvent, maxQueuedInput); }
 

@@ -187,7 +187,6 @@ int x11MessageBox(HWND owner, const char* text, const char* caption, UINT type) 
             destroyed = done = !synthetic;
             break;
         case PropertyNotify:
-            layer.boxFrameNoticeQueued = false;
             if (event.xproperty.atom == x11Atom("_NET_FRAME_EXTENTS") && x11ReadFrameExtents(box, &frame))
                 centreBox(box, layout, frame, screen);
             break;

@@ -124,5 +124,7 @@ void x11SetPixelFormat(HWND window, int format) {
 void x11SwapBuffers(HWND window) {
     const PixelFormat* pixelFormat = formatAt(window->pixelFormat);
     if (pixelsCarryAlpha(*pixelFormat) && glXGetCurrentDrawable() == window->x11->xid) makeBackBufferOpaque();
-    glXSwapBuffers(x11Display(), window->x11->xid);
+    // Behind a flood, the frame is drawn but not shown: the swap's round
+    // trip would take in the whole flood at once.
+    if (!layer.behind) glXSwapBuffers(x11Display(), window->x11->xid);
 }

@@ -141,10 +141,3 @@ std::string ViewerProgramTest::errorText() {
     return text.str();
 }
 
-long residentKilobytes(pid_t process) {
-    std::ifstream status("/proc/" + std::to_string(process) + "/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
-    return -1;
-}

@@ -54,5 +54,3 @@ protected:
     std::string errorPath();
 };
 
-// The resident memory of a process, in kilobytes; -1 if it is gone.
-long residentKilobytes(pid_t process);

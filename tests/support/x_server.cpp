@@ -199,3 +199,10 @@ bool inPath(const std::string& program) {
         if (access((directory + "/" + program).c_str(), X_OK) == 0) return true;
     return false;
 }
+
+long residentKilobytes(pid_t process) {
+    std::ifstream status("/proc/" + std::to_string(process) + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+    return -1;
+}

@@ -55,6 +55,8 @@ pid_t spawnCommand(const std::vector<std::string>& command, const std::string& d
 // The child's exit code; -1 if it did not end within the time (it is then
 // killed); 128 + signal number if a signal ended it.
 int waitForExit(pid_t child, int timeoutMs);
+// The resident memory of a process, in kilobytes; -1 if it is gone.
+long residentKilobytes(pid_t process);
 // Whether the child is still running.
 bool isRunning(pid_t child);
 // Ends a helper program started here (politely, then for good) and waits for it.

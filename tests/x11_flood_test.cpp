@@ -1,0 +1,49 @@
+// Whatever another client sends the viewer, or makes the server send it,
+// as fast as the server takes it: the viewer's memory stays bounded, and
+// Esc still ends it at once when the flood stops.
+#include <gtest/gtest.h>  // before Xlib, whose macros clash with it
+
+#include "x_floods.h"
+#include "x_server.h"
+
+#include <cstdio>
+
+namespace {
+
+class ViewerFlooded : public testing::TestWithParam<Flood> {};
+
+TEST_P(ViewerFlooded, KeepsItsMemoryAndAnswersEscWithinASecond) {
+#ifdef __SANITIZE_ADDRESS__
+    // Under the sanitizers a flood looks for faults, not figures: the
+    // quarantine keeps freed memory resident on purpose.
+    const double seconds = 3, escBound = 3;
+#else
+    const double seconds = 10, escBound = 1;
+#endif
+    FloodFigures figures = runFlood(VIEWER_BINARY, GetParam(), seconds);
+    ASSERT_EQ(figures.failure, "");
+    std::printf("%s\n", describeFigures(GetParam(), figures, seconds).c_str());
+    EXPECT_GT(figures.sent, 10000) << "the flood did not run";
+    EXPECT_TRUE(figures.ended) << "Esc did not end it with 0";
+    EXPECT_LT(figures.escSeconds, escBound);  // typically a few hundredths
+#ifndef __SANITIZE_ADDRESS__
+    EXPECT_LT(figures.growth, 50 * 1024) << "kB";  // typically a few megabytes
+#endif
+}
+
+std::vector<Flood> floodsTheViewerKeepsUpWith() {
+    std::vector<Flood> kept;
+    for (const Flood& flood : floods())
+        if (!flood.outrunsTheViewer) kept.push_back(flood);
+    return kept;
+}
+
+INSTANTIATE_TEST_SUITE_P(Floods, ViewerFlooded, testing::ValuesIn(floodsTheViewerKeepsUpWith()),
+                         [](const testing::TestParamInfo<Flood>& flood) {
+                             std::string name = flood.param.name;
+                             for (char& c : name)
+                                 if (c == '-') c = '_';
+                             return name;
+                         });
+
+}  // namespace
