@@ -154,6 +154,13 @@ int waylandFontAscent(const BoxFont* font);
 int waylandFontDescent(const BoxFont* font);
 int waylandTextWidth(const BoxFont* font, const std::string& text);
 
+// A size the compositor gives (a window's, an output's), bounded as the
+// layer bounds every size it takes; none (0 or less) stays none: 0 by 0.
+PixelSize waylandBoundedSize(int width, int height);
+// The largest output scale the layer takes, beyond any screen's: a
+// compositor that claims more is taken at this.
+const int largestOutputScale = 8;
+
 // The output the layer sizes windows for: the first the compositor named.
 const WaylandOutput* waylandPrimaryOutput();
 
