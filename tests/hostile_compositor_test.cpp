@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <atomic>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sys/mman.h>
@@ -253,7 +254,10 @@ TEST_P(HostileCompositor, NeverKillsTheViewerNorGrowsItWithoutBound) {
     EXPECT_GT(tally.changed, 0) << "the case never came to pass";
     long peak = peakResidentKilobytes(program);
     EXPECT_GT(peak, 0);
+    std::printf("%s: peak resident size %ld kB\n", row.name, peak);
+#ifndef __SANITIZE_ADDRESS__  // the sanitizer's quarantine keeps freed memory resident on purpose
     EXPECT_LT(peak, residentLimitKilobytes) << "kilobytes at most resident";
+#endif
     dismiss(window, "Escape");
     EXPECT_EQ(waitForExit(program, 20000), 0) << "its errors: " << fileText(errorPath());
     program = -1;
