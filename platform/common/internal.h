@@ -147,6 +147,25 @@ struct ScreenSize {
     int width, height;
 };
 
+// A size in the platform's pixels.
+struct PixelSize {
+    int width, height;
+};
+// What a display system says of sizes is taken only up to what the layer
+// can draw. OpenGL draws no larger than its largest viewport (16384 under
+// Mesa's software rasterizer, 8192 or more on every driver in use): 8192
+// on a side, which the widest screens made (7680) are within. A window's
+// memory grows with its pixels, the OpenGL driver's colour and depth
+// buffers and the buffers shown: some 17 bytes a pixel under Mesa's
+// software rasterizer on Wayland, over 4 GB at 16384 by 16384. As many
+// pixels as a 4K screen has (3840 by 2160) keep a window's buffers under
+// 150 MB; a larger screen is taken as one of that size and its shape.
+const int largestSide = 8192;
+const int64_t largestArea = int64_t(3840) * 2160;
+// The size bounded so: at least 1 and at most largestSide on each side,
+// and both sides shrunk by one factor where there are too many pixels.
+PixelSize boundedPixelSize(int width, int height);
+
 struct DisplayBackend {
     const char* name;
 

@@ -3,6 +3,7 @@
 #include "platform/common/internal.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <ctime>
 #include <strings.h>
@@ -224,12 +225,21 @@ LRESULT WINAPI DefWindowProcA(HWND window, UINT message, WPARAM, LPARAM) {
     }
 }
 
+PixelSize boundedPixelSize(int width, int height) {
+    width = std::clamp(width, 1, largestSide);
+    height = std::clamp(height, 1, largestSide);
+    int64_t area = int64_t(width) * height;
+    if (area <= largestArea) return PixelSize{width, height};
+    // The same shape, so that a picture made for the size still fits it.
+    double shrink = std::sqrt(double(largestArea) / double(area));
+    return PixelSize{std::max(int(width * shrink), 1), std::max(int(height * shrink), 1)};
+}
+
 int WINAPI GetSystemMetrics(int index) {
-    switch (index) {
-    case SM_CXSCREEN: return native().screenSize().width;
-    case SM_CYSCREEN: return native().screenSize().height;
-    default: return 0;
-    }
+    if (index != SM_CXSCREEN && index != SM_CYSCREEN) return 0;
+    ScreenSize screen = native().screenSize();
+    PixelSize bounded = boundedPixelSize(screen.width, screen.height);
+    return index == SM_CXSCREEN ? bounded.width : bounded.height;
 }
 
 int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {

@@ -34,12 +34,13 @@ void outputGeometry(void*, wl_output*, int32_t, int32_t, int32_t, int32_t, int32
 void outputMode(void* data, wl_output*, uint32_t flags, int32_t width, int32_t height, int32_t) {
     auto* output = static_cast<WaylandOutput*>(data);
     if (!(flags & WL_OUTPUT_MODE_CURRENT)) return;
-    output->modeWidth = width;
-    output->modeHeight = height;
+    PixelSize mode = waylandBoundedSize(width, height);
+    output->modeWidth = mode.width;
+    output->modeHeight = mode.height;
 }
 void outputDone(void*, wl_output*) {}
 void outputScale(void* data, wl_output*, int32_t factor) {
-    static_cast<WaylandOutput*>(data)->scale = std::clamp(factor, 1, 8);
+    static_cast<WaylandOutput*>(data)->scale = std::clamp(factor, 1, largestOutputScale);
 }
 // Bound at version 3: the name and description events never come.
 const wl_output_listener outputListener = {outputGeometry, outputMode, outputDone, outputScale, nullptr, nullptr};
@@ -47,8 +48,9 @@ const wl_output_listener outputListener = {outputGeometry, outputMode, outputDon
 void logicalPosition(void*, zxdg_output_v1*, int32_t, int32_t) {}
 void logicalSize(void* data, zxdg_output_v1*, int32_t width, int32_t height) {
     auto* output = static_cast<WaylandOutput*>(data);
-    output->logicalWidth = width;
-    output->logicalHeight = height;
+    PixelSize logical = waylandBoundedSize(width, height);
+    output->logicalWidth = logical.width;
+    output->logicalHeight = logical.height;
 }
 void logicalDone(void*, zxdg_output_v1*) {}
 void logicalName(void*, zxdg_output_v1*, const char*) {}
@@ -209,15 +211,21 @@ bool waylandWaitForEvents(int timeoutMs) {
 
 const WaylandOutput* waylandPrimaryOutput() { return wayland.outputs.empty() ? nullptr : wayland.outputs.front(); }
 
+PixelSize waylandBoundedSize(int width, int height) {
+    if (width <= 0 || height <= 0) return PixelSize{0, 0};
+    return boundedPixelSize(width, height);
+}
+
 // The platform's pixels are the output's: its logical size times the scale
 // the layer draws at.
 ScreenSize waylandScreenSize() {
     const WaylandOutput* output = waylandPrimaryOutput();
-    if (!output) return ScreenSize{1024, 768};
-    if (output->logicalWidth > 0 && output->logicalHeight > 0)
-        return ScreenSize{output->logicalWidth * output->scale, output->logicalHeight * output->scale};
-    if (output->modeWidth > 0 && output->modeHeight > 0) return ScreenSize{output->modeWidth, output->modeHeight};
-    return ScreenSize{1024, 768};
+    PixelSize screen{1024, 768};
+    if (output && output->logicalWidth > 0 && output->logicalHeight > 0)
+        screen = boundedPixelSize(output->logicalWidth * output->scale, output->logicalHeight * output->scale);
+    else if (output && output->modeWidth > 0 && output->modeHeight > 0)
+        screen = PixelSize{output->modeWidth, output->modeHeight};
+    return ScreenSize{screen.width, screen.height};
 }
 
 double waylandScreenDpi() {

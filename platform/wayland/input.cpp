@@ -6,12 +6,16 @@
 #include "platform/wayland/internal.h"
 
 #include <linux/input-event-codes.h>
-#include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <wayland-cursor.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <string>
+#include <utility>
 
 namespace {
 
@@ -55,17 +59,17 @@ void queueKey(HWND window, uint32_t key, bool release, bool repeated) {
 }
 
 void keymapGiven(void*, wl_keyboard*, uint32_t format, int32_t fd, uint32_t size) {
-    if (format != WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1) {
-        close(fd);
+    std::string refusal = "it is not in xkbcommon's text format";
+    xkb_keymap* keymap = format == WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1 ? waylandReadKeymap(wayland.xkb, fd, size, &refusal)
+                                                                     : nullptr;
+    close(fd);
+    if (!keymap) {
+        // A keymap already held goes on serving; without one, keys do nothing.
+        if (!wayland.keymap && !std::exchange(wayland.keymapRefusalTold, true))
+            std::fprintf(stderr, "%s: the compositor's keymap cannot be used (%s): keys are ignored\n",
+                         program_invocation_short_name, refusal.c_str());
         return;
     }
-    void* text = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
-    close(fd);
-    if (text == MAP_FAILED) return;
-    xkb_keymap* keymap = xkb_keymap_new_from_string(wayland.xkb, static_cast<const char*>(text),
-                                                    XKB_KEYMAP_FORMAT_TEXT_V1, XKB_KEYMAP_COMPILE_NO_FLAGS);
-    munmap(text, size);
-    if (!keymap) return;
     if (wayland.keyState) xkb_state_unref(wayland.keyState);
     if (wayland.keymap) xkb_keymap_unref(wayland.keymap);
     wayland.keymap = keymap;
@@ -215,6 +219,43 @@ const wl_pointer_listener pointerListener = {pointerEntered, pointerLeft,       
                                              pointerAxisDiscrete, nullptr};  // bound at version 5
 
 }  // namespace
+
+// Read rather than mapped: a mapping past the end of the file, or of a file
+// the compositor shortens meanwhile, raises SIGBUS where it is read.
+xkb_keymap* waylandReadKeymap(xkb_context* xkb, int fd, uint32_t size, std::string* refusal) {
+    struct stat file;
+    if (size == 0) {
+        *refusal = "it is empty";
+    } else if (size > largestKeymapBytes) {
+        *refusal = "it claims " + std::to_string(size) + " bytes";
+    } else if (fstat(fd, &file) != 0 || !S_ISREG(file.st_mode)) {
+        *refusal = "it is not in a file";
+    } else if (file.st_size < off_t(size)) {
+        *refusal = "it claims " + std::to_string(size) + " bytes of a file of " + std::to_string(file.st_size);
+    } else {
+        std::string text(size, '\0');
+        size_t done = 0;
+        while (done < size) {
+            ssize_t got = pread(fd, &text[done], size - done, off_t(done));
+            if (got < 0 && errno == EINTR) continue;
+            if (got <= 0) break;
+            done += size_t(got);
+        }
+        if (done < size) {
+            *refusal = "its file could not be read";
+            return nullptr;
+        }
+        // Compositors count the text's terminating NUL, which xkbcommon
+        // would parse; but the text ends at the file's size without one too.
+        text.resize(std::min(text.find('\0'), text.size()));
+        xkb_keymap* keymap = xkb ? xkb_keymap_new_from_buffer(xkb, text.data(), text.size(), XKB_KEYMAP_FORMAT_TEXT_V1,
+                                                              XKB_KEYMAP_COMPILE_NO_FLAGS)
+                                 : nullptr;
+        if (!keymap) *refusal = "xkbcommon cannot compile it";
+        return keymap;
+    }
+    return nullptr;
+}
 
 void waylandSeatChanged(uint32_t capabilities) {
     bool keyboard = capabilities & WL_SEAT_CAPABILITY_KEYBOARD, pointer = capabilities & WL_SEAT_CAPABILITY_POINTER;

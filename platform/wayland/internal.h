@@ -96,6 +96,7 @@ struct WaylandLayer {
     xkb_context* xkb = nullptr;
     xkb_keymap* keymap = nullptr;
     xkb_state* keyState = nullptr;
+    bool keymapRefusalTold = false;  // that keys are ignored for want of a usable keymap
     wl_cursor_theme* cursorTheme = nullptr;
     wl_surface* cursorSurface = nullptr;
     wl_surface* keyboardFocus = nullptr;
@@ -153,6 +154,13 @@ int waylandFontAscent(const BoxFont* font);
 int waylandFontDescent(const BoxFont* font);
 int waylandTextWidth(const BoxFont* font, const std::string& text);
 
+// A size the compositor gives (a window's, an output's), bounded as the
+// layer bounds every size it takes; none (0 or less) stays none: 0 by 0.
+PixelSize waylandBoundedSize(int width, int height);
+// The largest output scale the layer takes, beyond any screen's: a
+// compositor that claims more is taken at this.
+const int largestOutputScale = 8;
+
 // The output the layer sizes windows for: the first the compositor named.
 const WaylandOutput* waylandPrimaryOutput();
 
@@ -178,6 +186,11 @@ bool waylandShowPixels(WaylandSurface& shown, int width, int height, const std::
 void waylandFixSurfaceSize(WaylandSurface& shown, int width, int height);
 
 // Input (input.cpp): the seat's keyboard and pointer, and key repeat.
+// Real keymaps take some 60 KB; one this large is not the compositor's keyboard.
+const uint32_t largestKeymapBytes = 4u << 20;
+// The keymap in the compositor's file `fd`, `size` bytes from its start;
+// null, with the reason, when it cannot be had. The file stays open.
+xkb_keymap* waylandReadKeymap(xkb_context* xkb, int fd, uint32_t size, std::string* refusal);
 void waylandSeatChanged(uint32_t capabilities);
 void waylandReleaseSeat();
 // When the next repeat of a held key is due, as a timeout from now (-1: none);

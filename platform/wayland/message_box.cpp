@@ -6,7 +6,16 @@
 #include "platform/wayland/box_painting.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <utility>
+
+namespace {
+
+// A box the compositor has not configured by then fails, as the platform's
+// call fails when its box cannot be shown, rather than holding the program.
+const int boxShownWithinMs = 5000;
+
+}  // namespace
 
 int waylandMessageBox(HWND owner, const char* text, const char* caption, UINT type) {
     bool errorIcon = (type & 0xF0) == MB_ICONERROR;
@@ -21,6 +30,7 @@ int waylandMessageBox(HWND owner, const char* text, const char* caption, UINT ty
     box.surface = wl_compositor_create_surface(wayland.compositor);
     wl_surface_set_buffer_scale(box.surface, scale);
     wayland.boxes.push_back(&box);
+    int64_t giveUpAt = nowMs() + boxShownWithinMs;
     WaylandSurface* parent = isLiveWindow(owner) && owner->wayland && owner->visible ? &owner->wayland->shown : nullptr;
     waylandShowSurface(box, caption, unitsWide, unitsHigh, parent);
 
@@ -28,6 +38,12 @@ int waylandMessageBox(HWND owner, const char* text, const char* caption, UINT ty
     // theirs as messages, retrieved once the box is gone.
     bool buttonDown = false, painted = false, shown = true;
     for (;;) {
+        if (!box.configured && nowMs() >= giveUpAt) {
+            std::fprintf(stderr, "%s: the compositor did not show the message box \"%s\" within %d s\n",
+                         program_invocation_short_name, caption, boxShownWithinMs / 1000);
+            shown = false;
+            break;
+        }
         if (box.configured && !painted) {
             shown = waylandShowPixels(box, unitsWide * scale, unitsHigh * scale, [&](Canvas& canvas) {
                 paintMessageBox(canvas, layout, font, buttonDown);
@@ -47,7 +63,7 @@ int waylandMessageBox(HWND owner, const char* text, const char* caption, UINT ty
             painted = false;
             continue;
         }
-        if (!waylandDispatch(-1)) break;
+        if (!waylandDispatch(box.configured ? -1 : giveUpAt)) break;
     }
 
     wayland.boxes.erase(std::find(wayland.boxes.begin(), wayland.boxes.end(), &box));

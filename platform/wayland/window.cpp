@@ -37,9 +37,14 @@ HWND windowOf(const WaylandSurface* shown) {
     return nullptr;
 }
 
-// The window takes a size (in the platform's pixels, whole surface units)
-// and is told, as the platform tells a window whose size changed.
-void takeSize(HWND window, int clientWidth, int clientHeight) {
+// The window takes a size (in the platform's pixels, whole surface units,
+// no more than the layer draws) and is told, as the platform tells a window
+// whose size changed.
+void takeSize(HWND window, int width, int height) {
+    int scale = window->wayland->scale;
+    PixelSize bounded = boundedPixelSize(width, height);
+    int clientWidth = std::max(bounded.width / scale, 1) * scale;
+    int clientHeight = std::max(bounded.height / scale, 1) * scale;
     if (clientWidth == window->clientWidth && clientHeight == window->clientHeight) return;
     window->clientWidth = clientWidth;
     window->clientHeight = clientHeight;
@@ -73,8 +78,9 @@ void surfaceClosed(WaylandSurface* shown) {
 
 void toplevelConfigure(void* data, xdg_toplevel*, int32_t width, int32_t height, wl_array* states) {
     auto* shown = static_cast<WaylandSurface*>(data);
-    shown->configuredWidth = width;
-    shown->configuredHeight = height;
+    PixelSize size = waylandBoundedSize(width, height);
+    shown->configuredWidth = size.width;
+    shown->configuredHeight = size.height;
     bool imposed = false;
     for (auto* state = static_cast<const uint32_t*>(states->data);
          reinterpret_cast<const char*>(state) < static_cast<const char*>(states->data) + states->size; ++state) {
@@ -111,6 +117,9 @@ void frameConfigure(libdecor_frame* frame, libdecor_configuration* configuration
     auto* shown = static_cast<WaylandSurface*>(data);
     int width = 0, height = 0;
     if (!libdecor_configuration_get_content_size(configuration, frame, &width, &height)) width = height = 0;
+    PixelSize size = waylandBoundedSize(width, height);
+    width = size.width;
+    height = size.height;
     libdecor_window_state state = LIBDECOR_WINDOW_STATE_NONE;
     if (libdecor_configuration_get_window_state(configuration, &state))
         shown->sizeImposed = state & (LIBDECOR_WINDOW_STATE_FULLSCREEN | LIBDECOR_WINDOW_STATE_MAXIMIZED |

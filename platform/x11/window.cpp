@@ -268,11 +268,13 @@ void x11ApplyConfirmedChanges(HWND window) {
     const ManagedState& now = window->x11->state;
     if ((stateChanged || actionsChanged) && !now.minimized && !now.sizeHeld && !now.fullscreen)
         window->x11->managerResizes = x11ManagerAllowsResize(window->x11->xid);
-    bool resized = sizeChanged &&
-                   (window->x11->confirmedWidth != window->clientWidth || window->x11->confirmedHeight != window->clientHeight);
+    // The server's size, as far as the layer draws.
+    PixelSize confirmed = boundedPixelSize(window->x11->confirmedWidth, window->x11->confirmedHeight);
+    bool resized =
+        sizeChanged && (confirmed.width != window->clientWidth || confirmed.height != window->clientHeight);
     if (sizeChanged) {
-        window->clientWidth = window->x11->confirmedWidth;
-        window->clientHeight = window->x11->confirmedHeight;
+        window->clientWidth = confirmed.width;
+        window->clientHeight = confirmed.height;
     }
     if (resized && (window->classStyle & (CS_HREDRAW | CS_VREDRAW))) window->needsPaint = true;
     if (now.minimized) {

@@ -1,0 +1,274 @@
+// What a compositor (or an X server) says that no real one says: sizes
+// beyond any screen, keymaps whose size is not their file's, a message box
+// never configured. The viewer neither dies by a signal nor grows without
+// bound: it draws on at a size the layer can draw, or goes on without what
+// it was refused, and says so. Under sway, a proxy of the test's own plays
+// the compositor, passing on all that sway says but what a case changes.
+#include "wayland_test_base.h"  // GoogleTest before Xlib
+
+#include "platform/common/internal.h"
+#include "platform/wayland/internal.h"
+#include "wayland_proxy.h"
+
+#include "xdg-output-unstable-v1-client-protocol.h"
+#include "xdg-shell-client-protocol.h"
+
+#include <algorithm>
+#include <atomic>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sys/mman.h>
+#include <unistd.h>
+
+namespace {
+
+struct SizeCase {
+    int width, height;
+    PixelSize bounded;
+};
+
+const SizeCase sizeCases[] = {
+    {1280, 1024, {1280, 1024}},
+    {3840, 2160, {3840, 2160}},
+    {0, -5, {1, 1}},
+    {100000, 100, {largestSide, 100}},  // a strip longer than OpenGL draws
+    {5120, 2880, {3840, 2160}},         // too many pixels: the same shape, smaller
+    {8192, 4096, {4072, 2036}},
+    {100000, 100000, {2880, 2880}},
+    {INT_MAX, INT_MAX, {2880, 2880}},
+};
+
+TEST(SizeBound, TakesSizesOnlyUpToWhatTheLayerDraws) {
+    for (const SizeCase& row : sizeCases) {
+        PixelSize bounded = boundedPixelSize(row.width, row.height);
+        EXPECT_EQ(bounded.width, row.bounded.width) << row.width << "x" << row.height;
+        EXPECT_EQ(bounded.height, row.bounded.height) << row.width << "x" << row.height;
+        EXPECT_LE(int64_t(bounded.width) * bounded.height, largestArea);
+    }
+}
+
+// A file in memory with these bytes.
+int memoryFile(const std::string& bytes) {
+    int file = memfd_create("keymap", MFD_CLOEXEC);
+    EXPECT_EQ(write(file, bytes.data(), bytes.size()), ssize_t(bytes.size()));
+    return file;
+}
+
+struct KeymapCase {
+    const char* name;
+    bool terminated;     // the text ends with a NUL
+    int64_t sizeChange;  // what the size claimed adds to the file's
+    int64_t claimed;     // or the size claimed, when not negative
+    bool compiles;
+};
+
+const KeymapCase keymapCases[] = {
+    {"the whole file, its NUL included", true, 0, -1, true},
+    {"the whole file without a NUL, to a page's end", false, 0, -1, true},
+    {"a size past the end of the file", false, 4096 * 4, -1, false},
+    {"a size of zero", true, 0, 0, false},
+    {"an enormous size", false, 0, 0xffffffff, false},
+};
+
+TEST(KeymapReader, TakesTheKeymapByItsFilesSizeAndRefusesAnyOther) {
+    xkb_context* xkb = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
+    ASSERT_NE(xkb, nullptr);
+    xkb_keymap* compiled = xkb_keymap_new_from_names(xkb, nullptr, XKB_KEYMAP_COMPILE_NO_FLAGS);
+    ASSERT_NE(compiled, nullptr) << "no keyboard description installed";
+    char* text = xkb_keymap_get_as_string(compiled, XKB_KEYMAP_FORMAT_TEXT_V1);
+    std::string keymap = text;
+    std::free(text);
+    xkb_keymap_unref(compiled);
+    // To a page's end: the byte after it is past the file, where a
+    // reader looking for the NUL would be killed by SIGBUS.
+    keymap.resize((keymap.size() / 4096 + 1) * 4096, ' ');
+    for (const KeymapCase& row : keymapCases) {
+        std::string bytes = keymap;
+        if (row.terminated) bytes.back() = '\0';
+        int file = memoryFile(bytes);
+        int64_t claimed = row.claimed >= 0 ? row.claimed : int64_t(bytes.size()) + row.sizeChange;
+        std::string refusal;
+        xkb_keymap* read = waylandReadKeymap(xkb, file, uint32_t(claimed), &refusal);
+        close(file);
+        EXPECT_EQ(read != nullptr, row.compiles) << row.name << ": " << refusal;
+        EXPECT_EQ(refusal.empty(), row.compiles) << row.name;
+        if (read) xkb_keymap_unref(read);
+    }
+    xkb_context_unref(xkb);
+}
+
+// What the proxy, in a process of its own, counts where the test reads it.
+struct ProxyTally {
+    std::atomic<int> changed{0};          // messages a case changed or dropped
+    std::atomic<int> buffersAttached{0};  // frames the viewer shows
+};
+ProxyTally& tally = *new (mmap(nullptr, sizeof(ProxyTally), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS,
+                               -1, 0)) ProxyTally;
+
+enum class Hostility { none, changed, dropped };
+
+// The keymap's first page only, without its NUL, claimed at `claimed`
+// bytes (negative: the size of the whole keymap, as the compositor said).
+Hostility keymapClaiming(WireMessage& message, int64_t claimed) {
+    if (!message.event || !isMessage(message, wl_keyboard_interface, "keymap")) return Hostility::none;
+    char page[4096];
+    ssize_t got = pread(message.arguments[1].fd, page, sizeof page, 0);
+    message.arguments[1].fd = memoryFile(std::string(page, size_t(std::max<ssize_t>(got, 0))));
+    if (claimed >= 0) message.arguments[2].word = uint32_t(claimed);
+    return Hostility::changed;
+}
+
+Hostility keymapPastItsFile(WireMessage& message) { return keymapClaiming(message, -1); }
+Hostility keymapOfSizeZero(WireMessage& message) { return keymapClaiming(message, 0); }
+Hostility keymapOfEnormousSize(WireMessage& message) { return keymapClaiming(message, 0xffffffff); }
+
+Hostility toplevelMaximizedHuge(WireMessage& message) {
+    if (!message.event || !isMessage(message, xdg_toplevel_interface, "configure")) return Hostility::none;
+    message.arguments[0].word = message.arguments[1].word = 100000;
+    const uint32_t states[] = {XDG_TOPLEVEL_STATE_MAXIMIZED, XDG_TOPLEVEL_STATE_ACTIVATED};
+    message.arguments[2].bytes.assign(reinterpret_cast<const char*>(states), sizeof states);
+    return Hostility::changed;
+}
+
+// Without xdg-output, the output's mode is the screen's size.
+Hostility outputModeHuge(WireMessage& message) {
+    if (message.event && isMessage(message, wl_registry_interface, "global") &&
+        message.arguments[1].bytes.c_str() == std::string(zxdg_output_manager_v1_interface.name))
+        return Hostility::dropped;
+    if (!message.event || !isMessage(message, wl_output_interface, "mode")) return Hostility::none;
+    message.arguments[1].word = message.arguments[2].word = 100000;
+    return Hostility::changed;
+}
+
+Hostility outputLogicalSizeHuge(WireMessage& message) {
+    if (!message.event || !isMessage(message, zxdg_output_v1_interface, "logical_size")) return Hostility::none;
+    message.arguments[0].word = message.arguments[1].word = 100000;
+    return Hostility::changed;
+}
+
+Hostility outputScaleHuge(WireMessage& message) {
+    if (!message.event || !isMessage(message, wl_output_interface, "scale")) return Hostility::none;
+    message.arguments[0].word = 1000;
+    return Hostility::changed;
+}
+
+// The first surface the viewer shows is its notice.
+Hostility noticeNeverConfigured(WireMessage& message) {
+    static uint32_t notice = 0;
+    if (!message.event && !notice && isMessage(message, xdg_wm_base_interface, "get_xdg_surface"))
+        notice = message.arguments[0].word;
+    bool configure = message.event && isMessage(message, xdg_surface_interface, "configure");
+    return configure && message.object == notice ? Hostility::dropped : Hostility::none;
+}
+
+struct HostileCase {
+    const char* name;
+    Hostility (*hostility)(WireMessage&);
+    bool keysWork;       // Return and Esc reach the viewer; otherwise the compositor closes its windows
+    bool noticeShown;
+    const char* said;    // on standard error; empty: nothing
+};
+
+const HostileCase hostileCases[] = {
+    {"KeymapPastTheEndOfItsFile", keymapPastItsFile, false, true, "keymap cannot be used"},
+    {"KeymapOfSizeZero", keymapOfSizeZero, false, true, "keymap cannot be used"},
+    {"KeymapOfEnormousSize", keymapOfEnormousSize, false, true, "keymap cannot be used"},
+    {"ToplevelMaximizedAt100000", toplevelMaximizedHuge, true, true, ""},
+    {"OutputModeOf100000", outputModeHuge, true, true, ""},
+    {"OutputLogicalSizeOf100000", outputLogicalSizeHuge, true, true, ""},
+    {"OutputScaleOf1000", outputScaleHuge, true, true, ""},
+    {"NoticeNeverConfigured", noticeNeverConfigured, true, false, "did not show the message box \"vorandile\""},
+};
+
+void PrintTo(const HostileCase& row, std::ostream* out) { *out << row.name; }
+
+// Some 90 MB is usual; the bound on sizes keeps the largest window's
+// buffers under 150 MB.
+const long residentLimitKilobytes = 400 * 1024;
+
+long peakResidentKilobytes(pid_t process) {
+    std::ifstream status("/proc/" + std::to_string(process) + "/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
+    return -1;
+}
+
+class HostileCompositor : public WaylandTestBase, public testing::WithParamInterface<HostileCase> {
+protected:
+    void TearDown() override {
+        stopWaylandProxy(proxy, session);
+        WaylandTestBase::TearDown();
+        unlink(errorPath().c_str());
+    }
+    std::string errorPath() const {
+        return testing::TempDir() + "hostile-compositor-errors-" + std::to_string(getpid()) + ".txt";
+    }
+    ToplevelWindow waitForWindow(const std::string& title) {
+        ToplevelWindow found;
+        // sway knows the viewer by the proxy's connection.
+        EXPECT_TRUE(waitForToplevel(session, [&](const ToplevelWindow& w) {
+            return w.pid == proxy.pid && w.title == title && w.focused;
+        }, &found)) << "no window \"" << title << "\"; the viewer's errors: " << fileText(errorPath());
+        return found;
+    }
+    // Return or Esc; where keys do not work, the compositor's close after
+    // them. sway has a keyboard, and sends its keymap, only once one types.
+    void dismiss(const ToplevelWindow& window, const char* key) {
+        std::string why;
+        EXPECT_TRUE(typeKeys(session, {key}, &why)) << why;
+        if (GetParam().keysWork) return;
+        EXPECT_TRUE(waitUntil([] { return tally.changed > 0; }, 20000)) << "no keymap came";
+        EXPECT_TRUE(closeToplevel(session, window, &why)) << why;
+    }
+
+    WaylandProxy proxy;
+};
+
+TEST_P(HostileCompositor, NeverKillsTheViewerNorGrowsItWithoutBound) {
+    const HostileCase& row = GetParam();
+    startCompositor(Compositor::sway);
+    tally.changed = 0;
+    tally.buffersAttached = 0;
+    proxy = startWaylandProxy(session, [&row](WireMessage& message) {
+        if (!message.event && isMessage(message, wl_surface_interface, "attach") && message.arguments[0].word)
+            ++tally.buffersAttached;
+        Hostility done = row.hostility(message);
+        if (done != Hostility::none) ++tally.changed;
+        return done != Hostility::dropped;
+    });
+    ASSERT_GT(proxy.pid, 0) << "no proxy";
+    ChildSetup setup;
+    setup.errorPath = errorPath();
+    setup.environment = {"XDG_RUNTIME_DIR=" + session.directory, "WAYLAND_DISPLAY=" + proxy.name};
+    program = spawnCommand({VIEWER_BINARY}, "", setup);
+
+    if (row.noticeShown) dismiss(waitForWindow("vorandile"), "Return");
+    ToplevelWindow window = waitForWindow("vorandile ");
+    ASSERT_FALSE(HasFailure());
+    int shown = tally.buffersAttached;
+    EXPECT_TRUE(waitUntil([&] { return tally.buffersAttached >= shown + 30; }, 20000))
+        << "frames shown: " << tally.buffersAttached - shown;
+    EXPECT_GT(tally.changed, 0) << "the case never came to pass";
+    long peak = peakResidentKilobytes(program);
+    EXPECT_GT(peak, 0);
+    std::printf("%s: peak resident size %ld kB\n", row.name, peak);
+#ifndef __SANITIZE_ADDRESS__  // the sanitizer's quarantine keeps freed memory resident on purpose
+    EXPECT_LT(peak, residentLimitKilobytes) << "kilobytes at most resident";
+#endif
+    dismiss(window, "Escape");
+    EXPECT_EQ(waitForExit(program, 20000), 0) << "its errors: " << fileText(errorPath());
+    program = -1;
+    std::string said = fileText(errorPath());
+    if (*row.said)
+        EXPECT_NE(said.find(row.said), std::string::npos) << said;
+    else
+        EXPECT_EQ(said, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, HostileCompositor, testing::ValuesIn(hostileCases),
+                         [](const testing::TestParamInfo<HostileCase>& row) { return std::string(row.param.name); });
+
+}  // namespace
