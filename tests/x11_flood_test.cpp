@@ -15,15 +15,16 @@ class ViewerFlooded : public testing::TestWithParam<Flood> {};
 TEST_P(ViewerFlooded, KeepsItsMemoryAndAnswersEscWithinASecond) {
 #ifdef __SANITIZE_ADDRESS__
     // Under the sanitizers a flood looks for faults, not figures: the
-    // quarantine keeps freed memory resident on purpose.
-    const double seconds = 3, escBound = 3;
+    // quarantine keeps freed memory resident on purpose, and the checked
+    // viewer reads several times slower (Esc after 3.6 to 4.7 s).
+    const double seconds = 3, escBound = 30;
 #else
     const double seconds = 10, escBound = 1;
 #endif
     FloodFigures figures = runFlood(VIEWER_BINARY, GetParam(), seconds);
     ASSERT_EQ(figures.failure, "");
     std::printf("%s\n", describeFigures(GetParam(), figures, seconds).c_str());
-    EXPECT_GT(figures.sent, 10000) << "the flood did not run";
+    EXPECT_GT(figures.sent, 1000) << "the flood did not run";  // moving a window: about 3,000 a second
     EXPECT_TRUE(figures.ended) << "Esc did not end it with 0";
     EXPECT_LT(figures.escSeconds, escBound);  // typically a few hundredths
 #ifndef __SANITIZE_ADDRESS__
