@@ -77,9 +77,9 @@ const wl_message* messageOf(const WireMessage& message) {
 
 // The message's arguments, read from its body by its signature with the
 // descriptors it takes from `fds`; false when the body does not match.
-bool readArguments(const wl_message& spec, const std::string& body, std::deque<int>& fds, WireMessage& message) {
+bool readArguments(const wl_message& described, const std::string& body, std::deque<int>& fds, WireMessage& message) {
     size_t at = 0;
-    for (const char* type = spec.signature; *type; ++type) {
+    for (const char* type = described.signature; *type; ++type) {
         if (*type == '?' || (*type >= '0' && *type <= '9')) continue;
         WireArgument argument;
         argument.type = *type;
@@ -102,19 +102,19 @@ bool readArguments(const wl_message& spec, const std::string& body, std::deque<i
     return at == body.size();
 }
 
-size_t descriptorsTaken(const wl_message& spec) {
-    return size_t(std::count(spec.signature, spec.signature + std::strlen(spec.signature), 'h'));
+size_t descriptorsTaken(const wl_message& described) {
+    return size_t(std::count(described.signature, described.signature + std::strlen(described.signature), 'h'));
 }
 
 // Notes the objects a message makes: those of wl_registry.bind by the
 // interface named just before.
-void noteNewObjects(const wl_message& spec, const WireMessage& message, Connection& connection) {
+void noteNewObjects(const wl_message& described, const WireMessage& message, Connection& connection) {
     int index = 0;
     std::string lastString;
     for (const WireArgument& argument : message.arguments) {
         if (argument.type == 's') lastString = argument.bytes.c_str();
         if (argument.type == 'n') {
-            const wl_interface* typed = spec.types[index];
+            const wl_interface* typed = described.types[index];
             connection.objects[argument.word] = typed ? typed : interfaceNamed(lastString);
         }
         ++index;
@@ -216,18 +216,18 @@ bool relay(Stream& stream, Connection& connection, WireRule& rule) {
         message.opcode = uint16_t(wordAt(pending, 4) & 0xffff);
         auto known = connection.objects.find(message.object);
         message.interface = known == connection.objects.end() ? nullptr : known->second;
-        const wl_message* spec = messageOf(message);
+        const wl_message* described = messageOf(message);
         // Its descriptors come with its bytes or before them: not yet all
         // here, they are still to come.
-        if (spec && stream.fds.size() < descriptorsTaken(*spec)) break;
+        if (described && stream.fds.size() < descriptorsTaken(*described)) break;
         std::string body = pending.substr(8, size - 8);
-        bool readable = spec && readArguments(*spec, body, stream.fds, message);
+        bool readable = described && readArguments(*described, body, stream.fds, message);
         std::string bytes = pending.substr(0, size);
         pending.erase(0, size);
         bool kept = true;
         std::vector<int> received;
         if (readable) {
-            noteNewObjects(*spec, message, connection);
+            noteNewObjects(*described, message, connection);
             for (const WireArgument& argument : message.arguments) received.push_back(argument.fd);
             kept = rule(message);
             bytes = wireBytes(message);
@@ -311,8 +311,8 @@ std::string proxyPath(const WaylandProxy& proxy, const WaylandSession& session) 
 }  // namespace
 
 bool isMessage(const WireMessage& message, const wl_interface& interface, const char* name) {
-    const wl_message* spec = message.interface == &interface ? messageOf(message) : nullptr;
-    return spec && std::strcmp(spec->name, name) == 0;
+    const wl_message* described = message.interface == &interface ? messageOf(message) : nullptr;
+    return described && std::strcmp(described->name, name) == 0;
 }
 
 WaylandProxy startWaylandProxy(const WaylandSession& session, const WireRule& rule) {
