@@ -228,6 +228,10 @@ void x11LeaveManagedSizes(HWND window) {
                    long(x11Atom("_NET_WM_STATE_MAXIMIZED_HORZ")), fromApplication);
     if (window->x11->state.fullscreen)
         sendToRoot(window->x11->xid, "_NET_WM_STATE", 0, long(x11Atom("_NET_WM_STATE_FULLSCREEN")), 0, fromApplication);
+    // Taken as left at once: a manager that allows the resize leaves the
+    // state, but may publish it only after it has given the new size, and
+    // the window is then told of its restored size, not of a maximized one.
+    window->x11->state.maximized = window->x11->state.sizeHeld = window->x11->state.fullscreen = false;
 }
 
 void x11Focus(Window xid, bool viewable) {
