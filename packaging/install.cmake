@@ -40,8 +40,6 @@ else()
     COMMENT "Compressing the manual page and the changelog")
   add_custom_target(compressed-docs ALL DEPENDS ${compressed}/vorandile.1.gz ${compressed}/changelog.gz)
 
-  # The AppStream id names the desktop entry too.
-  set(VORANDILE_APP_ID org.vorandile.vorandile)
   set(VORANDILE_HOMEPAGE "https://vorandile.org" CACHE STRING "The project's web site, for software centres")
   configure_file(packaging/vorandile.metainfo.xml.in ${CMAKE_BINARY_DIR}/${VORANDILE_APP_ID}.metainfo.xml @ONLY)
 

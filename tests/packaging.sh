@@ -27,6 +27,9 @@ for file in bin/vorandile share/applications/$app_id.desktop share/metainfo/$app
 done
 [ -x "$prefix/bin/vorandile" ] || fail "bin/vorandile is not executable"
 desktop-file-validate "$entry" || fail "the desktop entry is not valid"
+# X11 desktops match windows to the entry by their class, the program's name
+# capitalised (Wayland ones by the entry's id, the window's app id).
+grep -qx "StartupWMClass=Vorandile" "$entry" || fail "the entry's StartupWMClass is not the windows' class Vorandile"
 appstreamcli validate --no-net "$metainfo" || fail "the AppStream metadata is not valid"
 version=$(sed -n 's/^project(vorandile VERSION \([0-9.]*\).*/\1/p' "$ROOT/CMakeLists.txt")
 grep -q "<release version=\"$version\"" "$metainfo" || fail "the metadata's latest release is not $version"

@@ -51,7 +51,7 @@ protected:
             session,
             [&](const ToplevelWindow& w) { return w.pid == program && w.title == title && w.focused; }, &window))
             << "no focused window \"" << title << "\"; the viewer's errors: " << fileText(errorPath());
-        EXPECT_EQ(window.appId, appId) << "the program's name";
+        EXPECT_EQ(window.appId, "org.vorandile.vorandile") << "the desktop entry's id, which docks match windows by";
         EXPECT_EQ(window.shell, "xdg_shell") << "a native client, not an XWayland one";
     }
     void type(const std::vector<std::string>& keys) {
@@ -92,7 +92,6 @@ protected:
         return "move " + std::to_string(g.x + g.width / 2 + dx) + " " + std::to_string(g.y + g.height / 2 + dy);
     }
 
-    std::string appId = "vorandile";
     ToplevelWindow window;
 };
 
@@ -235,7 +234,6 @@ protected:
         std::string node = "'[con_id=" + std::to_string(window.id) + "]' ";
         if (action == "start") {
             std::remove(tracePath().c_str());
-            appId = "message-trace";
             program = spawnWaylandClient(session, {TRACE_BINARY, tracePath()}, errorPath());
             waitForWindow("vorandile");
             type({"Return"});

@@ -151,8 +151,9 @@ libdecor* layerDecorations() {
     return wayland.decorations;
 }
 
-// The program's name, which compositors match desktop entries and rules by.
-const char* applicationId() { return program_invocation_short_name; }
+// Compositors, docks and task switchers match a window to its desktop entry
+// by this id, which names the entry's file.
+const char* applicationId() { return LAYER_APPLICATION_ID; }
 
 }  // namespace
 
