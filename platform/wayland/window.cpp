@@ -180,7 +180,9 @@ bool waylandShowPixels(WaylandSurface& shown, int width, int height, const std::
     paint(canvas);
     munmap(pixels, size);
     wl_shm_pool* pool = wl_shm_create_pool(wayland.shm, file, int32_t(size));
-    wl_buffer* buffer = wl_shm_pool_create_buffer(pool, 0, width, height, stride, WL_SHM_FORMAT_ARGB8888);
+    // Opaque, as EGL's buffers for the window are: KDE's compositor draws
+    // the later frames of a surface whose first buffer had alpha wrongly.
+    wl_buffer* buffer = wl_shm_pool_create_buffer(pool, 0, width, height, stride, WL_SHM_FORMAT_XRGB8888);
     wl_shm_pool_destroy(pool);
     close(file);
     // Freed once the compositor has let go of it, or with the layer.
