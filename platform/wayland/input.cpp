@@ -1,8 +1,10 @@
-// The seat's keyboard and pointer, turned into the platform's input
-// messages: keys through xkbcommon with the compositor's keymap and repeat
-// rate, the pointer with the arrow cursor. While a button is held the
-// compositor keeps sending the pointer's events to the surface it was
-// pressed on, wherever the pointer goes: the capture a drag needs.
+// The seat's keyboard, pointer and touch screen, turned into the platform's
+// input messages: keys through xkbcommon with the compositor's keymap and
+// repeat rate, the pointer with the arrow cursor, and the first finger down
+// as the left button, as the platform promotes touch for programs that know
+// only the mouse. While a button or finger is down the compositor keeps
+// sending its events to the surface it went down on, wherever it goes: the
+// capture a drag needs.
 #include "platform/wayland/internal.h"
 
 #include <linux/input-event-codes.h>
@@ -163,26 +165,36 @@ void pointerLeft(void*, wl_pointer*, uint32_t, wl_surface* surface) {
     if (wayland.pointerFocus == surface) wayland.pointerFocus = nullptr;
 }
 
+// The pointer, or the finger that stands for it, is at (x, y) on the
+// surface: a box keeps the position for its loop; a window is told in its
+// client pixels.
+void pointerMessage(wl_surface* surface, UINT message, double x, double y) {
+    if (WaylandSurface* box = findBox(surface)) {
+        box->pointerX = x;
+        box->pointerY = y;
+        if (message == WM_LBUTTONDOWN) box->pointerPressed = true;
+        if (message == WM_LBUTTONUP) box->pointerReleased = true;
+        return;
+    }
+    HWND window = waylandFindWindow(surface);
+    if (!window) return;
+    int scale = window->wayland->scale;
+    int clientX = int(x * scale), clientY = int(y * scale);
+    notePointer(POINT{window->clientX + clientX, window->clientY + clientY});
+    queueInput(window, message, mouseKeyState(), pointLParam(clientX, clientY), packedKeyState());
+}
+
 void pointerMoved(uint32_t, wl_fixed_t x, wl_fixed_t y) {
     wayland.pointerX = wl_fixed_to_double(x);
     wayland.pointerY = wl_fixed_to_double(y);
-    if (WaylandSurface* box = findBox(wayland.pointerFocus)) {
-        box->pointerX = wayland.pointerX;
-        box->pointerY = wayland.pointerY;
-        return;
-    }
-    HWND window = waylandFindWindow(wayland.pointerFocus);
-    if (!window) return;
-    int scale = window->wayland->scale;
-    int clientX = int(wayland.pointerX * scale), clientY = int(wayland.pointerY * scale);
-    notePointer(POINT{window->clientX + clientX, window->clientY + clientY});
-    queueInput(window, WM_MOUSEMOVE, mouseKeyState(), pointLParam(clientX, clientY), packedKeyState());
+    pointerMessage(wayland.pointerFocus, WM_MOUSEMOVE, wayland.pointerX, wayland.pointerY);
 }
 
 void pointerMotion(void*, wl_pointer*, uint32_t time, wl_fixed_t x, wl_fixed_t y) { pointerMoved(time, x, y); }
 
-void pointerButton(void*, wl_pointer*, uint32_t, uint32_t, uint32_t button, uint32_t state) {
+void pointerButton(void*, wl_pointer*, uint32_t serial, uint32_t, uint32_t button, uint32_t state) {
     bool press = state == WL_POINTER_BUTTON_STATE_PRESSED;
+    if (press) wayland.pressSerial = serial;
     UINT message;
     WPARAM bit;
     switch (button) {
@@ -195,16 +207,9 @@ void pointerButton(void*, wl_pointer*, uint32_t, uint32_t, uint32_t button, uint
         wayland.buttons |= unsigned(bit);
     else
         wayland.buttons &= ~unsigned(bit);
-    if (WaylandSurface* box = findBox(wayland.pointerFocus)) {
-        if (button != BTN_LEFT) return;
-        (press ? box->pointerPressed : box->pointerReleased) = true;
-        return;
-    }
-    HWND window = waylandFindWindow(wayland.pointerFocus);
-    if (!window) return;
-    int scale = window->wayland->scale;
-    queueInput(window, message, mouseKeyState(),
-               pointLParam(int(wayland.pointerX * scale), int(wayland.pointerY * scale)), packedKeyState());
+    // A box has only the one button, for the left.
+    if (findBox(wayland.pointerFocus) && button != BTN_LEFT) return;
+    pointerMessage(wayland.pointerFocus, message, wayland.pointerX, wayland.pointerY);
 }
 
 // The wheel is not part of this subset.
@@ -217,6 +222,50 @@ void pointerAxisDiscrete(void*, wl_pointer*, uint32_t, int32_t) {}
 const wl_pointer_listener pointerListener = {pointerEntered, pointerLeft,       pointerMotion,   pointerButton,
                                              pointerAxis,    pointerFrame,      pointerAxisSource, pointerAxisStop,
                                              pointerAxisDiscrete, nullptr};  // bound at version 5
+
+
+// The first finger down is the primary touch point and stands for the
+// mouse: it moves the pointer to where it lands, then presses, drags and
+// releases the left button. Fingers that join it are ignored, and a touch
+// the compositor takes back (for a gesture of its own) ends the drag where
+// the finger last was.
+void touchDown(void*, wl_touch*, uint32_t serial, uint32_t, wl_surface* surface, int32_t id, wl_fixed_t x,
+               wl_fixed_t y) {
+    if (wayland.touchDown) return;
+    wayland.pressSerial = serial;
+    wayland.touchDown = true;
+    wayland.primaryTouch = id;
+    wayland.touchFocus = surface;
+    wayland.touchX = wl_fixed_to_double(x);
+    wayland.touchY = wl_fixed_to_double(y);
+    pointerMessage(surface, WM_MOUSEMOVE, wayland.touchX, wayland.touchY);
+    wayland.buttons |= unsigned(MK_LBUTTON);
+    pointerMessage(surface, WM_LBUTTONDOWN, wayland.touchX, wayland.touchY);
+}
+
+void touchLifted() {
+    if (!wayland.touchDown) return;
+    wayland.touchDown = false;
+    wayland.buttons &= ~unsigned(MK_LBUTTON);
+    pointerMessage(std::exchange(wayland.touchFocus, nullptr), WM_LBUTTONUP, wayland.touchX, wayland.touchY);
+}
+
+void touchUp(void*, wl_touch*, uint32_t, uint32_t, int32_t id) {
+    if (wayland.touchDown && id == wayland.primaryTouch) touchLifted();
+}
+
+void touchMotion(void*, wl_touch*, uint32_t, int32_t id, wl_fixed_t x, wl_fixed_t y) {
+    if (!wayland.touchDown || id != wayland.primaryTouch) return;
+    wayland.touchX = wl_fixed_to_double(x);
+    wayland.touchY = wl_fixed_to_double(y);
+    pointerMessage(wayland.touchFocus, WM_MOUSEMOVE, wayland.touchX, wayland.touchY);
+}
+
+void touchFrame(void*, wl_touch*) {}
+void touchCancel(void*, wl_touch*) { touchLifted(); }
+
+const wl_touch_listener touchListener = {touchDown, touchUp, touchMotion, touchFrame, touchCancel,
+                                         nullptr, nullptr};  // bound at version 5
 
 }  // namespace
 
@@ -258,7 +307,8 @@ xkb_keymap* waylandReadKeymap(xkb_context* xkb, int fd, uint32_t size, std::stri
 }
 
 void waylandSeatChanged(uint32_t capabilities) {
-    bool keyboard = capabilities & WL_SEAT_CAPABILITY_KEYBOARD, pointer = capabilities & WL_SEAT_CAPABILITY_POINTER;
+    bool keyboard = capabilities & WL_SEAT_CAPABILITY_KEYBOARD, pointer = capabilities & WL_SEAT_CAPABILITY_POINTER,
+         touch = capabilities & WL_SEAT_CAPABILITY_TOUCH;
     if (keyboard && !wayland.keyboard) {
         if (!wayland.xkb) wayland.xkb = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
         wayland.keyboard = wl_seat_get_keyboard(wayland.seat);
@@ -278,6 +328,14 @@ void waylandSeatChanged(uint32_t capabilities) {
         wayland.pointer = nullptr;
         wayland.pointerFocus = nullptr;
         wayland.buttons = 0;
+    }
+    if (touch && !wayland.touch) {
+        wayland.touch = wl_seat_get_touch(wayland.seat);
+        wl_touch_add_listener(wayland.touch, &touchListener, nullptr);
+    } else if (!touch && wayland.touch) {
+        touchLifted();
+        wl_touch_release(wayland.touch);
+        wayland.touch = nullptr;
     }
 }
 

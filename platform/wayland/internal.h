@@ -102,7 +102,13 @@ struct WaylandLayer {
     wl_surface* keyboardFocus = nullptr;
     wl_surface* pointerFocus = nullptr;
     double pointerX = 0, pointerY = 0;  // in the focused surface's units
-    unsigned buttons = 0;               // MK_ bits of the buttons held
+    unsigned buttons = 0;               // MK_ bits of the buttons held (a finger down holds the left)
+    uint32_t pressSerial = 0;           // of the last button or finger down, which moving a window needs
+    wl_touch* touch = nullptr;
+    bool touchDown = false;  // the primary touch point is down
+    int32_t primaryTouch = 0;
+    wl_surface* touchFocus = nullptr;  // where the primary touch went down
+    double touchX = 0, touchY = 0;     // in that surface's units
     // Key repeat, at the compositor's rate.
     int repeatRate = 25, repeatDelayMs = 600;
     uint32_t repeatKey = 0;  // 0: none repeating

@@ -264,6 +264,7 @@ void releaseWindow(HWND window) {
     if (!native) return;
     if (wayland.keyboardFocus == native->shown.surface) wayland.keyboardFocus = nullptr;
     if (wayland.pointerFocus == native->shown.surface) wayland.pointerFocus = nullptr;
+    if (wayland.touchFocus == native->shown.surface) wayland.touchFocus = nullptr;
     if (native->frameDone) wl_callback_destroy(native->frameDone);
     if (native->eglSurface != EGL_NO_SURFACE) eglDestroySurface(wayland.egl, native->eglSurface);
     if (native->eglWindow) wl_egl_window_destroy(native->eglWindow);
