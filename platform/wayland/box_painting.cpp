@@ -1,9 +1,12 @@
 // A message box's picture, the same as the X11 back end draws on its window.
 #include "platform/wayland/box_painting.h"
 
+#include <algorithm>
+
 namespace {
 
 const uint32_t black = 0xff000000, white = 0xffffffff, face = 0xfff0f0f0, shadow = 0xff808080, red = 0xffd01010;
+const uint32_t captionColour = 0xff1f4e8c, closePressed = 0xffc42b1c;
 
 }  // namespace
 
@@ -25,4 +28,24 @@ void paintMessageBox(Canvas& canvas, const BoxLayout& layout, const BoxFont* fon
     int labelX = layout.buttonX + (m.buttonWidth - waylandTextWidth(font, label)) / 2;
     int labelY = layout.buttonY + (m.buttonHeight + waylandFontAscent(font) - waylandFontDescent(font)) / 2;
     waylandDrawText(font, canvas, labelX, labelY, label, black);
+}
+
+int boxTitleHeight(const BoxLayout& layout) { return layout.metrics.buttonHeight + layout.metrics.margin / 2; }
+
+// The close button is square, at the right end of the bar.
+bool insideCloseButton(const Canvas& titleBar, int x, int y) {
+    return x >= titleBar.width - titleBar.height && x < titleBar.width && y >= 0 && y < titleBar.height;
+}
+
+void paintBoxTitleBar(Canvas& titleBar, const BoxFont* font, const std::string& caption, bool closeDown) {
+    int side = titleBar.height;
+    fillRectangle(titleBar, 0, 0, titleBar.width, side, captionColour);
+    int baseline = (side + waylandFontAscent(font) - waylandFontDescent(font)) / 2;
+    waylandDrawText(font, titleBar, side / 3, baseline, caption, white);
+    // The close button covers a caption too long for the bar.
+    int left = titleBar.width - side;
+    fillRectangle(titleBar, left, 0, side, side, closeDown ? closePressed : captionColour);
+    int inset = side * 3 / 10, line = std::max(1, side / 14);
+    drawThickLine(titleBar, left + inset, inset, left + side - inset, side - inset, line, white);
+    drawThickLine(titleBar, left + inset, side - inset, left + side - inset, inset, line, white);
 }

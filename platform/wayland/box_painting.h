@@ -22,3 +22,11 @@ void waylandDrawText(const BoxFont* font, Canvas& canvas, int x, int baselineY, 
 // The box as the X11 back end draws it: face, error mark, lines of text and
 // the OK button, raised or pressed.
 void paintMessageBox(Canvas& canvas, const BoxLayout& layout, const BoxFont* font, bool buttonDown);
+
+// Where the compositor draws no title bars, a box has its own above its
+// face, of this height: the caption and a close button, the only button a
+// box's title bar has.
+int boxTitleHeight(const BoxLayout& layout);
+// Whether (x, y), in the title bar's pixels, is on its close button.
+bool insideCloseButton(const Canvas& titleBar, int x, int y);
+void paintBoxTitleBar(Canvas& titleBar, const BoxFont* font, const std::string& caption, bool closeDown);

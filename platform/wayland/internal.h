@@ -180,12 +180,15 @@ bool waylandDispatch(int64_t deadlineMs);
 HWND waylandFindWindow(wl_surface* surface);
 
 // Gives the surface its role as a top-level window with a title, a fixed
-// size in surface units and decorations, and waits a bounded time for the
-// compositor's first word on it; takes the role away again.
-void waylandShowSurface(WaylandSurface& shown, const char* title, int width, int height, WaylandSurface* parent);
+// size in surface units and, when `decorated`, decorations (the
+// compositor's, or libdecor's where it draws none; otherwise the surface
+// draws its own), and waits a bounded time for the compositor's first word
+// on it; takes the role away again.
+void waylandShowSurface(WaylandSurface& shown, const char* title, int width, int height, WaylandSurface* parent,
+                        bool decorated);
 void waylandHideSurface(WaylandSurface& shown);
-// Shows pixels painted into shared memory (width x height, the buffer's
-// own pixels) on the surface; false when no shared memory could be had.
+// Shows opaque pixels painted into shared memory (width x height, the
+// buffer's own pixels) on the surface; false when no shared memory could be had.
 struct Canvas;
 bool waylandShowPixels(WaylandSurface& shown, int width, int height, const std::function<void(Canvas&)>& paint);
 // Fixes the surface's size, in surface units, as the compositor sees it.

@@ -5,6 +5,8 @@
 #include "platform/common/message_box_layout.h"
 #include "platform/wayland/box_painting.h"
 
+#include "xdg-shell-client-protocol.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <utility>
@@ -23,8 +25,12 @@ int waylandMessageBox(HWND owner, const char* text, const char* caption, UINT ty
     BoxLayout layout = fitLayout(text, errorIcon, waylandScreenSize(), &font);
     const WaylandOutput* output = waylandPrimaryOutput();
     int scale = output ? output->scale : 1;
+    // The box draws its own title bar, with only a close button, as the
+    // platform's boxes have it: compositors' decorations and libdecor's offer
+    // to minimize a box, and some to maximize it.
+    int titleHeight = boxTitleHeight(layout);
     // Buffers are whole surface units.
-    int unitsWide = (layout.width + scale - 1) / scale, unitsHigh = (layout.height + scale - 1) / scale;
+    int unitsWide = (layout.width + scale - 1) / scale, unitsHigh = (layout.height + titleHeight + scale - 1) / scale;
 
     WaylandSurface box;
     box.surface = wl_compositor_create_surface(wayland.compositor);
@@ -32,11 +38,12 @@ int waylandMessageBox(HWND owner, const char* text, const char* caption, UINT ty
     wayland.boxes.push_back(&box);
     int64_t giveUpAt = nowMs() + boxShownWithinMs;
     WaylandSurface* parent = isLiveWindow(owner) && owner->wayland && owner->visible ? &owner->wayland->shown : nullptr;
-    waylandShowSurface(box, caption, unitsWide, unitsHigh, parent);
+    waylandShowSurface(box, caption, unitsWide, unitsHigh, parent, false);
 
     // Modal: the box takes its own input here; the program's windows get
     // theirs as messages, retrieved once the box is gone.
-    bool buttonDown = false, painted = false, shown = true;
+    bool buttonDown = false, closeDown = false, painted = false, shown = true;
+    const Canvas titleArea{nullptr, unitsWide * scale, titleHeight, 0};  // its measures, for input
     for (;;) {
         if (!box.configured && nowMs() >= giveUpAt) {
             std::fprintf(stderr, "%s: the compositor did not show the message box \"%s\" within %d s\n",
@@ -46,21 +53,33 @@ int waylandMessageBox(HWND owner, const char* text, const char* caption, UINT ty
         }
         if (box.configured && !painted) {
             shown = waylandShowPixels(box, unitsWide * scale, unitsHigh * scale, [&](Canvas& canvas) {
-                paintMessageBox(canvas, layout, font, buttonDown);
+                Canvas titleBar{canvas.pixels, canvas.width, titleHeight, canvas.stride};
+                Canvas face{canvas.pixels + titleHeight * canvas.stride, canvas.width, canvas.height - titleHeight,
+                            canvas.stride};
+                if (titleHeight) paintBoxTitleBar(titleBar, font, caption, closeDown);
+                paintMessageBox(face, layout, font, buttonDown);
             });
             painted = true;
         }
         if (!shown || box.keyDismissed || box.closeRequested) break;
-        int x = int(box.pointerX * scale), y = int(box.pointerY * scale);
-        if (std::exchange(box.pointerPressed, false) && insideButton(layout, x, y)) {
-            buttonDown = true;
-            painted = false;
+        int x = int(box.pointerX * scale), y = int(box.pointerY * scale) - titleHeight;
+        if (std::exchange(box.pointerPressed, false)) {
+            if (y < 0 && insideCloseButton(titleArea, x, y + titleHeight)) {
+                closeDown = true;
+                painted = false;
+            } else if (y < 0 && box.toplevel) {
+                // The title bar moves the box, as the compositor's own would.
+                xdg_toplevel_move(box.toplevel, wayland.seat, wayland.pressSerial);
+            } else if (insideButton(layout, x, y)) {
+                buttonDown = true;
+                painted = false;
+            }
             continue;
         }
-        if (std::exchange(box.pointerReleased, false) && buttonDown) {
-            if (insideButton(layout, x, y)) break;
-            buttonDown = false;
-            painted = false;
+        if (std::exchange(box.pointerReleased, false) && (buttonDown || closeDown)) {
+            bool onButton = buttonDown ? insideButton(layout, x, y) : insideCloseButton(titleArea, x, y + titleHeight);
+            if (onButton) break;
+            buttonDown = closeDown = painted = false;
             continue;
         }
         if (!waylandDispatch(box.configured ? -1 : giveUpAt)) break;
@@ -69,6 +88,7 @@ int waylandMessageBox(HWND owner, const char* text, const char* caption, UINT ty
     wayland.boxes.erase(std::find(wayland.boxes.begin(), wayland.boxes.end(), &box));
     if (wayland.keyboardFocus == box.surface) wayland.keyboardFocus = nullptr;
     if (wayland.pointerFocus == box.surface) wayland.pointerFocus = nullptr;
+    if (wayland.touchFocus == box.surface) wayland.touchFocus = nullptr;
     waylandHideSurface(box);
     wl_surface_destroy(box.surface);
     waylandCloseBoxFont(font);

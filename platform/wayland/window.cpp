@@ -204,10 +204,11 @@ void waylandFixSurfaceSize(WaylandSurface& shown, int width, int height) {
     }
 }
 
-void waylandShowSurface(WaylandSurface& shown, const char* title, int width, int height, WaylandSurface* parent) {
+void waylandShowSurface(WaylandSurface& shown, const char* title, int width, int height, WaylandSurface* parent,
+                        bool decorated) {
     shown.configured = false;
     shown.closeRequested = false;
-    if (!wayland.decorationManager && layerDecorations()) {
+    if (decorated && !wayland.decorationManager && layerDecorations()) {
         shown.frame = libdecor_decorate(wayland.decorations, shown.surface, &frameInterface, &shown);
         libdecor_frame_set_title(shown.frame, title);
         libdecor_frame_set_app_id(shown.frame, applicationId());
@@ -223,12 +224,19 @@ void waylandShowSurface(WaylandSurface& shown, const char* title, int width, int
         xdg_toplevel_add_listener(shown.toplevel, &toplevelListener, &shown);
         xdg_toplevel_set_title(shown.toplevel, title);
         xdg_toplevel_set_app_id(shown.toplevel, applicationId());
-        if (parent && parent->toplevel) xdg_toplevel_set_parent(shown.toplevel, parent->toplevel);
+        xdg_toplevel* parentToplevel = !parent ? nullptr
+                                       : parent->frame ? libdecor_frame_get_xdg_toplevel(parent->frame)
+                                                       : parent->toplevel;
+        if (parentToplevel) xdg_toplevel_set_parent(shown.toplevel, parentToplevel);
         waylandFixSurfaceSize(shown, width, height);
+        // A surface that draws its own title bar says so, or the compositor
+        // would add one of its own.
         if (wayland.decorationManager) {
             shown.decoration =
                 zxdg_decoration_manager_v1_get_toplevel_decoration(wayland.decorationManager, shown.toplevel);
-            zxdg_toplevel_decoration_v1_set_mode(shown.decoration, ZXDG_TOPLEVEL_DECORATION_V1_MODE_SERVER_SIDE);
+            zxdg_toplevel_decoration_v1_set_mode(shown.decoration, decorated
+                                                                       ? ZXDG_TOPLEVEL_DECORATION_V1_MODE_SERVER_SIDE
+                                                                       : ZXDG_TOPLEVEL_DECORATION_V1_MODE_CLIENT_SIDE);
         }
         wl_surface_commit(shown.surface);
     }
@@ -297,7 +305,7 @@ void waylandCreateWindow(HWND window, const WindowClass&, int, int, int width, i
 void waylandShowWindow(HWND window) {
     WaylandWindow* native = window->wayland;
     waylandShowSurface(native->shown, window->title.c_str(), surfaceUnits(window->clientWidth, native->scale),
-                       surfaceUnits(window->clientHeight, native->scale), nullptr);
+                       surfaceUnits(window->clientHeight, native->scale), nullptr, true);
     // Shown at once, as on the platform, before the program first draws:
     // a compositor shows no surface without contents. No background brush
     // erases it, so it is black.
