@@ -48,9 +48,11 @@ BUILD_PACKAGES=(g++ make cmake libx11-dev libxtst-dev libgl-dev libopengl-dev li
 # and the tool that changes it (and xhost, with which sway's XWayland lets
 # root in); sway, a tiling Wayland compositor, with XWayland; for native
 # Wayland clients, weston, a second compositor (whose screenshots libpng
-# reads), and wtype and grim, which type keys and take screenshots under sway.
+# reads), and wtype and grim, which type keys and take screenshots under sway;
+# KDE's compositor with its window decorations, and the fake input protocol
+# that puts a finger on its touch screen.
 TEST_PACKAGES=(libgtest-dev valgrind openbox i3-wm jwm mutter dbus-daemon xcompmgr xserver-xephyr x11-xserver-utils
-    sway xwayland weston wtype grim libpng-dev)
+    sway xwayland weston wtype grim libpng-dev kwin-wayland kwin-style-breeze plasma-wayland-protocols)
 
 # What installing and packaging add: CPack's Debian generator needs
 # dpkg-shlibdeps and file; the checks validate the desktop entry and the
