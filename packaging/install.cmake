@@ -2,12 +2,12 @@
 # (cpack in the build folder): a Debian package on Linux; on Windows an MSI
 # installer (packaging/windows.cmake) and a ZIP for those who want none.
 
-set(CPACK_PACKAGE_VENDOR "The vorandile developers")
+set(CPACK_PACKAGE_VENDOR "The vorandile authors")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
 if(WIN32)
   include(packaging/windows.cmake)
   install(TARGETS vorandile RUNTIME DESTINATION .)
-  install(FILES README.md DESTINATION .)
+  install(FILES README.md LICENSE DESTINATION .)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_FILE_NAME "vorandile-${PROJECT_VERSION}-windows-x86_64")
 else()
@@ -78,7 +78,7 @@ client of a Wayland compositor, or on an X display with GLX.")
 endif()
 
 set(CPACK_PACKAGE_NAME vorandile)
-set(CPACK_PACKAGE_CONTACT "The vorandile developers <vorandile@localhost>")
+set(CPACK_PACKAGE_CONTACT "The vorandile authors <vorandile@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION
   "One window shows a built-in, lit, 26-sided cylinder that spins on its own. Turn it with the mouse like a ball; f toggles fog, p wireframe, Esc quits.")
 set(CPACK_STRIP_FILES ON)

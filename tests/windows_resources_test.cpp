@@ -101,6 +101,7 @@ TEST_F(ViewerResources, VersionInformationNamesTheProductAndItsVersion) {
         {"ProductName", "vorandile"},     {"ProductVersion", VORANDILE_VERSION},
         {"FileVersion", VORANDILE_VERSION}, {"FileDescription", "vorandile"},
         {"Comments", VORANDILE_DESCRIPTION}, {"OriginalFilename", "vorandile.exe"},
+        {"LegalCopyright", "Copyright (c) 2026 The vorandile authors, MIT licence"},
     };
     for (const auto& string : strings) {
         char* value = nullptr;
