@@ -5,6 +5,8 @@
 #include "scene/scene.h"
 #include "xdg-shell-client-protocol.h"
 
+#include <libdecor.h>
+
 #include <EGL/egl.h>
 #include <EGL/eglext.h>
 #include <GL/gl.h>
@@ -122,6 +124,23 @@ void announce(void*, wl_registry* registry, uint32_t name, const char* interface
 void withdraw(void*, wl_registry*, uint32_t) {}
 const wl_registry_listener registryListener = {announce, withdraw};
 
+// With --decorated the window is decorated as the viewer's layer decorates
+// its windows where the compositor draws no decorations: by libdecor, whose
+// title bar and shadow the compositor draws with each frame.
+void decorationsFailed(libdecor*, libdecor_error, const char* message) {
+    std::fprintf(stderr, "egl-loop: decorations failed: %s\n", message);
+}
+int decoratedSide;
+void frameConfigure(libdecor_frame* frame, libdecor_configuration* configuration, void*) {
+    libdecor_state* state = libdecor_state_new(decoratedSide, decoratedSide);
+    libdecor_frame_commit(frame, state, configuration);
+    libdecor_state_free(state);
+    configured = true;
+}
+void frameClose(libdecor_frame*, void*) { closed = true; }
+void frameCommit(libdecor_frame*, void* surface) { wl_surface_commit(static_cast<wl_surface*>(surface)); }
+void frameDismissPopup(libdecor_frame*, const char*, void*) {}
+
 int fail(const char* why) {
     std::fprintf(stderr, "egl-loop: %s\n", why);
     return 1;
@@ -140,7 +159,11 @@ void frameDone(void*, wl_callback* callback, uint32_t) {
 const wl_callback_listener frameListener = {frameDone};
 
 int main(int argc, char** argv) {
-    bool paceByCallbacks = argc > 1 && std::strcmp(argv[1], "--frame-callbacks") == 0;
+    bool paceByCallbacks = false, decorated = false;
+    for (int i = 1; i < argc; ++i) {
+        paceByCallbacks = paceByCallbacks || std::strcmp(argv[i], "--frame-callbacks") == 0;
+        decorated = decorated || std::strcmp(argv[i], "--decorated") == 0;
+    }
     wl_display* display = wl_display_connect(nullptr);
     if (!display) return fail("cannot connect to the Wayland display");
     keys = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
@@ -153,13 +176,31 @@ int main(int argc, char** argv) {
     // The viewer's size: four fifths of the screen's height, square.
     int side = int((outputHeight > 0 ? outputHeight / outputScale : 1024) * 0.8);
     wl_surface* surface = wl_compositor_create_surface(compositor);
-    xdg_surface* shellSurface = xdg_wm_base_get_xdg_surface(shell, surface);
-    xdg_surface_add_listener(shellSurface, &surfaceListener, nullptr);
-    xdg_toplevel* toplevel = xdg_surface_get_toplevel(shellSurface);
-    xdg_toplevel_add_listener(toplevel, &toplevelListener, nullptr);
-    xdg_toplevel_set_title(toplevel, "egl-loop");
-    xdg_toplevel_set_app_id(toplevel, "egl-loop");
-    wl_surface_commit(surface);
+    libdecor_interface decorationsInterface{};
+    decorationsInterface.error = decorationsFailed;
+    libdecor_frame_interface frameInterface{};
+    frameInterface.configure = frameConfigure;
+    frameInterface.close = frameClose;
+    frameInterface.commit = frameCommit;
+    frameInterface.dismiss_popup = frameDismissPopup;
+    libdecor* decorations = decorated ? libdecor_new(display, &decorationsInterface) : nullptr;
+    if (decorations) {
+        decoratedSide = side;
+        libdecor_frame* frame = libdecor_decorate(decorations, surface, &frameInterface, surface);
+        libdecor_frame_set_title(frame, "egl-loop");
+        libdecor_frame_set_app_id(frame, "egl-loop");
+        libdecor_frame_set_min_content_size(frame, side, side);
+        libdecor_frame_set_max_content_size(frame, side, side);
+        libdecor_frame_map(frame);
+    } else {
+        xdg_surface* shellSurface = xdg_wm_base_get_xdg_surface(shell, surface);
+        xdg_surface_add_listener(shellSurface, &surfaceListener, nullptr);
+        xdg_toplevel* toplevel = xdg_surface_get_toplevel(shellSurface);
+        xdg_toplevel_add_listener(toplevel, &toplevelListener, nullptr);
+        xdg_toplevel_set_title(toplevel, "egl-loop");
+        xdg_toplevel_set_app_id(toplevel, "egl-loop");
+        wl_surface_commit(surface);
+    }
     while (!configured && !closed)
         if (wl_display_dispatch(display) < 0) return fail("the compositor's connection failed");
 
@@ -222,6 +263,7 @@ int main(int argc, char** argv) {
     eglDestroyContext(egl, context);
     wl_egl_window_destroy(window);
     eglTerminate(egl);
+    if (decorations) libdecor_unref(decorations);
     wl_display_disconnect(display);
     return 0;
 }

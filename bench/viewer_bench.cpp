@@ -1,14 +1,16 @@
 // Measures the real viewer against the floor (a bare GLX loop drawing the
 // same frames) and against a freeglut program, on a private virtual X
 // server: frames per second, CPU while stopped, response times and memory.
-// Then, as a native Wayland client of a headless sway, against a bare EGL
-// loop drawing the same frames: frames per second.
+// Then, as a native Wayland client of a headless sway and of weston with its
+// GL renderer nested in an X server, against a bare EGL loop drawing the
+// same frames: frames per second.
 // With --long-spin it instead lets the viewer render 2^20 frames and checks
 // that the model's matrix is still a rotation.
 #include "swap_log.h"
 #include "x_server.h"
 #include "x_user.h"
 #ifdef VIEWER_BENCH_WAYLAND
+#include "nested_wayland.h"
 #include "wayland.h"
 #endif
 
@@ -21,6 +23,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -207,7 +210,7 @@ LoopFigures measureLoop(Display* user, const std::string& program, const std::st
 }
 
 #ifdef VIEWER_BENCH_WAYLAND
-// A native client's frame rate under headless sway, the size of its window
+// A native client's frame rate on a Wayland desktop, the size of its window
 // there, or why it was not measured.
 struct WaylandFigures {
     double fps = 0;
@@ -215,9 +218,23 @@ struct WaylandFigures {
     std::string failure;
 };
 
-pid_t launchWayland(const WaylandSession& session, const std::vector<std::string>& command, const Mapped& mapped,
+// A Wayland desktop the figures are taken on: how a client starts there,
+// how the user sees the notice and presses keys ("Return", "Escape"), and
+// the size of a program's main window.
+struct BenchDesktop {
+    std::string name;
+    std::function<ChildSetup(const std::string& errorPath)> clientSetup;
+    std::function<bool(pid_t viewer)> noticeShown;
+    std::function<bool(const std::string& key)> press;
+    std::function<void(pid_t program, WaylandFigures& figures)> measureSize;
+    // Where the compositor draws no decorations the loop carries libdecor's,
+    // as the viewer's window does: the compositor draws them with each frame.
+    bool decoratedLoop = false;
+};
+
+pid_t launchWayland(const BenchDesktop& desktop, const std::vector<std::string>& command, const Mapped& mapped,
                     const std::string& errorPath) {
-    ChildSetup setup = waylandClientSetup(session, errorPath);
+    ChildSetup setup = desktop.clientSetup(errorPath);
     setup.environment.push_back("LD_PRELOAD=" + toolDirectory + "/libswap-counter.so");
     setup.environment.push_back("BENCH_SWAP_LOG=" + mapped.path);
     return spawnCommand(command, "", setup);
@@ -232,31 +249,23 @@ std::string ending(pid_t program, const std::string& errorPath) {
     return text;
 }
 
-WaylandFigures measureWaylandViewer(const WaylandSession& session, double seconds) {
+WaylandFigures measureWaylandViewer(const BenchDesktop& desktop, double seconds) {
     WaylandFigures figures;
     Mapped mapped = mapLog("/tmp/viewer-bench-wayland-viewer.log");
     std::string errorPath = "/tmp/viewer-bench-wayland-viewer-errors.txt";
-    pid_t viewer = launchWayland(session, {toolDirectory + "/vorandile"}, mapped, errorPath);
-    auto ours = [&](const ToplevelWindow& w) { return w.pid == viewer && w.focused; };
-    ToplevelWindow notice, window;
-    std::string why;
-    // The notice first: it has the keys once it has the focus.
-    waitUntil([&] { return findToplevel(session, ours, &notice) || !isRunning(viewer); }, 20000);
-    if (notice.pid != viewer) {
-        figures.failure = "it showed no window" + ending(viewer, errorPath);
-    } else if (!typeKeys(session, {"Return"}, &why)) {
-        figures.failure = "Return did not reach it: " + why;
+    pid_t viewer = launchWayland(desktop, {toolDirectory + "/vorandile"}, mapped, errorPath);
+    // The notice first: it has the keys once it is shown.
+    if (!waitUntil([&] { return desktop.noticeShown(viewer) || !isRunning(viewer); }, 20000) || !isRunning(viewer)) {
+        figures.failure = "it showed no notice" + ending(viewer, errorPath);
+    } else if (!desktop.press("Return")) {
+        figures.failure = "Return did not reach it";
     } else if (!waitUntil([&] { return mapped.log->swaps > 0 || !isRunning(viewer); }, 20000) ||
                mapped.log->swaps == 0) {
         figures.failure = "no frame after the notice was dismissed with Return" + ending(viewer, errorPath);
     } else {
-        auto main = [&](const ToplevelWindow& w) { return ours(w) && w.id != notice.id; };
-        if (waitForToplevel(session, main, &window)) {
-            figures.width = window.shown.width;
-            figures.height = window.shown.height;
-        }
+        desktop.measureSize(viewer, figures);
         figures.fps = framesPerSecond(mapped.log, seconds);
-        typeKeys(session, {"Escape"}, &why);
+        desktop.press("Escape");
     }
     waitForExit(viewer, 5000);  // kills it if it does not end
     munmap(mapped.log, sizeof(SwapLog));
@@ -265,19 +274,16 @@ WaylandFigures measureWaylandViewer(const WaylandSession& session, double second
 
 // The loop paced by EGL's swap interval 1, or (`byCallbacks`) by the
 // compositor's frame callbacks with swap interval 0, as the viewer's layer paces.
-WaylandFigures measureEglLoop(const WaylandSession& session, double seconds, bool byCallbacks) {
+WaylandFigures measureEglLoop(const BenchDesktop& desktop, double seconds, bool byCallbacks) {
     WaylandFigures figures;
     Mapped mapped = mapLog("/tmp/viewer-bench-egl-loop.log");
     std::string errorPath = "/tmp/viewer-bench-egl-loop-errors.txt";
     std::vector<std::string> command = {toolDirectory + "/egl-loop"};
     if (byCallbacks) command.push_back("--frame-callbacks");
-    pid_t loop = launchWayland(session, command, mapped, errorPath);
+    if (desktop.decoratedLoop) command.push_back("--decorated");
+    pid_t loop = launchWayland(desktop, command, mapped, errorPath);
     if (waitUntil([&] { return mapped.log->swaps > 0 || !isRunning(loop); }, 20000) && mapped.log->swaps > 0) {
-        ToplevelWindow window;
-        if (waitForToplevel(session, [&](const ToplevelWindow& w) { return w.pid == loop; }, &window)) {
-            figures.width = window.shown.width;
-            figures.height = window.shown.height;
-        }
+        desktop.measureSize(loop, figures);
         figures.fps = framesPerSecond(mapped.log, seconds);
     } else {
         figures.failure = "no frame" + ending(loop, errorPath);
@@ -288,11 +294,63 @@ WaylandFigures measureEglLoop(const WaylandSession& session, double seconds, boo
     return figures;
 }
 
-// Both under one headless sway, in turn, as many rounds as under X11. Both
-// float, so that each window has the size its program chooses, as under
-// the virtual X server.
-void measureUnderWayland(int rounds, double seconds) {
-    std::printf("\n");
+// The viewer and the bare loop's two pacings in turn, as many rounds as
+// under X11, and the table of their figures.
+void measureOn(const BenchDesktop& desktop, int rounds, double seconds) {
+    // The floor is the faster of the two pacings of the bare loop.
+    std::vector<double> viewerFps, intervalFps, callbackFps, ratio;
+    WaylandFigures viewer, interval, callbacks;
+    std::string viewerFailure;
+    for (int round = 0; round < rounds; ++round) {
+        for (int turn = 0; turn < 3; ++turn) {
+            switch ((round + turn) % 3) {
+            case 0:
+                if (!viewerFailure.empty()) break;  // no use starting it again
+                viewer = measureWaylandViewer(desktop, seconds);
+                viewerFailure = viewer.failure;
+                if (viewerFailure.empty()) viewerFps.push_back(viewer.fps);
+                break;
+            default: {
+                bool byCallbacks = (round + turn) % 3 == 2;
+                WaylandFigures& loop = byCallbacks ? callbacks : interval;
+                loop = measureEglLoop(desktop, seconds, byCallbacks);
+                if (!loop.failure.empty()) {
+                    std::printf("Native Wayland, %s: the bare EGL loop drew %s\n", desktop.name.c_str(),
+                                loop.failure.c_str());
+                    return;
+                }
+                (byCallbacks ? callbackFps : intervalFps).push_back(loop.fps);
+            }
+            }
+        }
+        double floor = std::max(interval.fps, callbacks.fps);
+        if (viewerFailure.empty()) ratio.push_back(floor > 0 ? viewer.fps / floor : 0);
+        std::fprintf(stderr,
+                     "Wayland, %s, round %d: viewer %.1f, bare EGL loop %.1f (swap interval 1), %.1f (frame "
+                     "callbacks) frames/s\n",
+                     desktop.name.c_str(), round + 1, viewerFailure.empty() ? viewer.fps : 0.0, interval.fps,
+                     callbacks.fps);
+    }
+    if (!viewerFailure.empty())
+        std::printf("The viewer does not run as a native Wayland client of %s: %s\n"
+                    "Only the bare EGL loop was measured.\n\n",
+                    desktop.name.c_str(), viewerFailure.c_str());
+    std::printf("| native Wayland, %s (%d rounds, %.0f s each) | median | per round |\n", desktop.name.c_str(), rounds,
+                seconds);
+    std::printf("|---|---|---|\n");
+    auto size = [](const WaylandFigures& figures) {
+        return " (window " + std::to_string(figures.width) + "x" + std::to_string(figures.height) + ")";
+    };
+    if (viewerFailure.empty()) row("viewer, frames/s" + size(viewer), viewerFps, "%.1f");
+    std::string loop = desktop.decoratedLoop ? "bare EGL loop with libdecor's decorations" : "bare EGL loop";
+    row(loop + ", swap interval 1, frames/s" + size(interval), intervalFps, "%.1f");
+    row(loop + ", frame callbacks, frames/s" + size(callbacks), callbackFps, "%.1f");
+    if (viewerFailure.empty()) row("viewer / the faster bare loop", ratio, "%.3f");
+}
+
+// Under headless sway, where both programs float, so that each window has
+// the size its program chooses, as under the virtual X server.
+void measureUnderSway(int rounds, double seconds) {
     std::string missing = missingWaylandTools(Compositor::sway);
     if (!missing.empty()) {
         std::printf("Native Wayland: not measured: %s not installed (bench/run.sh installs them)\n", missing.c_str());
@@ -305,58 +363,84 @@ void measureUnderWayland(int rounds, double seconds) {
         return;
     }
     std::string reply;
-    if (!swayMessage(session, "'for_window [app_id=\"^(vorandile|egl-loop)$\"] floating enable'", &reply)) {
+    if (!swayMessage(session, "'for_window [app_id=\"^(org.vorandile.vorandile|egl-loop)$\"] floating enable'",
+                     &reply)) {
         std::printf("Native Wayland: not measured: sway took no rule to float the windows: %s\n", reply.c_str());
         stopWayland(session);
         return;
     }
-    // The floor is the faster of the two pacings of the bare loop.
-    std::vector<double> viewerFps, intervalFps, callbackFps, ratio;
-    WaylandFigures viewer, interval, callbacks;
-    std::string viewerFailure;
-    for (int round = 0; round < rounds; ++round) {
-        for (int turn = 0; turn < 3; ++turn) {
-            switch ((round + turn) % 3) {
-            case 0:
-                if (!viewerFailure.empty()) break;  // no use starting it again
-                viewer = measureWaylandViewer(session, seconds);
-                viewerFailure = viewer.failure;
-                if (viewerFailure.empty()) viewerFps.push_back(viewer.fps);
-                break;
-            default: {
-                bool byCallbacks = (round + turn) % 3 == 2;
-                WaylandFigures& loop = byCallbacks ? callbacks : interval;
-                loop = measureEglLoop(session, seconds, byCallbacks);
-                if (!loop.failure.empty()) {
-                    std::printf("Native Wayland: the bare EGL loop drew %s\n", loop.failure.c_str());
-                    stopWayland(session);
-                    return;
-                }
-                (byCallbacks ? callbackFps : intervalFps).push_back(loop.fps);
-            }
-            }
-        }
-        double floor = std::max(interval.fps, callbacks.fps);
-        if (viewerFailure.empty()) ratio.push_back(floor > 0 ? viewer.fps / floor : 0);
-        std::fprintf(stderr,
-                     "Wayland round %d: viewer %.1f, bare EGL loop %.1f (swap interval 1), %.1f (frame callbacks) "
-                     "frames/s\n",
-                     round + 1, viewerFailure.empty() ? viewer.fps : 0.0, interval.fps, callbacks.fps);
-    }
-    stopWayland(session);
-    if (!viewerFailure.empty())
-        std::printf("The viewer does not run as a native Wayland client: %s\n"
-                    "Only the bare EGL loop was measured.\n\n",
-                    viewerFailure.c_str());
-    std::printf("| native Wayland, headless sway (%d rounds, %.0f s each) | median | per round |\n", rounds, seconds);
-    std::printf("|---|---|---|\n");
-    auto size = [](const WaylandFigures& figures) {
-        return " (window " + std::to_string(figures.width) + "x" + std::to_string(figures.height) + ")";
+    long noticeId = 0;
+    BenchDesktop desktop;
+    desktop.name = "headless sway";
+    desktop.clientSetup = [&](const std::string& errorPath) { return waylandClientSetup(session, errorPath); };
+    desktop.noticeShown = [&](pid_t viewer) {
+        ToplevelWindow notice;
+        bool shown = findToplevel(session, [&](const ToplevelWindow& w) { return w.pid == viewer && w.focused; },
+                                  &notice);
+        noticeId = notice.id;
+        return shown;
     };
-    if (viewerFailure.empty()) row("viewer, frames/s" + size(viewer), viewerFps, "%.1f");
-    row("bare EGL loop, swap interval 1, frames/s" + size(interval), intervalFps, "%.1f");
-    row("bare EGL loop, frame callbacks, frames/s" + size(callbacks), callbackFps, "%.1f");
-    if (viewerFailure.empty()) row("viewer / the faster bare loop", ratio, "%.3f");
+    desktop.press = [&](const std::string& key) {
+        std::string ignored;
+        return typeKeys(session, {key}, &ignored);
+    };
+    desktop.measureSize = [&](pid_t program, WaylandFigures& figures) {
+        ToplevelWindow window;
+        if (waitForToplevel(
+                session, [&](const ToplevelWindow& w) { return w.pid == program && w.id != noticeId; }, &window)) {
+            figures.width = window.shown.width;
+            figures.height = window.shown.height;
+        }
+    };
+    measureOn(desktop, rounds, seconds);
+    stopWayland(session);
+}
+
+// Under weston with its GL renderer, nested in an X server: a desktop that
+// composites with OpenGL, as users' do. No compositor there says where a
+// window is; the viewer's and the loop's are found by their background.
+void measureUnderNestedWeston(int rounds, double seconds) {
+    std::string missing = missingNestedTools(NestedCompositor::westonGl);
+    if (!missing.empty()) {
+        std::printf("Nested weston: not measured: %s not installed (bench/run.sh installs them)\n", missing.c_str());
+        return;
+    }
+    std::string why;
+    NestedDesktop nested = startNested(NestedCompositor::westonGl, "/tmp/", &why);
+    if (nested.wayland.empty()) {
+        std::printf("Nested weston: not measured: it did not start: %s\n", why.c_str());
+        return;
+    }
+    const Rgb background = rgbOf(0.5f, 0.25f, 0.35f), boxFace{0xf0, 0xf0, 0xf0};
+    BenchDesktop desktop;
+    desktop.name = "weston with its GL renderer, nested in Xvfb";
+    desktop.decoratedLoop = true;
+    desktop.clientSetup = [&](const std::string& errorPath) {
+        ChildSetup setup;
+        setup.errorPath = errorPath;
+        setup.environment = {"XDG_RUNTIME_DIR=" + nested.directory, "WAYLAND_DISPLAY=" + nested.wayland};
+        return setup;
+    };
+    desktop.noticeShown = [&](pid_t) { return regionOf(screenPicture(nested), boxFace, 0).count > 5000; };
+    desktop.press = [&](const std::string& key) {
+        pressChord(nested, {XStringToKeysym(key.c_str())});
+        return true;
+    };
+    desktop.measureSize = [&](pid_t, WaylandFigures& figures) {
+        Region shown;
+        waitUntil([&] { return (shown = regionOf(screenPicture(nested), background)).width() >= 700; }, 20000);
+        figures.width = shown.width();
+        figures.height = shown.height();
+    };
+    measureOn(desktop, rounds, seconds);
+    stopNested(nested);
+}
+
+void measureUnderWayland(int rounds, double seconds) {
+    std::printf("\n");
+    measureUnderSway(rounds, seconds);
+    std::printf("\n");
+    measureUnderNestedWeston(rounds, seconds);
 }
 #endif
 
@@ -406,6 +490,13 @@ int main(int argc, char** argv) {
     // else's input; this runs it without.
     for (int i = 1; i < argc; ++i)
         if (std::strcmp(argv[i], "--dumb-scheduler") == 0) serverArguments.push_back("-dumbSched");
+#ifdef VIEWER_BENCH_WAYLAND
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], "--wayland-only") == 0) {
+            measureUnderWayland(rounds, seconds);
+            return 0;
+        }
+#endif
     VirtualServer server = startVirtualServer(serverArguments);
     if (server.display.empty()) {
         std::fprintf(stderr, "viewer-bench: cannot start Xvfb\n");

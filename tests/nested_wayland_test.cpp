@@ -23,6 +23,8 @@ struct NestedRow {
     std::vector<unsigned long> minimizeKeys;
     int minimizeButtonLeft, minimizeButtonUp;
     std::vector<unsigned long> restoreKeys;
+    // The compositor's keys to maximize a window and back; none where it has none.
+    std::vector<unsigned long> maximizeKeys, unmaximizeKeys;
     // The close button, this far left of and above the client area's top right.
     int closeButtonLeft, closeButtonUp;
 };
@@ -30,10 +32,12 @@ struct NestedRow {
 std::string rowName(const testing::TestParamInfo<NestedRow>& row) { return nestedName(row.param.compositor); }
 
 const NestedRow rows[] = {
-    {NestedCompositor::mutter, {XK_Super_L, XK_h}, 0, 0, {XK_Alt_L, XK_Tab}, 16, 12},
-    {NestedCompositor::kwin, {XK_Super_L, XK_Next}, 0, 0, {XK_Alt_L, XK_Tab}, 19, 20},
-    // weston binds no key to minimize: libdecor's button does it.
-    {NestedCompositor::westonGl, {}, 80, 12, {XK_Super_L, XK_Tab}, 16, 12},
+    {NestedCompositor::mutter, {XK_Super_L, XK_h}, 0, 0, {XK_Alt_L, XK_Tab}, {XK_Super_L, XK_Up},
+     {XK_Super_L, XK_Down}, 16, 12},
+    {NestedCompositor::kwin, {XK_Super_L, XK_Next}, 0, 0, {XK_Alt_L, XK_Tab}, {XK_Super_L, XK_Prior},
+     {XK_Super_L, XK_Prior}, 19, 20},
+    // weston binds no key to minimize (libdecor's button does it) nor to maximize.
+    {NestedCompositor::westonGl, {}, 80, 12, {XK_Super_L, XK_Tab}, {}, {}, 16, 12},
 };
 
 class NestedViewer : public testing::TestWithParam<NestedRow> {
@@ -175,6 +179,18 @@ TEST_P(NestedViewer, NoticePictureMouseMinimizeRestoreAndTheCloseButton) {
     EXPECT_EQ(window.width(), width);
     EXPECT_EQ(window.height(), height);
     EXPECT_TRUE(keepsChanging()) << "and goes on drawing";
+
+    // The window keeps the size the program gives it: maximizing changes
+    // nothing, and it goes on drawing and answering.
+    if (!row.maximizeKeys.empty()) {
+        Region before = window;
+        pressChord(desktop, row.maximizeKeys);
+        pressChord(desktop, row.unmaximizeKeys);
+        EXPECT_TRUE(windowSettles()) << "after the maximize keys the window is still there";
+        EXPECT_EQ(window.width(), before.width());
+        EXPECT_EQ(window.height(), before.height());
+        EXPECT_TRUE(keepsChanging()) << "and goes on drawing";
+    }
 
     clickAt(window.right - row.closeButtonLeft, window.top - row.closeButtonUp);
     EXPECT_EQ(waitForExit(program, 20000), 0) << "the close button ends the viewer; " << errors();
