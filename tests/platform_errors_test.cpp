@@ -8,21 +8,13 @@
 
 #include <X11/keysym.h>
 
+#include <csignal>
 #include <fcntl.h>
-#include <fstream>
-#include <sstream>
 #include <unistd.h>
 
 namespace {
 
 using XErrors = PrivateServerTest;
-
-std::string readFile(const std::string& path) {
-    std::ifstream file(path);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
 
 // Runs `work` in a child process whose standard error goes to a file, and
 // returns what it wrote there by the time it exited.
@@ -36,7 +28,7 @@ std::string standardErrorOf(const std::function<void()>& work) {
         std::exit(0);  // as the program ends: exit handlers run
     }
     EXPECT_EQ(waitForExit(child, 20000), 0);
-    return readFile(path);
+    return fileText(path);
 }
 
 size_t countOf(const std::string& text, const std::string& part) {
@@ -59,6 +51,27 @@ TEST_F(XErrors, EachDistinctErrorIsToldOnceAndItsRepeatsAreCounted) {
     EXPECT_EQ(countOf(errors, "(request 10.0, resource 0x3fffffe)"), 1u) << errors;
     EXPECT_EQ(countOf(errors, "(request 8.0) 999 more times"), 1u) << errors;
     EXPECT_LT(countOf(errors, "\n"), 6u) << errors;
+}
+
+// A program that uses Xlib beside the layer, or goes on after it, finds
+// its own handlers again once the layer has ended.
+TEST_F(XErrors, TheLayersEndGivesTheProcessItsOwnHandlersBack) {
+    terminateLayer();  // connected by the fixture: this test connects it afresh
+    XErrorHandler mine = [](Display*, XErrorEvent*) { return 0; };
+    XIOErrorHandler mineForIO = [](Display*) { return 0; };
+    void (*mineForPipes)(int) = [](int) {};
+    XSetErrorHandler(mine);
+    XSetIOErrorHandler(mineForIO);
+    std::signal(SIGPIPE, mineForPipes);
+    ASSERT_STREQ(native().name, "X11");
+    x11Display();  // connects
+    XErrorHandler layers = XSetErrorHandler(nullptr);
+    XSetErrorHandler(layers);
+    EXPECT_NE(layers, mine) << "the layer reports the server's errors itself";
+    terminateLayer();
+    EXPECT_EQ(XSetErrorHandler(nullptr), mine);
+    EXPECT_EQ(XSetIOErrorHandler(nullptr), mineForIO);
+    EXPECT_EQ(std::signal(SIGPIPE, SIG_DFL), mineForPipes);
 }
 
 TEST_F(XErrors, RepeatsAreToldAtMostOnceASecondWhileTheyGoOn) {

@@ -134,6 +134,20 @@ void notePointer(POINT onScreen);
 WPARAM virtualKeyForSymbol(uint32_t symbol);
 LPARAM keyLParamFor(unsigned scanCode, bool release, bool repeated);
 
+// What a back end reports of the user's input (input.cpp), in the window's
+// client pixels and on the screen, with the modifier state it came with
+// (`keyState`) and the MK_ bits of the buttons and modifiers held before it
+// (`heldKeys`); the platform's messages follow from it.
+enum class MouseButton { left, middle, right };
+void inputPointerMoved(HWND window, int x, int y, POINT onScreen, WPARAM heldKeys, unsigned keyState);
+void inputButton(HWND window, MouseButton button, bool press, int x, int y, POINT onScreen, WPARAM heldKeys,
+                 unsigned keyState);
+// A key by its symbol (X11's and xkbcommon's numbering) and scan code (the
+// kernel's key code).
+void inputKey(HWND window, uint32_t symbol, unsigned scanCode, bool release, bool repeated, unsigned keyState);
+// The window has the keyboard's focus now, or not.
+void inputFocus(HWND window, bool focused);
+
 // What a back end provides to the common part: one table of functions per
 // display system. The first call that needs a display chooses the back end
 // (native()); the common part reaches the display only through it.
@@ -166,72 +180,78 @@ const int64_t largestArea = int64_t(3840) * 2160;
 // and both sides shrunk by one factor where there are too many pixels.
 PixelSize boundedPixelSize(int width, int height);
 
+// Each back end fills its table by name (see backend.cpp in its folder); an
+// entry it leaves alone keeps the default given here, for what its display
+// system does not need.
 struct DisplayBackend {
-    const char* name;
+    const char* name = nullptr;
 
     // Reads the events that have arrived, for a bounded time, and turns them
     // into messages and window state.
-    void (*readEvents)();
+    void (*readEvents)() = nullptr;
     // Blocks until events arrive or `timeoutMs` passes (-1: no timeout);
     // false when the display system can no longer be read.
-    bool (*waitForEvents)(int timeoutMs);
+    bool (*waitForEvents)(int timeoutMs) = nullptr;
     // The characters a key press gives with the modifier state it came with.
-    int (*keyText)(const MSG& keyDown, unsigned keyState, char* text, int size);
+    int (*keyText)(const MSG& keyDown, unsigned keyState, char* text, int size) = nullptr;
 
     // The window's native counterpart: made with the outer size asked for
     // (the back end sets the client area to what its frame leaves), shown
     // and activated, hidden, placed, and destroyed, in two steps around
-    // WM_DESTROY.
-    void (*createWindow)(HWND window, const WindowClass& windowClass, int x, int y, int width, int height);
-    void (*showWindow)(HWND window);
-    void (*hideWindow)(HWND window);
-    void (*setWindowPos)(HWND window, int x, int y, int width, int height, UINT flags);
-    RECT (*windowRect)(HWND window);
-    void (*hideForDestroy)(HWND window);
-    void (*destroyWindow)(HWND window);
+    // WM_DESTROY (by default the first step hides it as hideWindow does).
+    void (*createWindow)(HWND window, const WindowClass& windowClass, int x, int y, int width, int height) = nullptr;
+    void (*showWindow)(HWND window) = nullptr;
+    void (*hideWindow)(HWND window) = nullptr;
+    void (*setWindowPos)(HWND window, int x, int y, int width, int height, UINT flags) = nullptr;
+    RECT (*windowRect)(HWND window) = nullptr;
+    void (*hideForDestroy)(HWND window) = nullptr;
+    void (*destroyWindow)(HWND window) = nullptr;
 
     // The display's pixel formats, numbered from 1, described as the
     // platform describes them (null for a number that is none), with what
     // ranking them needs beyond the descriptor.
-    int (*pixelFormatCount)();
-    const PIXELFORMATDESCRIPTOR* (*describePixelFormat)(int format);
-    PixelFormatTraits (*pixelFormatTraits)(int format);
+    int (*pixelFormatCount)() = nullptr;
+    const PIXELFORMATDESCRIPTOR* (*describePixelFormat)(int format) = nullptr;
+    PixelFormatTraits (*pixelFormatTraits)(int format) = nullptr;
     // Gives the window a format (a valid number); shows its back buffer.
-    void (*setPixelFormat)(HWND window, int format);
-    void (*swapBuffers)(HWND window);
+    void (*setPixelFormat)(HWND window, int format) = nullptr;
+    void (*swapBuffers)(HWND window) = nullptr;
 
     // A rendering context for the window's pixel format; made current on
     // the window (or none current, for null); deleted.
-    bool (*createContext)(HGLRC context, HWND window);
-    bool (*makeCurrent)(HWND window, HGLRC context);
-    void (*deleteContext)(HGLRC context);
+    bool (*createContext)(HGLRC context, HWND window) = nullptr;
+    bool (*makeCurrent)(HWND window, HGLRC context) = nullptr;
+    void (*deleteContext)(HGLRC context) = nullptr;
 
-    ScreenSize (*screenSize)();
+    ScreenSize (*screenSize)() = nullptr;
 
     // Shows a modal message box and returns when it is dismissed: IDOK, or
     // 0 when it could not be shown or was taken away.
-    int (*messageBox)(HWND owner, const char* text, const char* caption, UINT type);
+    int (*messageBox)(HWND owner, const char* text, const char* caption, UINT type) = nullptr;
 
     // Maps the device context's palette onto the display where its window's
     // colours are indexed and writable, telling every window when the
-    // colours changed; false where there is nothing to map.
-    bool (*realizePalette)(HDC dc, UINT* mapped);
+    // colours changed; false where there is nothing to map (the default:
+    // true colour).
+    bool (*realizePalette)(HDC dc, UINT* mapped) = [](HDC, UINT*) { return false; };
 
-    // Keeps the pointer's input for `window` wherever the pointer goes, or not.
-    void (*capture)(HWND window);
-    void (*releaseCapture)();
+    // Keeps the pointer's input for `window` wherever the pointer goes, or
+    // not; by default the display system's own hold while a button is down
+    // is all there is.
+    void (*capture)(HWND window) = [](HWND) {};
+    void (*releaseCapture)() = [] {};
 
     // Frees what the back end keeps and closes its connection.
-    void (*terminate)();
+    void (*terminate)() = nullptr;
 
     // Text in the layer's own windows, at a resolution in dots per inch; a
     // font draws into one window only.
-    double (*screenDpi)();
-    BoxFont* (*openBoxFont)(double dpi);
-    void (*closeBoxFont)(BoxFont* font);
-    int (*fontAscent)(const BoxFont* font);
-    int (*fontDescent)(const BoxFont* font);
-    int (*textWidth)(const BoxFont* font, const std::string& text);
+    double (*screenDpi)() = nullptr;
+    BoxFont* (*openBoxFont)(double dpi) = nullptr;
+    void (*closeBoxFont)(BoxFont* font) = nullptr;
+    int (*fontAscent)(const BoxFont* font) = nullptr;
+    int (*fontDescent)(const BoxFont* font) = nullptr;
+    int (*textWidth)(const BoxFont* font, const std::string& text) = nullptr;
 };
 
 // Each back end's font is its own kind of BoxFont.

@@ -104,7 +104,7 @@ BOOL WINAPI DestroyWindow(HWND window) {
     if (!isLiveWindow(window) || window->destroying) return FALSE;
     window->destroying = true;
     if (platform.capture == window) ReleaseCapture();
-    if (window->visible) native().hideForDestroy(window);
+    if (window->visible) (native().hideForDestroy ? native().hideForDestroy : native().hideWindow)(window);
     window->visible = false;
     sendToWindow(window, WM_DESTROY, 0, 0);
     forgetWindowMessages(window);

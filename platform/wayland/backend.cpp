@@ -1,36 +1,35 @@
-// The Wayland back end as the common part sees it.
+// The Wayland back end as the common part sees it. Wayland has no palettes
+// and lets no client take the pointer: those entries keep their defaults.
 #include "platform/wayland/internal.h"
 
-const DisplayBackend waylandBackend = {
-    "Wayland",
-    waylandReadEvents,
-    waylandWaitForEvents,
-    waylandKeyText,
-    waylandCreateWindow,
-    waylandShowWindow,
-    waylandHideWindow,
-    waylandSetWindowPos,
-    waylandWindowRect,
-    waylandHideForDestroy,
-    waylandDestroyWindow,
-    waylandPixelFormatCount,
-    waylandDescribePixelFormat,
-    waylandPixelFormatTraits,
-    waylandSetPixelFormat,
-    waylandSwapBuffers,
-    waylandCreateContext,
-    waylandMakeCurrent,
-    waylandDeleteContext,
-    waylandScreenSize,
-    waylandMessageBox,
-    waylandRealizePalette,
-    waylandCapture,
-    waylandReleaseCapture,
-    waylandTerminate,
-    waylandScreenDpi,
-    waylandOpenBoxFont,
-    waylandCloseBoxFont,
-    waylandFontAscent,
-    waylandFontDescent,
-    waylandTextWidth,
-};
+const DisplayBackend waylandBackend = [] {
+    DisplayBackend backend;
+    backend.name = "Wayland";
+    backend.readEvents = waylandReadEvents;
+    backend.waitForEvents = waylandWaitForEvents;
+    backend.keyText = waylandKeyText;
+    backend.createWindow = waylandCreateWindow;
+    backend.showWindow = waylandShowWindow;
+    backend.hideWindow = waylandHideWindow;
+    backend.setWindowPos = waylandSetWindowPos;
+    backend.windowRect = waylandWindowRect;
+    backend.destroyWindow = waylandDestroyWindow;
+    backend.pixelFormatCount = waylandPixelFormatCount;
+    backend.describePixelFormat = waylandDescribePixelFormat;
+    backend.pixelFormatTraits = waylandPixelFormatTraits;
+    backend.setPixelFormat = waylandSetPixelFormat;
+    backend.swapBuffers = waylandSwapBuffers;
+    backend.createContext = waylandCreateContext;
+    backend.makeCurrent = waylandMakeCurrent;
+    backend.deleteContext = waylandDeleteContext;
+    backend.screenSize = waylandScreenSize;
+    backend.messageBox = waylandMessageBox;
+    backend.terminate = waylandTerminate;
+    backend.screenDpi = waylandScreenDpi;
+    backend.openBoxFont = waylandOpenBoxFont;
+    backend.closeBoxFont = waylandCloseBoxFont;
+    backend.fontAscent = waylandFontAscent;
+    backend.fontDescent = waylandFontDescent;
+    backend.textWidth = waylandTextWidth;
+    return backend;
+}();

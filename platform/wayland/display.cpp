@@ -18,7 +18,7 @@
 #include <poll.h>
 
 // Never destroyed, so that what it holds stays reachable to the end.
-WaylandLayer& wayland = *new WaylandLayer;
+WaylandState& wayland = *new WaylandState;
 
 namespace {
 
@@ -235,7 +235,7 @@ double waylandScreenDpi() {
 
 void waylandTerminate() {
     if (!wayland.display) {
-        wayland = WaylandLayer{};
+        wayland = WaylandState{};
         return;
     }
     waylandReleaseContexts();
@@ -254,5 +254,5 @@ void waylandTerminate() {
     if (wayland.compositor) wl_compositor_destroy(wayland.compositor);
     if (wayland.registry) wl_registry_destroy(wayland.registry);
     wl_display_disconnect(wayland.display);
-    wayland = WaylandLayer{};
+    wayland = WaylandState{};
 }

@@ -82,20 +82,20 @@ const PixelFormatEntry* formatAt(int index) {
 }
 
 void frameShown(void* data, wl_callback* callback, uint32_t) {
-    auto* native = static_cast<WaylandWindow*>(data);
-    if (native->frameDone == callback) native->frameDone = nullptr;
+    auto* waylandWindow = static_cast<WaylandWindow*>(data);
+    if (waylandWindow->frameDone == callback) waylandWindow->frameDone = nullptr;
     wl_callback_destroy(callback);
 }
 const wl_callback_listener frameListener = {frameShown};
 
 // Waits for the window's go-ahead with its own queue: nothing else is
 // dispatched meanwhile, so that no window procedure runs inside a swap.
-void waitForFrame(WaylandWindow* native) {
+void waitForFrame(WaylandWindow* waylandWindow) {
     wl_display* display = wayland.display;
     int64_t deadline = nowMs() + frameWaitMs;
-    while (native->frameDone) {
+    while (waylandWindow->frameDone) {
         if (wl_display_dispatch_queue_pending(display, wayland.frameQueue) < 0) return;
-        if (!native->frameDone) break;
+        if (!waylandWindow->frameDone) break;
         int64_t left = deadline - nowMs();
         if (left <= 0 || wl_display_prepare_read_queue(display, wayland.frameQueue) != 0) {
             if (left <= 0) break;
@@ -110,9 +110,9 @@ void waitForFrame(WaylandWindow* native) {
         if (wl_display_read_events(display) < 0) return;
     }
     // Not shown in time: the next frame does not wait for this one.
-    if (native->frameDone) {
-        wl_callback_destroy(native->frameDone);
-        native->frameDone = nullptr;
+    if (waylandWindow->frameDone) {
+        wl_callback_destroy(waylandWindow->frameDone);
+        waylandWindow->frameDone = nullptr;
     }
 }
 
@@ -137,28 +137,28 @@ PixelFormatTraits waylandPixelFormatTraits(int format) {
 }
 
 void waylandSetPixelFormat(HWND window, int format) {
-    WaylandWindow* native = window->wayland;
-    if (native->eglSurface != EGL_NO_SURFACE) eglDestroySurface(wayland.egl, native->eglSurface);
-    if (!native->eglWindow)
-        native->eglWindow = wl_egl_window_create(native->shown.surface, window->clientWidth, window->clientHeight);
+    WaylandWindow* waylandWindow = window->wayland;
+    if (waylandWindow->eglSurface != EGL_NO_SURFACE) eglDestroySurface(wayland.egl, waylandWindow->eglSurface);
+    if (!waylandWindow->eglWindow)
+        waylandWindow->eglWindow = wl_egl_window_create(waylandWindow->shown.surface, window->clientWidth, window->clientHeight);
     EGLConfig config = formatAt(format)->config;
-    native->eglSurface = eglCreatePlatformWindowSurface(wayland.egl, config, native->eglWindow, nullptr);
+    waylandWindow->eglSurface = eglCreatePlatformWindowSurface(wayland.egl, config, waylandWindow->eglWindow, nullptr);
 }
 
 void waylandSwapBuffers(HWND window) {
-    WaylandWindow* native = window->wayland;
+    WaylandWindow* waylandWindow = window->wayland;
     // A hidden window has nothing to show; its surface may take no buffer
     // before the compositor has configured it.
-    if (!native->shown.configured || native->eglSurface == EGL_NO_SURFACE) return;
-    if (eglGetCurrentSurface(EGL_DRAW) != native->eglSurface) return;
+    if (!waylandWindow->shown.configured || waylandWindow->eglSurface == EGL_NO_SURFACE) return;
+    if (eglGetCurrentSurface(EGL_DRAW) != waylandWindow->eglSurface) return;
     if (!wayland.frameQueue) wayland.frameQueue = wl_display_create_queue(wayland.display);
-    waitForFrame(native);
+    waitForFrame(waylandWindow);
     if (waylandPixelFormatTraits(window->pixelFormat).carriesAlpha) makeBackBufferOpaque();
-    wl_callback* next = wl_surface_frame(native->shown.surface);
+    wl_callback* next = wl_surface_frame(waylandWindow->shown.surface);
     wl_proxy_set_queue(reinterpret_cast<wl_proxy*>(next), wayland.frameQueue);
-    wl_callback_add_listener(next, &frameListener, native);
-    native->frameDone = next;
-    eglSwapBuffers(wayland.egl, native->eglSurface);
+    wl_callback_add_listener(next, &frameListener, waylandWindow);
+    waylandWindow->frameDone = next;
+    eglSwapBuffers(wayland.egl, waylandWindow->eglSurface);
 }
 
 void waylandReleaseContexts() {

@@ -44,10 +44,6 @@ WPARAM mouseKeyState() {
     return keys;
 }
 
-// Client coordinates packed as the platform packs them: 16 bits each, so
-// positions left of or above a capturing window arrive negative.
-LPARAM pointLParam(int x, int y) { return MAKELPARAM(WORD(x & 0xffff), WORD(y & 0xffff)); }
-
 WaylandSurface* findBox(wl_surface* surface) {
     for (WaylandSurface* box : wayland.boxes)
         if (box->surface == surface) return box;
@@ -55,9 +51,7 @@ WaylandSurface* findBox(wl_surface* surface) {
 }
 
 void queueKey(HWND window, uint32_t key, bool release, bool repeated) {
-    xkb_keysym_t symbol = xkb_state_key_get_one_sym(wayland.keyState, key + 8);
-    queueInput(window, release ? WM_KEYUP : WM_KEYDOWN, virtualKeyForSymbol(symbol),
-               keyLParamFor(key, release, repeated), packedKeyState());
+    inputKey(window, xkb_state_key_get_one_sym(wayland.keyState, key + 8), key, release, repeated, packedKeyState());
 }
 
 void keymapGiven(void*, wl_keyboard*, uint32_t format, int32_t fd, uint32_t size) {
@@ -80,21 +74,13 @@ void keymapGiven(void*, wl_keyboard*, uint32_t format, int32_t fd, uint32_t size
 
 void keyboardEntered(void*, wl_keyboard*, uint32_t, wl_surface* surface, wl_array*) {
     wayland.keyboardFocus = surface;
-    HWND window = waylandFindWindow(surface);
-    if (!window) return;
-    window->focused = true;
-    // The platform offers the palette first, then the focus.
-    sendToWindow(window, WM_QUERYNEWPALETTE, 0, 0);
-    if (isLiveWindow(window)) sendToWindow(window, WM_SETFOCUS, 0, 0);
+    if (HWND window = waylandFindWindow(surface)) inputFocus(window, true);
 }
 
 void keyboardLeft(void*, wl_keyboard*, uint32_t, wl_surface* surface) {
     if (wayland.keyboardFocus == surface) wayland.keyboardFocus = nullptr;
     wayland.repeatKey = 0;
-    HWND window = waylandFindWindow(surface);
-    if (!window) return;
-    window->focused = false;
-    sendToWindow(window, WM_KILLFOCUS, 0, 0);
+    if (HWND window = waylandFindWindow(surface)) inputFocus(window, false);
 }
 
 void keyChanged(void*, wl_keyboard*, uint32_t, uint32_t, uint32_t key, uint32_t state) {
@@ -165,29 +151,33 @@ void pointerLeft(void*, wl_pointer*, uint32_t, wl_surface* surface) {
     if (wayland.pointerFocus == surface) wayland.pointerFocus = nullptr;
 }
 
-// The pointer, or the finger that stands for it, is at (x, y) on the
-// surface: a box keeps the position for its loop; a window is told in its
-// client pixels.
-void pointerMessage(wl_surface* surface, UINT message, double x, double y) {
+// The pointer, or the finger that stands for it, moved to (x, y) on the
+// surface, or pressed or released a button there: a box keeps the
+// position and its one button's press for its loop; a window is told in its
+// client pixels. The buttons held are those before the report.
+void reportPointer(wl_surface* surface, double x, double y, bool moved, MouseButton button = MouseButton::left,
+                   bool press = false) {
     if (WaylandSurface* box = findBox(surface)) {
         box->pointerX = x;
         box->pointerY = y;
-        if (message == WM_LBUTTONDOWN) box->pointerPressed = true;
-        if (message == WM_LBUTTONUP) box->pointerReleased = true;
+        if (!moved && button == MouseButton::left) (press ? box->pointerPressed : box->pointerReleased) = true;
         return;
     }
     HWND window = waylandFindWindow(surface);
     if (!window) return;
     int scale = window->wayland->scale;
     int clientX = int(x * scale), clientY = int(y * scale);
-    notePointer(POINT{window->clientX + clientX, window->clientY + clientY});
-    queueInput(window, message, mouseKeyState(), pointLParam(clientX, clientY), packedKeyState());
+    POINT onScreen{window->clientX + clientX, window->clientY + clientY};
+    if (moved)
+        inputPointerMoved(window, clientX, clientY, onScreen, mouseKeyState(), packedKeyState());
+    else
+        inputButton(window, button, press, clientX, clientY, onScreen, mouseKeyState(), packedKeyState());
 }
 
 void pointerMoved(uint32_t, wl_fixed_t x, wl_fixed_t y) {
     wayland.pointerX = wl_fixed_to_double(x);
     wayland.pointerY = wl_fixed_to_double(y);
-    pointerMessage(wayland.pointerFocus, WM_MOUSEMOVE, wayland.pointerX, wayland.pointerY);
+    reportPointer(wayland.pointerFocus, wayland.pointerX, wayland.pointerY, true);
 }
 
 void pointerMotion(void*, wl_pointer*, uint32_t time, wl_fixed_t x, wl_fixed_t y) { pointerMoved(time, x, y); }
@@ -195,21 +185,19 @@ void pointerMotion(void*, wl_pointer*, uint32_t time, wl_fixed_t x, wl_fixed_t y
 void pointerButton(void*, wl_pointer*, uint32_t serial, uint32_t, uint32_t button, uint32_t state) {
     bool press = state == WL_POINTER_BUTTON_STATE_PRESSED;
     if (press) wayland.pressSerial = serial;
-    UINT message;
+    MouseButton which;
     WPARAM bit;
     switch (button) {
-    case BTN_LEFT: message = press ? WM_LBUTTONDOWN : WM_LBUTTONUP, bit = MK_LBUTTON; break;
-    case BTN_MIDDLE: message = press ? WM_MBUTTONDOWN : WM_MBUTTONUP, bit = MK_MBUTTON; break;
-    case BTN_RIGHT: message = press ? WM_RBUTTONDOWN : WM_RBUTTONUP, bit = MK_RBUTTON; break;
+    case BTN_LEFT: which = MouseButton::left, bit = MK_LBUTTON; break;
+    case BTN_MIDDLE: which = MouseButton::middle, bit = MK_MBUTTON; break;
+    case BTN_RIGHT: which = MouseButton::right, bit = MK_RBUTTON; break;
     default: return;  // extra buttons are not part of this subset
     }
+    reportPointer(wayland.pointerFocus, wayland.pointerX, wayland.pointerY, false, which, press);
     if (press)
         wayland.buttons |= unsigned(bit);
     else
         wayland.buttons &= ~unsigned(bit);
-    // A box has only the one button, for the left.
-    if (findBox(wayland.pointerFocus) && button != BTN_LEFT) return;
-    pointerMessage(wayland.pointerFocus, message, wayland.pointerX, wayland.pointerY);
 }
 
 // The wheel is not part of this subset.
@@ -238,16 +226,17 @@ void touchDown(void*, wl_touch*, uint32_t serial, uint32_t, wl_surface* surface,
     wayland.touchFocus = surface;
     wayland.touchX = wl_fixed_to_double(x);
     wayland.touchY = wl_fixed_to_double(y);
-    pointerMessage(surface, WM_MOUSEMOVE, wayland.touchX, wayland.touchY);
+    reportPointer(surface, wayland.touchX, wayland.touchY, true);
+    reportPointer(surface, wayland.touchX, wayland.touchY, false, MouseButton::left, true);
     wayland.buttons |= unsigned(MK_LBUTTON);
-    pointerMessage(surface, WM_LBUTTONDOWN, wayland.touchX, wayland.touchY);
 }
 
 void touchLifted() {
     if (!wayland.touchDown) return;
     wayland.touchDown = false;
+    reportPointer(std::exchange(wayland.touchFocus, nullptr), wayland.touchX, wayland.touchY, false, MouseButton::left,
+                  false);
     wayland.buttons &= ~unsigned(MK_LBUTTON);
-    pointerMessage(std::exchange(wayland.touchFocus, nullptr), WM_LBUTTONUP, wayland.touchX, wayland.touchY);
 }
 
 void touchUp(void*, wl_touch*, uint32_t, uint32_t, int32_t id) {
@@ -258,7 +247,7 @@ void touchMotion(void*, wl_touch*, uint32_t, int32_t id, wl_fixed_t x, wl_fixed_
     if (!wayland.touchDown || id != wayland.primaryTouch) return;
     wayland.touchX = wl_fixed_to_double(x);
     wayland.touchY = wl_fixed_to_double(y);
-    pointerMessage(wayland.touchFocus, WM_MOUSEMOVE, wayland.touchX, wayland.touchY);
+    reportPointer(wayland.touchFocus, wayland.touchX, wayland.touchY, true);
 }
 
 void touchFrame(void*, wl_touch*) {}
@@ -377,8 +366,3 @@ int waylandKeyText(const MSG& keyDown, unsigned keyState, char* text, int size) 
     text[0] = char(character);
     return 1;
 }
-
-// The compositor keeps a pressed button's events for its surface; beyond
-// that a client can neither grab the pointer nor follow it elsewhere.
-void waylandCapture(HWND) {}
-void waylandReleaseCapture() {}

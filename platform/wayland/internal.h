@@ -78,7 +78,7 @@ struct PixelFormatEntry {
 
 // All that the Wayland back end holds, in one record. waylandTerminate
 // releases it and leaves the back end as before its first call.
-struct WaylandLayer {
+struct WaylandState {
     wl_display* display = nullptr;
     bool connected = false;  // tried and found usable: the layer runs on it
     wl_registry* registry = nullptr;
@@ -126,7 +126,7 @@ struct WaylandLayer {
     // Shared-memory buffers the compositor has not let go of yet.
     std::vector<wl_buffer*> pixelBuffers;
 };
-extern WaylandLayer& wayland;
+extern WaylandState& wayland;
 
 // The back end's side of the contract (see DisplayBackend).
 void waylandReadEvents();
@@ -137,7 +137,6 @@ void waylandShowWindow(HWND window);
 void waylandHideWindow(HWND window);
 void waylandSetWindowPos(HWND window, int x, int y, int width, int height, UINT flags);
 RECT waylandWindowRect(HWND window);
-void waylandHideForDestroy(HWND window);
 void waylandDestroyWindow(HWND window);
 int waylandPixelFormatCount();
 const PIXELFORMATDESCRIPTOR* waylandDescribePixelFormat(int format);
@@ -149,9 +148,6 @@ bool waylandMakeCurrent(HWND window, HGLRC context);
 void waylandDeleteContext(HGLRC context);
 ScreenSize waylandScreenSize();
 int waylandMessageBox(HWND owner, const char* text, const char* caption, UINT type);
-bool waylandRealizePalette(HDC dc, UINT* mapped);
-void waylandCapture(HWND window);
-void waylandReleaseCapture();
 void waylandTerminate();
 double waylandScreenDpi();
 BoxFont* waylandOpenBoxFont(double dpi);

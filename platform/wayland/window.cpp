@@ -63,12 +63,12 @@ void surfaceConfigured(WaylandSurface* shown, int width, int height) {
     shown->configuredHeight = height;
     HWND window = windowOf(shown);
     if (!window) return;
-    WaylandWindow* native = window->wayland;
+    WaylandWindow* waylandWindow = window->wayland;
     if (first) window->needsPaint = true;
     if (width > 0 && height > 0 && shown->sizeImposed)
-        takeSize(window, width * native->scale, height * native->scale);
+        takeSize(window, width * waylandWindow->scale, height * waylandWindow->scale);
     else
-        takeSize(window, native->ownWidth, native->ownHeight);
+        takeSize(window, waylandWindow->ownWidth, waylandWindow->ownHeight);
 }
 
 void surfaceClosed(WaylandSurface* shown) {
@@ -268,17 +268,17 @@ void waylandHideSurface(WaylandSurface& shown) {
 namespace {
 
 void releaseWindow(HWND window) {
-    WaylandWindow* native = window->wayland;
-    if (!native) return;
-    if (wayland.keyboardFocus == native->shown.surface) wayland.keyboardFocus = nullptr;
-    if (wayland.pointerFocus == native->shown.surface) wayland.pointerFocus = nullptr;
-    if (wayland.touchFocus == native->shown.surface) wayland.touchFocus = nullptr;
-    if (native->frameDone) wl_callback_destroy(native->frameDone);
-    if (native->eglSurface != EGL_NO_SURFACE) eglDestroySurface(wayland.egl, native->eglSurface);
-    if (native->eglWindow) wl_egl_window_destroy(native->eglWindow);
-    waylandHideSurface(native->shown);
-    wl_surface_destroy(native->shown.surface);
-    delete native;
+    WaylandWindow* waylandWindow = window->wayland;
+    if (!waylandWindow) return;
+    if (wayland.keyboardFocus == waylandWindow->shown.surface) wayland.keyboardFocus = nullptr;
+    if (wayland.pointerFocus == waylandWindow->shown.surface) wayland.pointerFocus = nullptr;
+    if (wayland.touchFocus == waylandWindow->shown.surface) wayland.touchFocus = nullptr;
+    if (waylandWindow->frameDone) wl_callback_destroy(waylandWindow->frameDone);
+    if (waylandWindow->eglSurface != EGL_NO_SURFACE) eglDestroySurface(wayland.egl, waylandWindow->eglSurface);
+    if (waylandWindow->eglWindow) wl_egl_window_destroy(waylandWindow->eglWindow);
+    waylandHideSurface(waylandWindow->shown);
+    wl_surface_destroy(waylandWindow->shown.surface);
+    delete waylandWindow;
     window->wayland = nullptr;
 }
 
@@ -289,39 +289,37 @@ void waylandReleaseWindows() {
 }
 
 void waylandCreateWindow(HWND window, const WindowClass&, int, int, int width, int height) {
-    auto* native = new WaylandWindow;
-    window->wayland = native;
+    auto* waylandWindow = new WaylandWindow;
+    window->wayland = waylandWindow;
     const WaylandOutput* output = waylandPrimaryOutput();
-    native->scale = output ? output->scale : 1;
-    native->shown.surface = wl_compositor_create_surface(wayland.compositor);
-    if (native->scale > 1) wl_surface_set_buffer_scale(native->shown.surface, native->scale);
+    waylandWindow->scale = output ? output->scale : 1;
+    waylandWindow->shown.surface = wl_compositor_create_surface(wayland.compositor);
+    if (waylandWindow->scale > 1) wl_surface_set_buffer_scale(waylandWindow->shown.surface, waylandWindow->scale);
     // Decorations are the compositor's or drawn beside the surface: the
     // outer size the program asks for is all client area. Buffers are whole
     // surface units.
-    window->clientWidth = native->ownWidth = surfaceUnits(width, native->scale) * native->scale;
-    window->clientHeight = native->ownHeight = surfaceUnits(height, native->scale) * native->scale;
+    window->clientWidth = waylandWindow->ownWidth = surfaceUnits(width, waylandWindow->scale) * waylandWindow->scale;
+    window->clientHeight = waylandWindow->ownHeight = surfaceUnits(height, waylandWindow->scale) * waylandWindow->scale;
 }
 
 void waylandShowWindow(HWND window) {
-    WaylandWindow* native = window->wayland;
-    waylandShowSurface(native->shown, window->title.c_str(), surfaceUnits(window->clientWidth, native->scale),
-                       surfaceUnits(window->clientHeight, native->scale), nullptr, true);
+    WaylandWindow* waylandWindow = window->wayland;
+    waylandShowSurface(waylandWindow->shown, window->title.c_str(), surfaceUnits(window->clientWidth, waylandWindow->scale),
+                       surfaceUnits(window->clientHeight, waylandWindow->scale), nullptr, true);
     // Shown at once, as on the platform, before the program first draws:
     // a compositor shows no surface without contents. No background brush
     // erases it, so it is black.
-    if (native->shown.configured)
-        waylandShowPixels(native->shown, window->clientWidth, window->clientHeight,
+    if (waylandWindow->shown.configured)
+        waylandShowPixels(waylandWindow->shown, window->clientWidth, window->clientHeight,
                           [](Canvas& canvas) { fillRectangle(canvas, 0, 0, canvas.width, canvas.height, 0xff000000); });
 }
 
 void waylandHideWindow(HWND window) {
-    WaylandWindow* native = window->wayland;
-    if (native->frameDone) wl_callback_destroy(native->frameDone);
-    native->frameDone = nullptr;
-    waylandHideSurface(native->shown);
+    WaylandWindow* waylandWindow = window->wayland;
+    if (waylandWindow->frameDone) wl_callback_destroy(waylandWindow->frameDone);
+    waylandWindow->frameDone = nullptr;
+    waylandHideSurface(waylandWindow->shown);
 }
-
-void waylandHideForDestroy(HWND window) { waylandHideWindow(window); }
 
 void waylandDestroyWindow(HWND window) {
     releaseWindow(window);
@@ -333,19 +331,19 @@ void waylandDestroyWindow(HWND window) {
 // compositor imposes (tiled, fullscreen) stays; otherwise the window takes
 // the size at once, as the compositor has no say over a floating window's.
 void waylandSetWindowPos(HWND window, int x, int y, int width, int height, UINT flags) {
-    WaylandWindow* native = window->wayland;
+    WaylandWindow* waylandWindow = window->wayland;
     if (!(flags & SWP_NOMOVE)) {
         window->clientX = x;
         window->clientY = y;
     }
     if (flags & SWP_NOSIZE) return;
-    int unitsWide = surfaceUnits(width, native->scale), unitsHigh = surfaceUnits(height, native->scale);
-    native->ownWidth = unitsWide * native->scale;
-    native->ownHeight = unitsHigh * native->scale;
-    waylandFixSurfaceSize(native->shown, unitsWide, unitsHigh);
+    int unitsWide = surfaceUnits(width, waylandWindow->scale), unitsHigh = surfaceUnits(height, waylandWindow->scale);
+    waylandWindow->ownWidth = unitsWide * waylandWindow->scale;
+    waylandWindow->ownHeight = unitsHigh * waylandWindow->scale;
+    waylandFixSurfaceSize(waylandWindow->shown, unitsWide, unitsHigh);
     // Kept for when the compositor lets go of the size it imposes.
-    if (native->shown.sizeImposed && native->shown.configuredWidth > 0) return;
-    takeSize(window, native->ownWidth, native->ownHeight);
+    if (waylandWindow->shown.sizeImposed && waylandWindow->shown.configuredWidth > 0) return;
+    takeSize(window, waylandWindow->ownWidth, waylandWindow->ownHeight);
 }
 
 RECT waylandWindowRect(HWND window) {
@@ -353,5 +351,3 @@ RECT waylandWindowRect(HWND window) {
                 window->clientY + window->clientHeight};
 }
 
-// Wayland has no palettes: every surface is true colour.
-bool waylandRealizePalette(HDC, UINT*) { return false; }

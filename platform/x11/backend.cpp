@@ -1,36 +1,38 @@
 // The X11 back end as the common part sees it.
 #include "platform/x11/internal.h"
 
-const DisplayBackend x11Backend = {
-    "X11",
-    x11ReadEvents,
-    x11WaitForEvents,
-    x11KeyText,
-    x11CreateWindow,
-    x11ShowWindow,
-    x11HideWindow,
-    x11SetWindowPos,
-    x11WindowRect,
-    x11HideForDestroy,
-    x11DestroyWindow,
-    x11PixelFormatCount,
-    x11DescribePixelFormat,
-    x11PixelFormatTraits,
-    x11SetPixelFormat,
-    x11SwapBuffers,
-    x11CreateContext,
-    x11MakeCurrent,
-    x11DeleteContext,
-    x11ScreenSize,
-    x11MessageBox,
-    x11RealizePalette,
-    x11Capture,
-    x11ReleaseCapture,
-    x11Terminate,
-    x11ScreenDpi,
-    x11OpenBoxFont,
-    x11CloseBoxFont,
-    x11FontAscent,
-    x11FontDescent,
-    x11TextWidth,
-};
+const DisplayBackend x11Backend = [] {
+    DisplayBackend backend;
+    backend.name = "X11";
+    backend.readEvents = x11ReadEvents;
+    backend.waitForEvents = x11WaitForEvents;
+    backend.keyText = x11KeyText;
+    backend.createWindow = x11CreateWindow;
+    backend.showWindow = x11ShowWindow;
+    backend.hideWindow = x11HideWindow;
+    backend.setWindowPos = x11SetWindowPos;
+    backend.windowRect = x11WindowRect;
+    backend.hideForDestroy = x11HideForDestroy;
+    backend.destroyWindow = x11DestroyWindow;
+    backend.pixelFormatCount = x11PixelFormatCount;
+    backend.describePixelFormat = x11DescribePixelFormat;
+    backend.pixelFormatTraits = x11PixelFormatTraits;
+    backend.setPixelFormat = x11SetPixelFormat;
+    backend.swapBuffers = x11SwapBuffers;
+    backend.createContext = x11CreateContext;
+    backend.makeCurrent = x11MakeCurrent;
+    backend.deleteContext = x11DeleteContext;
+    backend.screenSize = x11ScreenSize;
+    backend.messageBox = x11MessageBox;
+    backend.realizePalette = x11RealizePalette;
+    backend.capture = x11Capture;
+    backend.releaseCapture = x11ReleaseCapture;
+    backend.terminate = x11Terminate;
+    backend.screenDpi = x11ScreenDpi;
+    backend.openBoxFont = x11OpenBoxFont;
+    backend.closeBoxFont = x11CloseBoxFont;
+    backend.fontAscent = x11FontAscent;
+    backend.fontDescent = x11FontDescent;
+    backend.textWidth = x11TextWidth;
+    return backend;
+}();

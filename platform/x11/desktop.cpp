@@ -194,7 +194,7 @@ bool x11RequestFrameExtents(Window xid, FrameExtents* extents) {
     // a known frame, as if none were drawn.
     Atom extentsAtom = x11Atom("_NET_FRAME_EXTENTS");
     XEvent event;
-    bool answered = x11WaitForEvent(
+    bool answered = x11AwaitEvent(
         [xid, extentsAtom](const XEvent& each) {
             return each.type == PropertyNotify && each.xproperty.window == xid && each.xproperty.atom == extentsAtom;
         },

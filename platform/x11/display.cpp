@@ -16,7 +16,7 @@ namespace {
 const char* programName() { return program_invocation_short_name; }
 
 QuietRange* quietRangeOf(unsigned long serial) {
-    for (QuietRange& range : layer.quietRanges)
+    for (QuietRange& range : x11.quietRanges)
         if (serial >= range.first && (range.open || serial <= range.last)) return &range;
     return nullptr;
 }
@@ -37,7 +37,7 @@ void tellRepeats(Display* display, ErrorKind& kind) {
 }
 
 void tellAllRepeats() {
-    for (ErrorKind& kind : layer.errorKinds) tellRepeats(layer.display, kind);
+    for (ErrorKind& kind : x11.errorKinds) tellRepeats(x11.display, kind);
 }
 
 // A protocol error is a fault of the request, not of the program's state:
@@ -47,13 +47,13 @@ int reportProtocolError(Display* display, XErrorEvent* error) {
         if (range->firstError == Success) range->firstError = error->error_code;
         return 0;
     }
-    for (ErrorKind& kind : layer.errorKinds)
+    for (ErrorKind& kind : x11.errorKinds)
         if (kind.code == error->error_code && kind.request == error->request_code && kind.minor == error->minor_code) {
             ++kind.repeats;
             if (nowMs() - kind.lastToldMs >= 1000) tellRepeats(display, kind);
             return 0;
         }
-    layer.errorKinds.push_back({error->error_code, error->request_code, error->minor_code, 0, nowMs()});
+    x11.errorKinds.push_back({error->error_code, error->request_code, error->minor_code, 0, nowMs()});
     std::fprintf(stderr, "%s: X error: %s (request %d.%d, resource 0x%lx)\n", programName(),
                  errorText(display, error->error_code).c_str(), error->request_code, error->minor_code,
                  error->resourceid);
@@ -83,13 +83,13 @@ void reportSilentServer(int) {
 }  // namespace
 
 // Never destroyed, so that what it holds stays reachable to the end.
-X11Layer& layer = *new X11Layer;
+X11State& x11 = *new X11State;
 
 Display* x11Display() {
-    if (layer.display) return layer.display;
+    if (x11.display) return x11.display;
     // A write to a connection the server has closed must fail with EPIPE and
     // reach the lost-connection handler, not kill the process by signal.
-    std::signal(SIGPIPE, SIG_IGN);
+    void (*previousPipeHandler)(int) = std::signal(SIGPIPE, SIG_IGN);
     // Connecting and the first round trip prove that the server answers.
     const char* name = std::getenv("DISPLAY");
     std::snprintf(silentServerMessage, sizeof silentServerMessage,
@@ -121,14 +121,15 @@ Display* x11Display() {
                      compositorNamed ? compositor : "", compositorNamed ? "\"" : "");
         std::exit(1);
     }
-    layer.display = connection;
-    XSetErrorHandler(reportProtocolError);
-    XSetIOErrorHandler(reportLostConnection);
+    x11.display = connection;
+    x11.previousPipeHandler = previousPipeHandler;
+    x11.previousErrorHandler = XSetErrorHandler(reportProtocolError);
+    x11.previousIOErrorHandler = XSetIOErrorHandler(reportLostConnection);
     const char* names[] = {"WM_PROTOCOLS", "WM_DELETE_WINDOW", "_NET_WM_PING", "_NET_FRAME_EXTENTS",
                            "WM_STATE",     "_NET_WM_STATE",    "_NET_WM_ALLOWED_ACTIONS"};
     Atom interned[7];
     XInternAtoms(connection, const_cast<char**>(names), 7, False, interned);
-    layer.atoms =
+    x11.atoms =
         LayerAtoms{interned[0], interned[1], interned[2], interned[3], interned[4], interned[5], interned[6]};
     x11FilterEvents(connection);
     static bool repeatsToldAtExit = std::atexit(tellAllRepeats) == 0;
@@ -137,15 +138,18 @@ Display* x11Display() {
 }
 
 void x11Terminate() {
-    if (!layer.display) return;
+    if (!x11.display) return;
     tellAllRepeats();
     x11ReleaseContexts();
     // Closing reads what the server still sends, through the filters, which
     // look the windows up: they go after.
-    XCloseDisplay(layer.display);
+    XCloseDisplay(x11.display);
     x11ResetEventFilter();
     x11ReleaseWindows();
-    layer = X11Layer{};
+    XSetErrorHandler(x11.previousErrorHandler);
+    XSetIOErrorHandler(x11.previousIOErrorHandler);
+    std::signal(SIGPIPE, x11.previousPipeHandler);
+    x11 = X11State{};
 }
 int x11Screen() { return DefaultScreen(x11Display()); }
 
@@ -155,14 +159,14 @@ Atom x11Atom(const char* name) { return XInternAtom(x11Display(), name, False); 
 
 const LayerAtoms& x11Atoms() {
     x11Display();
-    return layer.atoms;
+    return x11.atoms;
 }
 
 unsigned long x11BeginQuietRequests() {
     Display* display = x11Display();
     // Ranges the server has answered all of are done with.
     unsigned long processed = LastKnownRequestProcessed(display);
-    auto& quietRanges = layer.quietRanges;
+    auto& quietRanges = x11.quietRanges;
     quietRanges.erase(std::remove_if(quietRanges.begin(), quietRanges.end(),
                                      [processed](const QuietRange& range) {
                                          return !range.open && range.last <= processed;
@@ -174,7 +178,7 @@ unsigned long x11BeginQuietRequests() {
 }
 
 void x11EndQuietRequests(unsigned long first) {
-    for (QuietRange& range : layer.quietRanges)
+    for (QuietRange& range : x11.quietRanges)
         if (range.open && range.first == first) {
             range.open = false;
             range.last = NextRequest(x11Display()) - 1;
@@ -184,7 +188,7 @@ void x11EndQuietRequests(unsigned long first) {
 int x11EndCheckedRequests(unsigned long first) {
     XSync(x11Display(), False);
     int error = Success;
-    auto& quietRanges = layer.quietRanges;
+    auto& quietRanges = x11.quietRanges;
     for (auto it = quietRanges.begin(); it != quietRanges.end(); ++it)
         if (it->open && it->first == first) {
             error = it->firstError;

@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <string>
+#include <csignal>
 #include <vector>
 
 struct X11Context {
@@ -83,9 +84,13 @@ struct PixelFormat {
 
 // All that the X11 back end holds, in one record. x11Terminate releases
 // it and leaves the back end as before its first call.
-struct X11Layer {
+struct X11State {
     Display* display = nullptr;
     LayerAtoms atoms{};
+    // What the process had before the layer connected, given back at its end.
+    XErrorHandler previousErrorHandler = nullptr;
+    XIOErrorHandler previousIOErrorHandler = nullptr;
+    void (*previousPipeHandler)(int) = SIG_DFL;
     std::vector<QuietRange> quietRanges;
     std::vector<ErrorKind> errorKinds;
 
@@ -104,7 +109,7 @@ struct X11Layer {
     bool behind = false;
     long eventsReadBefore = 0;  // by the start of the last read
 };
-extern X11Layer& layer;
+extern X11State& x11;
 
 inline int outerWidth(HWND window) {
     return window->clientWidth + window->x11->frame.left + window->x11->frame.right;
@@ -212,7 +217,7 @@ void x11DrawText(BoxFont* font, Window window, GC gc, int x, int y, const std::s
 // Reads events until one that `isAwaited` holds for arrives, or the
 // deadline passes; every other event read on the way goes through the
 // translation that x11ReadEvents applies, so that none is lost.
-bool x11WaitForEvent(const std::function<bool(const XEvent&)>& isAwaited, int64_t deadlineMs, XEvent* awaited);
+bool x11AwaitEvent(const std::function<bool(const XEvent&)>& isAwaited, int64_t deadlineMs, XEvent* awaited);
 // Judges every event as Xlib takes it in, so that what a window of the
 // layer ignores never queues up, whatever another client sends, and bounds
 // what is queued (message.cpp).

@@ -22,7 +22,7 @@ const int64_t eventBudgetMs = 10;
 // buffer swap among them) takes in at once all that the server holds: so
 // while a flood lasts, reading takes most of the time, frames are drawn
 // but not shown, and nothing that needs a round trip is done (see
-// layer.behind); what waits stays small, and input is answered at once.
+// x11.behind); what waits stays small, and input is answered at once.
 const long floodEvents = 4096;
 const int64_t floodBudgetMs = 200;
 // What Xlib's queue holds at most of input, as the platform's input queue
@@ -45,29 +45,16 @@ WPARAM mouseKeyState(unsigned state) {
     return keys;
 }
 
-unsigned buttonMask(unsigned button) {
-    switch (button) {
-    case Button1: return Button1Mask;
-    case Button2: return Button2Mask;
-    case Button3: return Button3Mask;
-    default: return 0;
-    }
-}
-
-// Client coordinates packed as the platform packs them: 16 bits each, so
-// positions left of or above a capturing window arrive negative.
-LPARAM pointLParam(int x, int y) { return MAKELPARAM(WORD(x & 0xffff), WORD(y & 0xffff)); }
-
 void translateButton(HWND window, const XButtonEvent& button, bool press) {
-    UINT message;
+    MouseButton which;
     switch (button.button) {
-    case Button1: message = press ? WM_LBUTTONDOWN : WM_LBUTTONUP; break;
-    case Button2: message = press ? WM_MBUTTONDOWN : WM_MBUTTONUP; break;
-    case Button3: message = press ? WM_RBUTTONDOWN : WM_RBUTTONUP; break;
+    case Button1: which = MouseButton::left; break;
+    case Button2: which = MouseButton::middle; break;
+    case Button3: which = MouseButton::right; break;
     default: return;  // wheel and extra buttons are not part of this subset
     }
-    unsigned state = press ? button.state | buttonMask(button.button) : button.state & ~buttonMask(button.button);
-    queueInput(window, message, mouseKeyState(state), pointLParam(button.x, button.y), button.state);
+    inputButton(window, which, press, button.x, button.y, POINT{button.x_root, button.y_root},
+                mouseKeyState(button.state), button.state);
 }
 
 void translateClientMessage(HWND window, const XClientMessageEvent& client) {
@@ -84,7 +71,7 @@ void translateClientMessage(HWND window, const XClientMessageEvent& client) {
 // other client can fill the queue, at whatever rate and with whatever
 // events it sends.
 bool isBoxWindow(Window xid) {
-    return std::find(layer.boxes.begin(), layer.boxes.end(), xid) != layer.boxes.end();
+    return std::find(x11.boxes.begin(), x11.boxes.end(), xid) != x11.boxes.end();
 }
 
 // Kinds of events of which only the newest matters, each for its window;
@@ -108,18 +95,18 @@ unsigned long withDetail(MergedKind kind, unsigned long detail) { return kind | 
 
 EventVerdict judgeClientMessage(const XClientMessageEvent& client) {
     if (!x11FindWindow(client.window) && !isBoxWindow(client.window)) return {EventFate::keep};
-    const LayerAtoms& atoms = layer.atoms;
+    const LayerAtoms& atoms = x11.atoms;
     bool isProtocol = client.message_type == atoms.wmProtocols && client.format == 32;
     if (isProtocol && Atom(client.data.l[0]) == atoms.wmDeleteWindow)
         return {EventFate::latest, client.window, closeKind};
     if (isProtocol && Atom(client.data.l[0]) == atoms.netWmPing) {
         // One answer a window, to the newest, is what a manager waits for.
         auto sameWindow = [&client](const XClientMessageEvent& ping) { return ping.window == client.window; };
-        auto waiting = std::find_if(layer.waitingPings.begin(), layer.waitingPings.end(), sameWindow);
-        if (waiting != layer.waitingPings.end())
+        auto waiting = std::find_if(x11.waitingPings.begin(), x11.waitingPings.end(), sameWindow);
+        if (waiting != x11.waitingPings.end())
             *waiting = client;
         else
-            layer.waitingPings.push_back(client);
+            x11.waitingPings.push_back(client);
     }
     return {EventFate::drop};
 }
@@ -127,7 +114,7 @@ EventVerdict judgeClientMessage(const XClientMessageEvent& client) {
 // A property the layer reads is read once the batch is in, however often
 // it changed.
 void noteChangedProperty(HWND window, Atom atom) {
-    const LayerAtoms& atoms = layer.atoms;
+    const LayerAtoms& atoms = x11.atoms;
     if (atom == atoms.netFrameExtents) window->x11->frameChanged = true;
     if (atom == atoms.wmState || atom == atoms.netWmState) window->x11->stateChanged = true;
     if (atom == atoms.netWmAllowedActions) window->x11->actionsChanged = true;
@@ -139,7 +126,7 @@ EventVerdict judgePropertyNotify(const XPropertyEvent& property) {
         return {EventFate::drop};
     }
     // A box reads only its frame, when told it changed.
-    if (isBoxWindow(property.window) && property.atom != layer.atoms.netFrameExtents) return {EventFate::drop};
+    if (isBoxWindow(property.window) && property.atom != x11.atoms.netFrameExtents) return {EventFate::drop};
     return {EventFate::latest, property.window, withDetail(propertyKind, property.atom)};
 }
 
@@ -182,17 +169,17 @@ EventVerdict judgeEvent(const XEvent& event) {
 
 // Sent with the rest of the batch, however many pings came.
 void answerWaitingPings() {
-    for (const XClientMessageEvent& ping : layer.waitingPings) x11AnswerPing(ping);
-    layer.waitingPings.clear();
+    for (const XClientMessageEvent& ping : x11.waitingPings) x11AnswerPing(ping);
+    x11.waitingPings.clear();
 }
 
 // However many mapping changes came, the keymap is read again once a
 // batch, and not while the program is behind a flood: reading it is a
 // round trip, which would take in all the flood the server holds.
 void refreshChangedMappings() {
-    if (layer.behind) return;
-    for (XMappingEvent& mapping : layer.changedMappings) XRefreshKeyboardMapping(&mapping);
-    layer.changedMappings.clear();
+    if (x11.behind) return;
+    for (XMappingEvent& mapping : x11.changedMappings) XRefreshKeyboardMapping(&mapping);
+    x11.changedMappings.clear();
 }
 
 // What a batch of events leaves to do once it is read.
@@ -205,11 +192,11 @@ void finishBatch(Display* display) {
 void translateEvent(XEvent& event) {
     if (event.type == MappingNotify) {
         auto sameRequest = [&event](const XMappingEvent& each) { return each.request == event.xmapping.request; };
-        auto changed = std::find_if(layer.changedMappings.begin(), layer.changedMappings.end(), sameRequest);
-        if (changed != layer.changedMappings.end())
+        auto changed = std::find_if(x11.changedMappings.begin(), x11.changedMappings.end(), sameRequest);
+        if (changed != x11.changedMappings.end())
             *changed = event.xmapping;
         else
-            layer.changedMappings.push_back(event.xmapping);
+            x11.changedMappings.push_back(event.xmapping);
         return;
     }
     HWND window = x11FindWindow(event.xany.window);
@@ -231,37 +218,21 @@ void translateEvent(XEvent& event) {
         noteChangedProperty(window, event.xproperty.atom);
         break;
     case ButtonPress:
-    case ButtonRelease:
-        notePointer(POINT{event.xbutton.x_root, event.xbutton.y_root});
-        translateButton(window, event.xbutton, event.type == ButtonPress);
-        break;
+    case ButtonRelease: translateButton(window, event.xbutton, event.type == ButtonPress); break;
     case MotionNotify:
-        notePointer(POINT{event.xmotion.x_root, event.xmotion.y_root});
-        queueInput(window, WM_MOUSEMOVE, mouseKeyState(event.xmotion.state),
-                   pointLParam(event.xmotion.x, event.xmotion.y), event.xmotion.state);
+        inputPointerMoved(window, event.xmotion.x, event.xmotion.y, POINT{event.xmotion.x_root, event.xmotion.y_root},
+                          mouseKeyState(event.xmotion.state), event.xmotion.state);
         break;
     case KeyPress:
-    case KeyRelease: {
-        bool release = event.type == KeyRelease;
-        KeySym symbol = XLookupKeysym(&event.xkey, 0);
-        queueInput(window, release ? WM_KEYUP : WM_KEYDOWN, virtualKeyForSymbol(uint32_t(symbol)),
-                   keyLParamFor(event.xkey.keycode - 8, release, false), event.xkey.state);
+    case KeyRelease:
+        inputKey(window, uint32_t(XLookupKeysym(&event.xkey, 0)), event.xkey.keycode - 8, event.type == KeyRelease,
+                 false, event.xkey.state);
         break;
-    }
     case ClientMessage: translateClientMessage(window, event.xclient); break;
     case FocusIn:
-        // Told on a change only, as the platform tells it: focus events
-        // of a storm arrive merged, the newest in place of the rest.
-        if (ignoredFocusDetail(event.xfocus.detail) || window->focused) break;
-        window->focused = true;
-        // The platform offers the palette first, then the focus.
-        sendToWindow(window, WM_QUERYNEWPALETTE, 0, 0);
-        if (isLiveWindow(window)) sendToWindow(window, WM_SETFOCUS, 0, 0);
-        break;
     case FocusOut:
-        if (ignoredFocusDetail(event.xfocus.detail) || !window->focused) break;
-        window->focused = false;
-        sendToWindow(window, WM_KILLFOCUS, 0, 0);
+        // Focus events of a storm arrive merged, the newest in place of the rest.
+        if (!ignoredFocusDetail(event.xfocus.detail)) inputFocus(window, event.type == FocusIn);
         break;
     case ColormapNotify:
         if (synthetic) break;
@@ -297,8 +268,8 @@ void translateEvent(XEvent& event) {
 void x11ReadEvents() {
     Display* display = x11Display();
     // Counted from the last call on: what a frame's round trips read too.
-    bool flooded = x11EventsRead() - layer.eventsReadBefore > floodEvents;
-    layer.eventsReadBefore = x11EventsRead();
+    bool flooded = x11EventsRead() - x11.eventsReadBefore > floodEvents;
+    x11.eventsReadBefore = x11EventsRead();
     int64_t deadline = nowMs() + (flooded ? floodBudgetMs : eventBudgetMs);
     // The filters drop what no window of the layer needs as it is read, so
     // the connection is read for as long as it has events and time is left
@@ -317,16 +288,16 @@ void x11ReadEvents() {
         translateEvent(event);
         if (handled % 64 == 0 && nowMs() >= deadline) break;
     }
-    layer.behind = flooded || x11EventsRead() - layer.eventsReadBefore > floodEvents;
+    x11.behind = flooded || x11EventsRead() - x11.eventsReadBefore > floodEvents;
     finishBatch(display);
     // What the server said of the windows is read once the flood is past:
     // reading properties is a round trip too.
-    if (layer.behind) return;
+    if (x11.behind) return;
     for (HWND window : std::vector<HWND>(liveWindows()))
         if (isLiveWindow(window) && hasNewsToTell(window)) x11ApplyConfirmedChanges(window);
 }
 
-bool x11WaitForEvent(const std::function<bool(const XEvent&)>& isAwaited, int64_t deadlineMs, XEvent* awaited) {
+bool x11AwaitEvent(const std::function<bool(const XEvent&)>& isAwaited, int64_t deadlineMs, XEvent* awaited) {
     Display* display = x11Display();
     for (int read = 1;; ++read) {
         // What is queued is taken first, then what has arrived; only once

@@ -142,7 +142,7 @@ int x11MessageBox(HWND owner, const char* text, const char* caption, UINT type) 
     BoxLayout layout = fitLayout(text, errorIcon, screen, &font);
     FrameExtents frame;
     Window box = createBoxWindow(owner, text, caption, layout, screen, &frame);
-    layer.boxes.push_back(box);
+    x11.boxes.push_back(box);
     XSelectInput(display, x11Root(), StructureNotifyMask);
     GC gc = XCreateGC(display, box, 0, nullptr);
     BoxColors colors = allocateColors();
@@ -158,7 +158,7 @@ int x11MessageBox(HWND owner, const char* text, const char* caption, UINT type) 
     auto forBox = [box](const XEvent& each) { return isForBox(each, box); };
     while (!done) {
         XEvent event;
-        bool awaited = x11WaitForEvent(forBox, showAgainAt ? showAgainAt : INT64_MAX, &event);
+        bool awaited = x11AwaitEvent(forBox, showAgainAt ? showAgainAt : INT64_MAX, &event);
         // Another client may destroy the box at any moment: what is asked of
         // it is expected to fail then, and the DestroyNotify ends the loop.
         unsigned long first = x11BeginQuietRequests();
@@ -237,7 +237,7 @@ int x11MessageBox(HWND owner, const char* text, const char* caption, UINT type) 
     XFreeGC(display, gc);
     x11CloseBoxFont(font);
     if (!destroyed) XDestroyWindow(display, box);
-    layer.boxes.erase(std::find(layer.boxes.begin(), layer.boxes.end(), box));
+    x11.boxes.erase(std::find(x11.boxes.begin(), x11.boxes.end(), box));
     x11EndCheckedRequests(first);
     return destroyed ? 0 : IDOK;
 }

@@ -63,8 +63,8 @@ PIXELFORMATDESCRIPTOR describeVisual(XVisualInfo& visual, bool serverHasGlx) {
 }
 
 void listFormats() {
-    if (layer.formatsListed) return;
-    layer.formatsListed = true;
+    if (x11.formatsListed) return;
+    x11.formatsListed = true;
     Display* display = x11Display();
     int errorBase, eventBase;
     bool serverHasGlx = glXQueryExtension(display, &errorBase, &eventBase);
@@ -72,13 +72,13 @@ void listFormats() {
     pattern.screen = x11Screen();
     int count = 0;
     XVisualInfo* visuals = XGetVisualInfo(display, VisualScreenMask, &pattern, &count);
-    for (int i = 0; i < count; ++i) layer.formats.push_back({visuals[i], describeVisual(visuals[i], serverHasGlx)});
+    for (int i = 0; i < count; ++i) x11.formats.push_back({visuals[i], describeVisual(visuals[i], serverHasGlx)});
     if (visuals) XFree(visuals);
 }
 
 const PixelFormat* formatAt(int index) {
     listFormats();
-    return index >= 1 && index <= int(layer.formats.size()) ? &layer.formats[size_t(index - 1)] : nullptr;
+    return index >= 1 && index <= int(x11.formats.size()) ? &x11.formats[size_t(index - 1)] : nullptr;
 }
 
 // A compositing manager takes the depth of a visual beyond its colour bits
@@ -92,7 +92,7 @@ bool pixelsCarryAlpha(const PixelFormat& format) {
 
 int x11PixelFormatCount() {
     listFormats();
-    return int(layer.formats.size());
+    return int(x11.formats.size());
 }
 
 const XVisualInfo* x11PixelFormatVisual(int format) {
@@ -126,5 +126,5 @@ void x11SwapBuffers(HWND window) {
     if (pixelsCarryAlpha(*pixelFormat) && glXGetCurrentDrawable() == window->x11->xid) makeBackBufferOpaque();
     // Behind a flood, the frame is drawn but not shown: the swap's round
     // trip would take in the whole flood at once.
-    if (!layer.behind) glXSwapBuffers(x11Display(), window->x11->xid);
+    if (!x11.behind) glXSwapBuffers(x11Display(), window->x11->xid);
 }

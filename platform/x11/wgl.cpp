@@ -48,7 +48,7 @@ void x11DeleteContext(HGLRC context) {
 }
 
 void x11ReleaseContexts() {
-    if (platform.currentContext) glXMakeCurrent(layer.display, None, nullptr);
+    if (platform.currentContext) glXMakeCurrent(x11.display, None, nullptr);
     for (HGLRC context : platform.contexts)
         if (context->x11) x11DeleteContext(context);
 }

@@ -43,7 +43,7 @@ void fillLinearRamps(Colormap colormap, const XVisualInfo* visual) {
 // Only the server's own MapNotify says the window is mapped; anyone can send one.
 bool waitForMapNotify(Window xid, int timeoutMs) {
     XEvent event;
-    return x11WaitForEvent(
+    return x11AwaitEvent(
         [xid](const XEvent& each) {
             return each.type == MapNotify && !each.xmap.send_event && each.xmap.window == xid;
         },

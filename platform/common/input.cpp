@@ -1,0 +1,51 @@
+// The platform's rules for input, once for every display system: a back
+// end says what happened (a key, a button, the pointer's move, the focus)
+// in the window's client pixels, and these turn it into the messages the
+// platform sends, in its order.
+#include "platform/common/internal.h"
+
+namespace {
+
+// Client coordinates packed as the platform packs them: 16 bits each, so
+// positions left of or above a capturing window arrive negative.
+LPARAM pointLParam(int x, int y) { return MAKELPARAM(WORD(x & 0xffff), WORD(y & 0xffff)); }
+
+}  // namespace
+
+void inputPointerMoved(HWND window, int x, int y, POINT onScreen, WPARAM heldKeys, unsigned keyState) {
+    notePointer(onScreen);
+    queueInput(window, WM_MOUSEMOVE, heldKeys, pointLParam(x, y), keyState);
+}
+
+void inputButton(HWND window, MouseButton button, bool press, int x, int y, POINT onScreen, WPARAM heldKeys,
+                 unsigned keyState) {
+    static const struct {
+        UINT down, up;
+        WPARAM bit;
+    } messages[] = {{WM_LBUTTONDOWN, WM_LBUTTONUP, MK_LBUTTON},
+                    {WM_MBUTTONDOWN, WM_MBUTTONUP, MK_MBUTTON},
+                    {WM_RBUTTONDOWN, WM_RBUTTONUP, MK_RBUTTON}};
+    const auto& which = messages[int(button)];
+    // The message carries the buttons as they are after it.
+    WPARAM keys = press ? heldKeys | which.bit : heldKeys & ~which.bit;
+    notePointer(onScreen);
+    queueInput(window, press ? which.down : which.up, keys, pointLParam(x, y), keyState);
+}
+
+void inputKey(HWND window, uint32_t symbol, unsigned scanCode, bool release, bool repeated, unsigned keyState) {
+    queueInput(window, release ? WM_KEYUP : WM_KEYDOWN, virtualKeyForSymbol(symbol),
+               keyLParamFor(scanCode, release, repeated), keyState);
+}
+
+void inputFocus(HWND window, bool focused) {
+    // Told on a change only, as the platform tells it.
+    if (window->focused == focused) return;
+    window->focused = focused;
+    if (!focused) {
+        sendToWindow(window, WM_KILLFOCUS, 0, 0);
+        return;
+    }
+    // The platform offers the palette first, then the focus.
+    sendToWindow(window, WM_QUERYNEWPALETTE, 0, 0);
+    if (isLiveWindow(window)) sendToWindow(window, WM_SETFOCUS, 0, 0);
+}
