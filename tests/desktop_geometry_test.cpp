@@ -4,6 +4,7 @@
 // no manager, or one that publishes no frame, the two are the same.
 #include "layer_test.h"  // GoogleTest before Xlib
 #include "desktop.h"
+#include "viewer_window.h"
 
 #include <X11/Xutil.h>
 
@@ -34,11 +35,7 @@ protected:
 TEST_P(ViewerWindowOnADesktop, TheOuterSizeIsTheProgramsAndTheClientAreaIsWhatTheFrameLeaves) {
     // As the program starts up: the class, the size from the screen, the window.
     viewer = ViewerState{};
-    WNDCLASSA windowClass = {};
-    windowClass.style = CS_OWNDC | CS_HREDRAW | CS_VREDRAW;
-    windowClass.lpfnWndProc = windowProc;
-    windowClass.lpszClassName = "OpenGL";
-    ASSERT_NE(RegisterClassA(&windowClass), 0);
+    ASSERT_TRUE(registerViewerClass());
     viewer.windowWidth = viewer.windowHeight = int32_t(GetSystemMetrics(SM_CYSCREEN) * 0.8);
     ASSERT_EQ(viewer.windowWidth, 819);
     HWND window = CreateWindowExA(0, "OpenGL", "vorandile ", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN | WS_CLIPSIBLINGS,

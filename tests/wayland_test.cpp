@@ -9,6 +9,7 @@
 #include "message_table.h"
 #include "platform/common/internal.h"
 #include "viewer_program.h"
+#include "layer_test.h"
 #include "wayland_test_base.h"
 
 #include <algorithm>
@@ -338,15 +339,6 @@ TEST_F(WaylandViewer, AKeyHeldDownRepeatsUntilItIsLetGo) {
     heldKeys = KeyCount{};
     // A timer wakes the loop now and then to look at the time.
     SetTimer(keys, 1, 50, nullptr);
-    auto pumpUntil = [](const std::function<bool()>& condition, int timeoutMs) {
-        int64_t deadline = nowMs() + timeoutMs;
-        MSG msg;
-        while (!condition() && nowMs() < deadline && GetMessageA(&msg, nullptr, 0, 0) > 0) {
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
-        return condition();
-    };
     // Held for a second and a half: the default delay is 600 ms, the rate 25 a second.
     pid_t typist = spawnWaylandClient(session, {"wtype", "-s", "300", "-P", "f", "-s", "1500", "-p", "f"});
     bool letGo = pumpUntil([] { return heldKeys.ups > 0; }, 20000);

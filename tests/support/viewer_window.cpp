@@ -13,11 +13,7 @@ void ViewerWindowTest::SetUp() {
     viewer = ViewerState{};
     for (float& value : viewer.objectMatrix) value = 7.0f;
     side = windowSide();
-    WNDCLASSA windowClass = {};
-    windowClass.style = CS_OWNDC | CS_HREDRAW | CS_VREDRAW;
-    windowClass.lpfnWndProc = windowProc;
-    windowClass.lpszClassName = "OpenGL";
-    RegisterClassA(&windowClass);
+    registerViewerClass();
     viewer.windowWidth = side;
     viewer.windowHeight = side;
     window = CreateWindowExA(0, "OpenGL", "vorandile ", WS_OVERLAPPEDWINDOW, 0, 0, side, side, nullptr, nullptr,
@@ -26,6 +22,14 @@ void ViewerWindowTest::SetUp() {
     ASSERT_NE(viewer.renderingContext, nullptr);
     ShowWindow(window, SW_SHOW);
     xid = layerWindow(user, "vorandile ");
+}
+
+bool registerViewerClass() {
+    WNDCLASSA windowClass = {};
+    windowClass.style = CS_OWNDC | CS_HREDRAW | CS_VREDRAW;
+    windowClass.lpfnWndProc = windowProc;
+    windowClass.lpszClassName = "OpenGL";
+    return RegisterClassA(&windowClass) != 0;
 }
 
 double orthonormalDeviation(const float* m) {

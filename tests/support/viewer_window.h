@@ -25,6 +25,10 @@ protected:
     int side = 0;
 };
 
+// Registers the viewer's window class ("OpenGL", the real window procedure)
+// as the program does; false if the layer refused it.
+bool registerViewerClass();
+
 // The largest amount by which the matrix's three columns miss being
 // orthonormal.
 double orthonormalDeviation(const float* matrix);

@@ -20,8 +20,6 @@
 
 namespace {
 
-long long nowMs() { return static_cast<long long>(monotonicSeconds() * 1000); }
-
 // Runs a client of the session in `directory` (if given) and collects its
 // standard output; false, with why (and its errors), if it fails or does
 // not end within the time, when it is killed.
@@ -46,9 +44,9 @@ bool runClient(const WaylandSession& session, const std::vector<std::string>& co
     }
     close(ends[1]);
     output->clear();
-    long long deadline = nowMs() + timeoutMs;
+    long long deadline = monotonicMs() + timeoutMs;
     bool ended = false;
-    while (nowMs() < deadline) {
+    while (monotonicMs() < deadline) {
         pollfd descriptor{ends[0], POLLIN, 0};
         if (poll(&descriptor, 1, 100) <= 0) continue;
         char buffer[65536];
@@ -60,7 +58,7 @@ bool runClient(const WaylandSession& session, const std::vector<std::string>& co
         }
     }
     close(ends[0]);
-    int status = waitForExit(child, ended ? int(std::max(0LL, deadline - nowMs())) : 0);
+    int status = waitForExit(child, ended ? int(std::max(0LL, deadline - monotonicMs())) : 0);
     if (status == 0) return true;
     *why = command[0] + (status == -1 ? " did not end in time" : " failed with " + std::to_string(status)) + ": " +
            fileText(setup.errorPath).substr(0, 2000);
@@ -235,8 +233,8 @@ bool readPpm(const std::string& text, Picture* picture) {
 // Reads the helper's next line, for at most 20 s; whether it is `expected`.
 bool readAnswer(VirtualPointer& pointer, const std::string& expected, std::string* why) {
     std::string answer;
-    long long deadline = nowMs() + 20000;
-    while (nowMs() < deadline) {
+    long long deadline = monotonicMs() + 20000;
+    while (monotonicMs() < deadline) {
         pollfd descriptor{pointer.channel, POLLIN, 0};
         if (poll(&descriptor, 1, 100) <= 0) continue;
         char c;

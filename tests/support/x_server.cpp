@@ -14,11 +14,7 @@
 #include <time.h>
 #include <unistd.h>
 
-namespace {
-
-long long nowMs() { return static_cast<long long>(monotonicSeconds() * 1000); }
-
-}  // namespace
+long long monotonicMs() { return static_cast<long long>(monotonicSeconds() * 1000); }
 
 double monotonicSeconds() {
     timespec now;
@@ -66,8 +62,8 @@ VirtualServer startServer(const char* program, const std::string& host, const st
     }
     close(pipeEnds[1]);
     std::string number;
-    long long deadline = nowMs() + 10000;
-    while (nowMs() < deadline) {
+    long long deadline = monotonicMs() + 10000;
+    while (monotonicMs() < deadline) {
         pollfd descriptor{pipeEnds[0], POLLIN, 0};
         if (poll(&descriptor, 1, 100) <= 0) continue;
         char c;
@@ -153,7 +149,7 @@ pid_t spawnProgram(const std::string& program, const std::string& display, const
 }
 
 int waitForExit(pid_t child, int timeoutMs) {
-    long long deadline = nowMs() + timeoutMs;
+    long long deadline = monotonicMs() + timeoutMs;
     for (;;) {
         int status = 0;
         pid_t done = waitpid(child, &status, WNOHANG);
@@ -162,7 +158,7 @@ int waitForExit(pid_t child, int timeoutMs) {
             if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
         }
         if (done < 0 && errno != EINTR) return -2;
-        if (nowMs() >= deadline) {
+        if (monotonicMs() >= deadline) {
             kill(child, SIGKILL);
             waitpid(child, nullptr, 0);
             return -1;

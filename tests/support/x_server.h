@@ -21,6 +21,8 @@ void stopVirtualServer(VirtualServer& server);
 
 // Seconds on the monotonic clock, and the CPU seconds this process has used.
 double monotonicSeconds();
+// The same in whole milliseconds.
+long long monotonicMs();
 // A file's whole text; empty if it cannot be read.
 std::string fileText(const std::string& path);
 // Whether a program of this name is in PATH.

@@ -15,8 +15,6 @@
 
 namespace {
 
-long long nowMs() { return static_cast<long long>(monotonicSeconds() * 1000); }
-
 int ignoreErrors(Display*, XErrorEvent*) { return 0; }
 
 unsigned long maskShift(unsigned long mask) { return mask ? static_cast<unsigned long>(__builtin_ctzl(mask)) : 0; }
@@ -36,10 +34,10 @@ Display* openUserConnection(const std::string& display) {
 }
 
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs) {
-    long long deadline = nowMs() + timeoutMs;
+    long long deadline = monotonicMs() + timeoutMs;
     for (;;) {
         if (condition()) return true;
-        if (nowMs() >= deadline) return false;
+        if (monotonicMs() >= deadline) return false;
         usleep(10000);
     }
 }
@@ -140,7 +138,7 @@ bool answersPing(Display* display, Window window, int timeoutMs) {
     XSendEvent(listener, window, False, NoEventMask, &event);
     XFlush(listener);
     bool answered = false;
-    long long deadline = nowMs() + timeoutMs;
+    long long deadline = monotonicMs() + timeoutMs;
     while (!answered) {
         while (!answered && XPending(listener)) {
             XNextEvent(listener, &event);
@@ -148,7 +146,7 @@ bool answersPing(Display* display, Window window, int timeoutMs) {
                        event.xclient.message_type == protocols && Atom(event.xclient.data.l[0]) == ping &&
                        event.xclient.data.l[1] == token;
         }
-        long long left = deadline - nowMs();
+        long long left = deadline - monotonicMs();
         if (answered || left <= 0) break;
         pollfd connection{ConnectionNumber(listener), POLLIN, 0};
         poll(&connection, 1, int(std::min(left, 100LL)));
