@@ -221,11 +221,14 @@ FloodFigures runFlood(const std::string& viewer, const Flood& chosen, double sec
         // notice is dismissed, the main window and its driver grow it by
         // themselves, so that flood's peak is the notice's.
         int status = -1;
-        while (monotonicSeconds() - stopped < 120 && waitpid(child, &status, WNOHANG) != child) {
-            if (!chosen.atNotice)
-                figures.growth = std::max(figures.growth, residentKilobytes(child) - figures.residentBefore);
-            usleep(10000);  // a sampling interval
-        }
+        waitUntil(
+            [&] {
+                if (waitpid(child, &status, WNOHANG) == child) return true;
+                if (!chosen.atNotice)
+                    figures.growth = std::max(figures.growth, residentKilobytes(child) - figures.residentBefore);
+                return false;
+            },
+            120000);
         figures.escSeconds = monotonicSeconds() - stopped;
         figures.ended = WIFEXITED(status) && WEXITSTATUS(status) == 0;
     } else {
