@@ -69,16 +69,20 @@ protected:
         })) << "no notice on the screen; the viewer's errors: " << errors();
     }
     // Waits for the window's picture to show whole and still where it is:
-    // compositors animate a window that comes or goes back.
+    // compositors animate a window that comes or goes back
+    // (mutter's animation can show the same step twice): whole means
+    // unchanged for half a second.
     bool windowSettles() {
         Region before;
+        double unchangedSince = monotonicSeconds();
         return screenBecomes([&](const Picture& screen) {
             Region now = regionOf(screen, viewerBackground);
-            bool settled = now.width() >= 700 && now.height() >= 700 && now.left == before.left &&
-                           now.top == before.top && now.width() == before.width() && now.height() == before.height();
+            bool same = now.left == before.left && now.top == before.top && now.width() == before.width() &&
+                        now.height() == before.height();
+            if (!same) unchangedSince = monotonicSeconds();
             before = now;
             window = now;
-            return settled;
+            return same && now.width() >= 700 && now.height() >= 700 && monotonicSeconds() - unchangedSince >= 0.5;
         });
     }
     // Dismisses the notice with Return and waits for the window.
