@@ -2,8 +2,14 @@
 // driven by real input through XTEST and by requests a desktop would send.
 #include "layer_test.h"
 
+#include "platform/x11/internal.h"
+
 #include <X11/keysym.h>
 
+#include <csignal>
+#include <fstream>
+#include <string>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -176,6 +182,83 @@ TEST_F(PlatformInput, ShowingTakesTheFocusOfferingThePaletteFirst) {
     int revert;
     XGetInputFocus(user, &focused, &revert);
     EXPECT_EQ(focused, layerWindow(user, "focus"));
+}
+
+// The process's resident memory in kilobytes: "VmRSS" now, "VmHWM" at its
+// peak since resetPeakMemory.
+long ownMemory(const std::string& field) {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind(field + ":", 0) == 0) return std::stol(line.substr(field.size() + 1));
+    return -1;
+}
+
+void resetPeakMemory() { std::ofstream("/proc/self/clear_refs") << "5"; }
+
+const long backlogEvents = 1500000;  // 48 MB on the wire
+
+// Whether a process is asleep, waiting for something.
+bool isAsleep(pid_t process) {
+    std::string stat = fileText("/proc/" + std::to_string(process) + "/stat");
+    size_t end = stat.rfind(')');
+    return end != std::string::npos && end + 2 < stat.size() && stat[end + 2] == 'S';
+}
+
+// The server holds a backlog of events for the layer and stops; the layer's
+// next round trip then finds its socket empty long before the answer, which
+// comes after the whole backlog once the server goes on. What `roundTrip`
+// made the process grow by at its peak, in kilobytes.
+long peakGrowthBehindABacklog(Display* user, pid_t server, Window window, const std::function<void()>& roundTrip) {
+    XEvent mapping{};  // of which only the latest matters
+    mapping.xmapping.type = MappingNotify;
+    mapping.xmapping.window = window;
+    mapping.xmapping.request = MappingKeyboard;
+    mapping.xmapping.first_keycode = 8;
+    mapping.xmapping.count = 1;
+    for (long i = 0; i < backlogEvents; ++i) XSendEvent(user, window, False, NoEventMask, &mapping);
+    XSync(user, False);
+    kill(server, SIGSTOP);
+    pid_t test = getpid();
+    pid_t resumer = forkChild();
+    if (resumer == 0) {
+        waitUntil([test] { return isAsleep(test); }, 20000);
+        kill(server, SIGCONT);
+        _exit(0);
+    }
+    resetPeakMemory();
+    long before = ownMemory("VmRSS");
+    roundTrip();
+    long growth = ownMemory("VmHWM") - before;
+    waitpid(resumer, nullptr, 0);
+    kill(server, SIGCONT);
+    return growth;
+}
+
+// The backlog is judged as it arrives, as any other reading is: it does
+// not pile up in memory on its way to the answer, whether the server
+// answers the request or refuses it.
+TEST_F(PlatformInput, ARoundTripBehindTheServersBacklogKeepsOnlyWhatTheQueueKeeps) {
+    showTestWindow("backlog");
+    Window xid = layerWindow(user, "backlog");
+    long growth = peakGrowthBehindABacklog(user, server.pid, xid, [] { syncLayer(); });
+    EXPECT_LT(growth, 20 * 1024) << "kB, answered, for a backlog of " << backlogEvents << " events";
+
+    Window gone = XCreateSimpleWindow(user, DefaultRootWindow(user), 0, 0, 1, 1, 0, 0, 0);
+    XDestroyWindow(user, gone);
+    Status status = -1;
+    growth = peakGrowthBehindABacklog(user, server.pid, xid, [&status, gone] {
+        Window root;
+        int x, y;
+        unsigned width, height, border, depth;
+        status = XGetGeometry(x11Display(), gone, &root, &x, &y, &width, &height, &border, &depth);
+    });
+    EXPECT_EQ(status, 0) << "the request fails, and the program goes on";
+    EXPECT_LT(growth, 20 * 1024) << "kB, refused";
+
+    // And the window still answers.
+    recorded.clear();
+    pressKey(user, XK_a);
+    EXPECT_TRUE(pumpUntil([] { return lastRecorded(WM_KEYDOWN) != nullptr; }));
 }
 
 }  // namespace

@@ -10,11 +10,15 @@
 // number; a number that no longer matches means the element left the queue.
 // The standard headers go first: Xlibint.h defines min and max as macros.
 #include <algorithm>
+#include <cerrno>
 #include <cstddef>
 #include <dlfcn.h>
+#include <poll.h>
 #include <vector>
 
 #include <X11/Xlibint.h>
+#include <xcb/xcb.h>
+#include <xcb/xcbext.h>
 
 #include "platform/x11/event_filter.h"
 
@@ -38,9 +42,15 @@ struct EventFilter {
     WireToEvent converters[128] = {};
     std::vector<WaitingEvent> waiting;
     long read = 0;
-    bool readingAhead = false;
+    bool awaitingReply = false;  // within _XReply, for the display's connection
 };
 EventFilter filter;
+
+// The function of that name in the library after the program.
+template <typename Real>
+Real realFunction(const char* name) {
+    return reinterpret_cast<Real>(dlsym(RTLD_NEXT, name));
+}
 
 _XQEvent* elementHolding(XEvent* event) {
     return reinterpret_cast<_XQEvent*>(reinterpret_cast<char*>(event) - offsetof(_XQEvent, event));
@@ -112,22 +122,47 @@ long x11EventsRead() { return filter.read; }
 void x11ResetEventFilter() { filter = EventFilter{}; }
 
 // Every round trip of Xlib (the program's, Xlib's own, the OpenGL driver's
-// at each buffer swap) waits here for its answer, and takes in at once all
-// that the server queued for the program before it: under a flood, that is
-// the flood's whole backlog, held in memory however the events are judged.
-// So what has arrived is read through the filter first, which keeps what
-// it queues bounded, and the round trip finds little left. Xlib calls this
-// with the display locked, as _XEventsQueued expects it. The program
-// exports the symbol (CMakeLists.txt), so that libX11 binds to it.
+// at each buffer swap) waits for its answer in xcb_wait_for_reply64, which
+// takes in all that the server sends before that answer: under a flood, the
+// flood's whole backlog, which the server may hold by the hundred megabytes
+// for a program slower than the flood, and which xcb would hold in memory
+// however the events are judged. So while Xlib waits for an answer, what
+// arrives is put through the filter as it comes, a read at a time, and the
+// answer is taken once it is there. The program exports both symbols
+// (CMakeLists.txt), so that libX11 binds to them.
 extern "C" Status _XReply(Display* display, xReply* reply, int extra, Bool discard) {
-    using Real = Status (*)(Display*, xReply*, int, Bool);
-    static Real real = reinterpret_cast<Real>(dlsym(RTLD_NEXT, "_XReply"));
-    // With an answer of another request pending (async_handlers), what is
-    // read here could take that answer too: read only where none is.
-    if (display == filter.display && !filter.readingAhead && !display->async_handlers) {
-        filter.readingAhead = true;
-        _XEventsQueued(display, QueuedAfterReading);
-        filter.readingAhead = false;
+    static auto real = realFunction<Status (*)(Display*, xReply*, int, Bool)>("_XReply");
+    bool ours = display == filter.display && !filter.awaitingReply;
+    if (ours) filter.awaitingReply = true;
+    Status status = real(display, reply, extra, discard);
+    if (ours) filter.awaitingReply = false;
+    return status;
+}
+
+// Xlib's _XReply waits here with the display unlocked and the request
+// marked as awaited, so that another thread may read meanwhile: the events
+// are read so. That reading stops at the first event after the answer, or
+// at an error in answer, and leaves it for _XReply, as _XReply's own
+// reading would.
+extern "C" void* xcb_wait_for_reply64(xcb_connection_t* connection, uint64_t request, xcb_generic_error_t** error) {
+    static auto real = realFunction<decltype(&xcb_wait_for_reply64)>("xcb_wait_for_reply64");
+    // Only the wait of the _XReply above: others, an OpenGL driver's own
+    // among them, may hold Xlib's lock.
+    if (!filter.awaitingReply || xcb_get_file_descriptor(connection) != ConnectionNumber(filter.display))
+        return real(connection, request, error);
+    filter.awaitingReply = false;
+    if (error) *error = nullptr;                     // as xcb's own wait leaves it without one
+    if (xcb_flush(connection) <= 0) return nullptr;  // the connection is lost: Xlib says so
+    for (;;) {
+        void* reply = nullptr;
+        if (xcb_poll_for_reply64(connection, request, &reply, error)) return reply;
+        // As XEventsQueued does, but also when Xlib's queue holds events.
+        LockDisplay(filter.display);
+        _XEventsQueued(filter.display, QueuedAfterReading);
+        UnlockDisplay(filter.display);
+        if (xcb_poll_for_reply64(connection, request, &reply, error)) return reply;
+        pollfd readable{xcb_get_file_descriptor(connection), POLLIN, 0};
+        while (poll(&readable, 1, -1) < 0 && errno == EINTR) {
+        }
     }
-    return real(display, reply, extra, discard);
 }
