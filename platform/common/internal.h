@@ -128,6 +128,8 @@ void forgetWindowMessages(HWND window);
 // position on the screen and the modifier state it came with.
 void queueInput(HWND window, UINT message, WPARAM wParam, LPARAM lParam, unsigned keyState);
 void notePointer(POINT onScreen);
+// The queue holds something for the program: a message or the quit.
+bool messagesWaiting();
 // The platform's virtual key for a key symbol (X11's and xkbcommon's
 // numbering), 0 for keys outside the subset; a key message's lParam for a
 // key's scan code (the kernel's key code).

@@ -101,6 +101,10 @@ void queueInput(HWND window, UINT message, WPARAM wParam, LPARAM lParam, unsigne
 
 void notePointer(POINT onScreen) { platform.lastPointer = onScreen; }
 
+bool messagesWaiting() {
+    return platform.quitPosted || !platform.postedMessages.empty() || !platform.inputMessages.empty();
+}
+
 void forgetWindowMessages(HWND window) {
     auto forWindow = [window](const QueuedMessage& queued) { return queued.msg.hwnd == window; };
     platform.postedMessages.erase(std::remove_if(platform.postedMessages.begin(), platform.postedMessages.end(), forWindow),

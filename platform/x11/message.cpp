@@ -19,10 +19,11 @@ const int64_t eventBudgetMs = 10;
 // More events in one call than any desktop sends in a frame is another
 // client flooding the connection. The server goes on queueing for the
 // program while it draws, and every round trip (the driver's at each
-// buffer swap among them) takes in at once all that the server holds: so
-// while a flood lasts, reading takes most of the time, frames are drawn
-// but not shown, and nothing that needs a round trip is done (see
-// x11.behind); what waits stays small, and input is answered at once.
+// buffer swap among them) waits until all that the server holds before its
+// answer is read: so while a flood lasts, reading takes most of the time,
+// frames are drawn but not shown, and nothing that needs a round trip is
+// done (see x11.behind); what waits stays small, and input is answered at
+// once.
 const long floodEvents = 4096;
 const int64_t floodBudgetMs = 200;
 // What Xlib's queue holds at most of input, as the platform's input queue
@@ -175,7 +176,7 @@ void answerWaitingPings() {
 
 // However many mapping changes came, the keymap is read again once a
 // batch, and not while the program is behind a flood: reading it is a
-// round trip, which would take in all the flood the server holds.
+// round trip, which would wait for all the flood the server holds.
 void refreshChangedMappings() {
     if (x11.behind) return;
     for (XMappingEvent& mapping : x11.changedMappings) XRefreshKeyboardMapping(&mapping);
@@ -274,13 +275,15 @@ void x11ReadEvents() {
     // The filters drop what no window of the layer needs as it is read, so
     // the connection is read for as long as it has events and time is left
     // (in a flood, for as long as time is left): a flood is taken in as fast
-    // as it comes, and what is queued is only what will be handled.
+    // as it comes, and what is queued is only what will be handled. Once
+    // the program has a message to handle (a key the user pressed, the quit
+    // it asked for), nothing more is waited for: it is answered at once.
     for (int handled = 1;; ++handled) {
         while (!XEventsQueued(display, QueuedAlready)) {
             if (XEventsQueued(display, QueuedAfterFlush)) break;
             pollfd descriptor{ConnectionNumber(display), POLLIN, 0};
             int64_t left = deadline - nowMs();
-            if (left <= 0 || poll(&descriptor, 1, flooded ? int(left) : 0) <= 0) break;
+            if (left <= 0 || poll(&descriptor, 1, flooded && !messagesWaiting() ? int(left) : 0) <= 0) break;
         }
         if (!XEventsQueued(display, QueuedAlready)) break;
         XEvent event;

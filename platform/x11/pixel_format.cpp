@@ -125,6 +125,6 @@ void x11SwapBuffers(HWND window) {
     const PixelFormat* pixelFormat = formatAt(window->pixelFormat);
     if (pixelsCarryAlpha(*pixelFormat) && glXGetCurrentDrawable() == window->x11->xid) makeBackBufferOpaque();
     // Behind a flood, the frame is drawn but not shown: the swap's round
-    // trip would take in the whole flood at once.
+    // trip would wait for the whole flood to be read.
     if (!x11.behind) glXSwapBuffers(x11Display(), window->x11->xid);
 }
