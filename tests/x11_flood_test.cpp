@@ -12,34 +12,38 @@ namespace {
 
 class ViewerFlooded : public testing::TestWithParam<Flood> {};
 
-TEST_P(ViewerFlooded, KeepsItsMemoryAndAnswersEscWithinASecond) {
+}  // namespace
+
+// A row by its name in the test's log.
+void PrintTo(const Flood& flood, std::ostream* out) { *out << flood.name; }
+
+namespace {
+
+TEST_P(ViewerFlooded, KeepsItsMemoryAndAnswersEscOnceTheFloodStops) {
 #ifdef __SANITIZE_ADDRESS__
     // Under the sanitizers a flood looks for faults, not figures: the
     // quarantine keeps freed memory resident on purpose, and the checked
     // viewer reads several times slower (Esc after 3.6 to 4.7 s).
     const double seconds = 3, escBound = 30;
 #else
-    const double seconds = 10, escBound = 1;
+    // Esc ends it within a few hundredths of a second on a quiet machine
+    // (build/floods holds it to a second); beside two busy processes, after
+    // a flood of keyboard mapping changes, in up to a second and a half. A
+    // viewer that does not keep up takes tens of seconds.
+    const double seconds = 10, escBound = 5;
 #endif
     FloodFigures figures = runFlood(VIEWER_BINARY, GetParam(), seconds);
     ASSERT_EQ(figures.failure, "");
     std::printf("%s\n", describeFigures(GetParam(), figures, seconds).c_str());
     EXPECT_GT(figures.sent, 1000) << "the flood did not run";  // moving a window: about 3,000 a second
     EXPECT_TRUE(figures.ended) << "Esc did not end it with 0";
-    EXPECT_LT(figures.escSeconds, escBound);  // typically a few hundredths
+    EXPECT_LT(figures.escSeconds, escBound);
 #ifndef __SANITIZE_ADDRESS__
     EXPECT_LT(figures.growth, 50 * 1024) << "kB";  // typically a few megabytes
 #endif
 }
 
-std::vector<Flood> floodsTheViewerKeepsUpWith() {
-    std::vector<Flood> kept;
-    for (const Flood& flood : floods())
-        if (!flood.outrunsTheViewer) kept.push_back(flood);
-    return kept;
-}
-
-INSTANTIATE_TEST_SUITE_P(Floods, ViewerFlooded, testing::ValuesIn(floodsTheViewerKeepsUpWith()),
+INSTANTIATE_TEST_SUITE_P(Floods, ViewerFlooded, testing::ValuesIn(floods()),
                          [](const testing::TestParamInfo<Flood>& flood) {
                              std::string name = flood.param.name;
                              for (char& c : name)

@@ -24,10 +24,6 @@ struct Flood {
     const char* description;
     void (*send)(FloodTarget& target, long count);
     bool atNotice = false;  // floods the start-up notice rather than the main window
-    // The viewer does not keep up with it yet: each keyboard mapping change
-    // comes as four events, each read from the socket on its own, and the
-    // server's backlog takes seconds to read once the flood stops.
-    bool outrunsTheViewer = false;
 };
 const std::vector<Flood>& floods();
 const Flood* floodNamed(const std::string& name);
