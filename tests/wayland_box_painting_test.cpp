@@ -49,8 +49,8 @@ Ink darkPixels(GuardedCanvas& c, int threshold = 128, int x0 = 0, int y0 = 0, in
     return ink;
 }
 
-using Font = std::unique_ptr<BoxFont, void (*)(BoxFont*)>;
-Font openFont(double dpi) { return Font(waylandOpenBoxFont(dpi), waylandCloseBoxFont); }
+using Font = std::unique_ptr<BoxFont>;
+Font openFont(double dpi) { return waylandOpenBoxFont(dpi); }
 
 TEST(WaylandBoxText, LandsInTheBoxItsMeasuresGive) {
     for (double dpi : {48.0, 96.0, 144.0, 288.0, 1000.0})
@@ -58,10 +58,10 @@ TEST(WaylandBoxText, LandsInTheBoxItsMeasuresGive) {
             SCOPED_TRACE(testing::Message() << dpi << " dpi: " << text);
             Font font = openFont(dpi);
             GuardedCanvas c(600, 200);
-            int width = waylandTextWidth(font.get(), text), at96 = waylandTextWidth(openFont(96).get(), text);
+            int width = font->textWidth(text), at96 = openFont(96)->textWidth(text);
             double scale = std::min(dpi, maximumTextDpi) / 96;  // beyond the bounds, the bounds
             EXPECT_NEAR(width, at96 * scale, at96 * scale / 8 + 2);  // hinting rounds each glyph
-            int ascent = waylandFontAscent(font.get()), descent = waylandFontDescent(font.get());
+            int ascent = font->ascent(), descent = font->descent();
             waylandDrawText(font.get(), c.canvas, 10, 120, text, black);
             // Strokes within the box, but for a pixel that a letter's arm may reach past its advance.
             Ink ink = darkPixels(c);
@@ -72,7 +72,7 @@ TEST(WaylandBoxText, LandsInTheBoxItsMeasuresGive) {
             EXPECT_GT(darkPixels(c, 250).right, 10 + width - width / 6);
             EXPECT_TRUE(c.guardIntact());
             // Bytes of the ANSI code page are Latin-1.
-            EXPECT_EQ(waylandTextWidth(font.get(), "\xe9"), waylandTextWidth(font.get(), "\xc3\xa9"));
+            EXPECT_EQ(font->textWidth("\xe9"), font->textWidth("\xc3\xa9"));
         }
     EXPECT_TRUE(waylandFontDpi(2) == 192.0 && waylandFontDpi(100) == maximumTextDpi);
 }
@@ -89,8 +89,8 @@ TEST(WaylandBoxText, WithoutAnyScalableFontTextIsMeasuredAndNotDrawn) {
         GuardedCanvas c(100, 40);
         waylandDrawText(font.get(), c.canvas, 5, 30, "abc", black);
         std::remove(path);
-        return waylandTextWidth(font.get(), "abc") == 18 && waylandFontAscent(font.get()) == 11 &&
-               waylandFontDescent(font.get()) == 2 && darkPixels(c, 250).count == 0;
+        return font->textWidth("abc") == 18 && font->ascent() == 11 &&
+               font->descent() == 2 && darkPixels(c, 250).count == 0;
     };
     EXPECT_EXIT(std::exit(withoutFonts() ? 0 : 1), testing::ExitedWithCode(0), "");
 }
@@ -132,7 +132,7 @@ TEST(WaylandCanvas, ClipsEveryShape) {
 // A one-line box, laid out as the layer lays one out at 96 dpi.
 TEST(WaylandBoxPainting, ShowsTheErrorMarkTextAndButton) {
     Font font = openFont(96);
-    int ascent = waylandFontAscent(font.get()), lineHeight = ascent + waylandFontDescent(font.get()) + 2;
+    int ascent = font->ascent(), lineHeight = ascent + font->descent() + 2;
     for (bool errorIcon : {true, false}) {
         BoxLayout l{{16, 32, 88, 26, 240, 3}, {"Out of memory."}, 240, 106, errorIcon ? 64 : 16,
                     16 + (32 - lineHeight) / 2 + ascent, lineHeight, 76, 64, errorIcon};

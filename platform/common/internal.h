@@ -245,20 +245,17 @@ struct DisplayBackend {
 
     // Frees what the back end keeps and closes its connection.
     void (*terminate)() = nullptr;
-
-    // Text in the layer's own windows, at a resolution in dots per inch; a
-    // font draws into one window only.
-    double (*screenDpi)() = nullptr;
-    BoxFont* (*openBoxFont)(double dpi) = nullptr;
-    void (*closeBoxFont)(BoxFont* font) = nullptr;
-    int (*fontAscent)(const BoxFont* font) = nullptr;
-    int (*fontDescent)(const BoxFont* font) = nullptr;
-    int (*textWidth)(const BoxFont* font, const std::string& text) = nullptr;
 };
 
-// Each back end's font is its own kind of BoxFont.
+// Text in the layer's own windows, in the font a back end opened for them
+// at a resolution in dots per inch; deleting it closes it. Each back end's
+// font is its own kind of BoxFont, and draws into one window only.
 struct BoxFont {
     virtual ~BoxFont() = default;
+    virtual int ascent() const = 0;
+    virtual int descent() const = 0;
+    // The advance of `text` (ANSI code page), exactly as drawing it moves.
+    virtual int textWidth(const std::string& text) const = 0;
 };
 // The resolutions text is drawn at, whatever a desktop or a screen claims.
 const double minimumTextDpi = 48.0, maximumTextDpi = 480.0;
@@ -272,6 +269,9 @@ extern const DisplayBackend waylandBackend;
 // Whether a Wayland compositor is there that the layer can use; the
 // connection it opened stays for the back end.
 bool waylandConnects();
+// Connects to the X server DISPLAY names, or ends the program with a
+// message saying why: without a display it can do nothing.
+void x11Connect();
 
 // The back end that runs: a Wayland compositor where one is usable,
 // otherwise the X server.

@@ -1,6 +1,7 @@
 #include "platform/common/message_box_layout.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -28,10 +29,10 @@ BoxLayout layOut(const std::vector<std::string>& lines, bool errorIcon, const Bo
     layout.metrics = metrics;
     layout.lines = lines;
     layout.errorIcon = errorIcon;
-    int ascent = native().fontAscent(font), descent = native().fontDescent(font);
+    int ascent = font->ascent(), descent = font->descent();
     layout.lineHeight = ascent + descent + std::max(2, metrics.margin / 8);
     int textWidth = 0;
-    for (const std::string& line : layout.lines) textWidth = std::max(textWidth, native().textWidth(font, line));
+    for (const std::string& line : layout.lines) textWidth = std::max(textWidth, font->textWidth(line));
     int textHeight = layout.lineHeight * int(layout.lines.size());
     int margin = metrics.margin;
     layout.textX = margin + (errorIcon ? metrics.iconSize + margin : 0);
@@ -55,7 +56,7 @@ size_t fittingLength(const std::string& line, const BoxFont* font, int width) {
     size_t fits = 0, blank = 0;
     for (size_t end = 1; end <= line.size(); ++end) {
         if (end < line.size() && (static_cast<unsigned char>(line[end]) & 0xC0) == 0x80) continue;  // inside a character
-        if (native().textWidth(font, line.substr(0, end)) > width) break;
+        if (font->textWidth(line.substr(0, end)) > width) break;
         fits = end;
         if (end < line.size() && line[end] == ' ') blank = end;
     }
@@ -86,21 +87,22 @@ bool fits(const BoxLayout& layout, const ScreenSize& room) {
 
 }  // namespace
 
-BoxLayout fitLayout(const char* text, bool errorIcon, const ScreenSize& screen, BoxFont** font) {
+BoxLayout fitLayout(const char* text, bool errorIcon, const ScreenSize& screen, double dpi, BoxFontOpener openFont,
+                    std::unique_ptr<BoxFont>* font) {
     ScreenSize room = roomFor(screen);
     std::vector<std::string> lines = splitLines(text);
-    double dpi = native().screenDpi();
     for (;;) {
-        *font = native().openBoxFont(dpi);
+        *font = openFont(dpi);
+        const BoxFont* opened = font->get();
         BoxMetrics metrics = metricsFor(dpi);
-        int textRoom = room.width - layOut({}, errorIcon, *font, metrics).textX - metrics.margin;
-        BoxLayout layout = layOut(wrapped(lines, *font, std::max(textRoom, 1)), errorIcon, *font, metrics);
+        int textRoom = room.width - layOut({}, errorIcon, opened, metrics).textX - metrics.margin;
+        BoxLayout layout = layOut(wrapped(lines, opened, std::max(textRoom, 1)), errorIcon, opened, metrics);
         if (fits(layout, room) || dpi <= minimumTextDpi) {
             layout.width = std::min(layout.width, screen.width);
             layout.height = std::min(layout.height, screen.height);
             return layout;
         }
-        native().closeBoxFont(*font);
+        font->reset();
         double shrink = std::min(double(room.width) / layout.width, double(room.height) / layout.height);
         dpi = std::max(minimumTextDpi, dpi * std::min(shrink, 0.9));
     }
@@ -109,6 +111,24 @@ BoxLayout fitLayout(const char* text, bool errorIcon, const ScreenSize& screen, 
 bool insideButton(const BoxLayout& layout, int x, int y) {
     return x >= layout.buttonX && x < layout.buttonX + layout.metrics.buttonWidth && y >= layout.buttonY &&
            y < layout.buttonY + layout.metrics.buttonHeight;
+}
+
+bool dismissesBox(uint32_t keySymbol) {
+    WPARAM key = virtualKeyForSymbol(keySymbol);
+    return key == VK_RETURN || key == VK_SPACE || key == VK_ESCAPE;
+}
+
+bool BoxButton::press(const BoxLayout& layout, int x, int y) {
+    if (!insideButton(layout, x, y)) return false;
+    down = true;
+    return true;
+}
+
+bool BoxButton::release(const BoxLayout& layout, int x, int y, bool* sprangBack) {
+    bool wasDown = std::exchange(down, false);
+    bool dismissed = wasDown && insideButton(layout, x, y);
+    *sprangBack = wasDown && !dismissed;
+    return dismissed;
 }
 
 std::string textAsUtf8(const std::string& text) {

@@ -34,7 +34,13 @@ void terminateLayer() {
 }
 
 const DisplayBackend& native() {
-    if (!platform.backend) platform.backend = waylandConnects() ? &waylandBackend : &x11Backend;
+    if (platform.backend) return *platform.backend;
+    if (waylandConnects()) {
+        platform.backend = &waylandBackend;
+    } else {
+        x11Connect();
+        platform.backend = &x11Backend;
+    }
     return *platform.backend;
 }
 

@@ -25,11 +25,5 @@ const DisplayBackend waylandBackend = [] {
     backend.screenSize = waylandScreenSize;
     backend.messageBox = waylandMessageBox;
     backend.terminate = waylandTerminate;
-    backend.screenDpi = waylandScreenDpi;
-    backend.openBoxFont = waylandOpenBoxFont;
-    backend.closeBoxFont = waylandCloseBoxFont;
-    backend.fontAscent = waylandFontAscent;
-    backend.fontDescent = waylandFontDescent;
-    backend.textWidth = waylandTextWidth;
     return backend;
 }();

@@ -5,8 +5,12 @@
 
 namespace {
 
-const uint32_t black = 0xff000000, white = 0xffffffff, face = 0xfff0f0f0, shadow = 0xff808080, red = 0xffd01010;
-const uint32_t captionColour = 0xff1f4e8c, closePressed = 0xffc42b1c;
+const uint32_t opaque = 0xff000000;
+const uint32_t black = opaque | boxColour::text, white = opaque | boxColour::button, face = opaque | boxColour::face,
+               shadow = opaque | boxColour::buttonPressed, red = opaque | boxColour::mark,
+               markLines = opaque | boxColour::markLines;
+// The title bar the box draws itself where the compositor draws none.
+const uint32_t captionColour = 0xff1f4e8c, captionText = 0xffffffff, closePressed = 0xffc42b1c;
 
 }  // namespace
 
@@ -16,8 +20,8 @@ void paintMessageBox(Canvas& canvas, const BoxLayout& layout, const BoxFont* fon
     if (layout.errorIcon) {
         fillDisc(canvas, m.margin, m.margin, m.iconSize, red);
         int a = m.margin + m.iconSize * 5 / 16, b = m.margin + m.iconSize - m.iconSize * 5 / 16;
-        drawThickLine(canvas, a, a, b, b, m.iconLine, white);
-        drawThickLine(canvas, a, b, b, a, m.iconLine, white);
+        drawThickLine(canvas, a, a, b, b, m.iconLine, markLines);
+        drawThickLine(canvas, a, b, b, a, m.iconLine, markLines);
     }
     for (size_t i = 0; i < layout.lines.size(); ++i)
         waylandDrawText(font, canvas, layout.textX, layout.textY + int(i) * layout.lineHeight, layout.lines[i], black);
@@ -25,8 +29,8 @@ void paintMessageBox(Canvas& canvas, const BoxLayout& layout, const BoxFont* fon
     fillRectangle(canvas, layout.buttonX, layout.buttonY, m.buttonWidth, m.buttonHeight, buttonDown ? shadow : white);
     outlineRectangle(canvas, layout.buttonX, layout.buttonY, m.buttonWidth, m.buttonHeight, black);
     const std::string label = "OK";
-    int labelX = layout.buttonX + (m.buttonWidth - waylandTextWidth(font, label)) / 2;
-    int labelY = layout.buttonY + (m.buttonHeight + waylandFontAscent(font) - waylandFontDescent(font)) / 2;
+    int labelX = layout.buttonX + (m.buttonWidth - font->textWidth(label)) / 2;
+    int labelY = layout.buttonY + (m.buttonHeight + font->ascent() - font->descent()) / 2;
     waylandDrawText(font, canvas, labelX, labelY, label, black);
 }
 
@@ -40,12 +44,12 @@ bool insideCloseButton(const Canvas& titleBar, int x, int y) {
 void paintBoxTitleBar(Canvas& titleBar, const BoxFont* font, const std::string& caption, bool closeDown) {
     int side = titleBar.height;
     fillRectangle(titleBar, 0, 0, titleBar.width, side, captionColour);
-    int baseline = (side + waylandFontAscent(font) - waylandFontDescent(font)) / 2;
-    waylandDrawText(font, titleBar, side / 3, baseline, caption, white);
+    int baseline = (side + font->ascent() - font->descent()) / 2;
+    waylandDrawText(font, titleBar, side / 3, baseline, caption, captionText);
     // The close button covers a caption too long for the bar.
     int left = titleBar.width - side;
     fillRectangle(titleBar, left, 0, side, side, closeDown ? closePressed : captionColour);
     int inset = side * 3 / 10, line = std::max(1, side / 14);
-    drawThickLine(titleBar, left + inset, inset, left + side - inset, side - inset, line, white);
-    drawThickLine(titleBar, left + inset, side - inset, left + side - inset, inset, line, white);
+    drawThickLine(titleBar, left + inset, inset, left + side - inset, side - inset, line, captionText);
+    drawThickLine(titleBar, left + inset, side - inset, left + side - inset, inset, line, captionText);
 }

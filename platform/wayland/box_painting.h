@@ -11,12 +11,7 @@
 
 // The resolution a box's text is drawn at on outputs of `bufferScale`.
 double waylandFontDpi(int bufferScale);
-BoxFont* waylandOpenBoxFont(double dpi);
-void waylandCloseBoxFont(BoxFont* font);
-int waylandFontAscent(const BoxFont* font);
-int waylandFontDescent(const BoxFont* font);
-// The advance of `text` (ANSI code page), exactly as waylandDrawText moves.
-int waylandTextWidth(const BoxFont* font, const std::string& text);
+std::unique_ptr<BoxFont> waylandOpenBoxFont(double dpi);
 void waylandDrawText(const BoxFont* font, Canvas& canvas, int x, int baselineY, const std::string& text, uint32_t argb);
 
 // The box as the X11 back end draws it: face, error mark, lines of text and

@@ -29,9 +29,12 @@ struct Glyph {
 
 struct WaylandFont : BoxFont {
     ~WaylandFont() override;
+    int ascent() const override { return ascentPixels; }
+    int descent() const override { return descentPixels; }
+    int textWidth(const std::string& text) const override;
 
     double pixels = 0;
-    int ascent = fallbackAscent, descent = fallbackDescent;
+    int ascentPixels = fallbackAscent, descentPixels = fallbackDescent;
     FT_Library library = nullptr;
     // Candidates in fontconfig's order of preference, opened only when a
     // character needs them; the first is opened at once.
@@ -172,8 +175,8 @@ double waylandFontDpi(int bufferScale) {
     return std::clamp(96.0 * std::max(bufferScale, 1), minimumTextDpi, maximumTextDpi);
 }
 
-BoxFont* waylandOpenBoxFont(double dpi) {
-    WaylandFont* font = new WaylandFont;
+std::unique_ptr<BoxFont> waylandOpenBoxFont(double dpi) {
+    auto font = std::make_unique<WaylandFont>();
     font->pixels = boxFontPoints * std::clamp(dpi, minimumTextDpi, maximumTextDpi) / 72.0;
     font->candidates = sortedCandidates();
     if (font->candidates && FT_Init_FreeType(&font->library)) font->library = nullptr;
@@ -183,8 +186,8 @@ BoxFont* waylandOpenBoxFont(double dpi) {
         if (!face) continue;
         font->primary = index;
         const FT_Size_Metrics& metrics = face->size->metrics;
-        font->ascent = int((metrics.ascender + 63) >> 6);
-        font->descent = int((-metrics.descender + 63) >> 6);
+        font->ascentPixels = int((metrics.ascender + 63) >> 6);
+        font->descentPixels = int((-metrics.descender + 63) >> 6);
         return font;
     }
     // Nothing opens: measured at the fixed width only.
@@ -193,18 +196,11 @@ BoxFont* waylandOpenBoxFont(double dpi) {
     return font;
 }
 
-void waylandCloseBoxFont(BoxFont* font) { delete static_cast<WaylandFont*>(font); }
-
-int waylandFontAscent(const BoxFont* font) { return static_cast<const WaylandFont*>(font)->ascent; }
-
-int waylandFontDescent(const BoxFont* font) { return static_cast<const WaylandFont*>(font)->descent; }
-
-int waylandTextWidth(const BoxFont* boxFont, const std::string& text) {
-    const WaylandFont* font = static_cast<const WaylandFont*>(boxFont);
+int WaylandFont::textWidth(const std::string& text) const {
     std::vector<uint32_t> line = characters(text);
-    if (!font->candidates) return int(line.size()) * fallbackAdvance;
+    if (!candidates) return int(line.size()) * fallbackAdvance;
     int width = 0;
-    for (uint32_t character : line) width += glyphFor(*font, character).advance;
+    for (uint32_t character : line) width += glyphFor(*this, character).advance;
     return width;
 }
 

@@ -6,6 +6,7 @@
 // sending its events to the surface it went down on, wherever it goes: the
 // capture a drag needs.
 #include "platform/wayland/internal.h"
+#include "platform/common/message_box_layout.h"
 
 #include <linux/input-event-codes.h>
 #include <sys/stat.h>
@@ -93,9 +94,7 @@ void keyChanged(void*, wl_keyboard*, uint32_t, uint32_t, uint32_t key, uint32_t 
     }
     if (WaylandSurface* box = findBox(wayland.keyboardFocus)) {
         xkb_keysym_t symbol = xkb_state_key_get_one_sym(wayland.keyState, key + 8);
-        if (!release && (symbol == XKB_KEY_Return || symbol == XKB_KEY_KP_Enter || symbol == XKB_KEY_space ||
-                         symbol == XKB_KEY_Escape))
-            box->keyDismissed = true;
+        if (!release && dismissesBox(symbol)) box->keyDismissed = true;
         return;
     }
     if (HWND window = waylandFindWindow(wayland.keyboardFocus)) queueKey(window, key, release, false);

@@ -149,12 +149,8 @@ void waylandDeleteContext(HGLRC context);
 ScreenSize waylandScreenSize();
 int waylandMessageBox(HWND owner, const char* text, const char* caption, UINT type);
 void waylandTerminate();
+// The resolution text is drawn at on the first output.
 double waylandScreenDpi();
-BoxFont* waylandOpenBoxFont(double dpi);
-void waylandCloseBoxFont(BoxFont* font);
-int waylandFontAscent(const BoxFont* font);
-int waylandFontDescent(const BoxFont* font);
-int waylandTextWidth(const BoxFont* font, const std::string& text);
 
 // A size the compositor gives (a window's, an output's), bounded as the
 // layer bounds every size it takes; none (0 or less) stays none: 0 by 0.

@@ -21,8 +21,8 @@ const int boxShownWithinMs = 5000;
 
 int waylandMessageBox(HWND owner, const char* text, const char* caption, UINT type) {
     bool errorIcon = (type & 0xF0) == MB_ICONERROR;
-    BoxFont* font = nullptr;
-    BoxLayout layout = fitLayout(text, errorIcon, waylandScreenSize(), &font);
+    std::unique_ptr<BoxFont> font;
+    BoxLayout layout = fitLayout(text, errorIcon, waylandScreenSize(), waylandScreenDpi(), waylandOpenBoxFont, &font);
     const WaylandOutput* output = waylandPrimaryOutput();
     int scale = output ? output->scale : 1;
     // The box draws its own title bar, with only a close button, as the
@@ -42,7 +42,8 @@ int waylandMessageBox(HWND owner, const char* text, const char* caption, UINT ty
 
     // Modal: the box takes its own input here; the program's windows get
     // theirs as messages, retrieved once the box is gone.
-    bool buttonDown = false, closeDown = false, painted = false, shown = true;
+    BoxButton button;
+    bool closeDown = false, painted = false, shown = true;
     const Canvas titleArea{nullptr, unitsWide * scale, titleHeight, 0};  // its measures, for input
     for (;;) {
         if (!box.configured && nowMs() >= giveUpAt) {
@@ -56,8 +57,8 @@ int waylandMessageBox(HWND owner, const char* text, const char* caption, UINT ty
                 Canvas titleBar{canvas.pixels, canvas.width, titleHeight, canvas.stride};
                 Canvas face{canvas.pixels + titleHeight * canvas.stride, canvas.width, canvas.height - titleHeight,
                             canvas.stride};
-                if (titleHeight) paintBoxTitleBar(titleBar, font, caption, closeDown);
-                paintMessageBox(face, layout, font, buttonDown);
+                if (titleHeight) paintBoxTitleBar(titleBar, font.get(), caption, closeDown);
+                paintMessageBox(face, layout, font.get(), button.down);
             });
             painted = true;
         }
@@ -70,16 +71,16 @@ int waylandMessageBox(HWND owner, const char* text, const char* caption, UINT ty
             } else if (y < 0 && box.toplevel) {
                 // The title bar moves the box, as the compositor's own would.
                 xdg_toplevel_move(box.toplevel, wayland.seat, wayland.pressSerial);
-            } else if (insideButton(layout, x, y)) {
-                buttonDown = true;
+            } else if (button.press(layout, x, y)) {
                 painted = false;
             }
             continue;
         }
-        if (std::exchange(box.pointerReleased, false) && (buttonDown || closeDown)) {
-            bool onButton = buttonDown ? insideButton(layout, x, y) : insideCloseButton(titleArea, x, y + titleHeight);
-            if (onButton) break;
-            buttonDown = closeDown = painted = false;
+        if (std::exchange(box.pointerReleased, false)) {
+            bool sprangBack = false;
+            if (button.release(layout, x, y, &sprangBack)) break;
+            if (closeDown && insideCloseButton(titleArea, x, y + titleHeight)) break;
+            if (sprangBack || std::exchange(closeDown, false)) painted = false;
             continue;
         }
         if (!waylandDispatch(box.configured ? -1 : giveUpAt)) break;
@@ -91,7 +92,7 @@ int waylandMessageBox(HWND owner, const char* text, const char* caption, UINT ty
     if (wayland.touchFocus == box.surface) wayland.touchFocus = nullptr;
     waylandHideSurface(box);
     wl_surface_destroy(box.surface);
-    waylandCloseBoxFont(font);
+    font.reset();
     wl_display_flush(wayland.display);
     return shown ? IDOK : 0;
 }

@@ -28,11 +28,5 @@ const DisplayBackend x11Backend = [] {
     backend.capture = x11Capture;
     backend.releaseCapture = x11ReleaseCapture;
     backend.terminate = x11Terminate;
-    backend.screenDpi = x11ScreenDpi;
-    backend.openBoxFont = x11OpenBoxFont;
-    backend.closeBoxFont = x11CloseBoxFont;
-    backend.fontAscent = x11FontAscent;
-    backend.fontDescent = x11FontDescent;
-    backend.textWidth = x11TextWidth;
     return backend;
 }();

@@ -85,8 +85,10 @@ void reportSilentServer(int) {
 // Never destroyed, so that what it holds stays reachable to the end.
 X11State& x11 = *new X11State;
 
-Display* x11Display() {
-    if (x11.display) return x11.display;
+Display* x11Display() { return x11.display; }
+
+void x11Connect() {
+    if (x11.display) return;
     // A write to a connection the server has closed must fail with EPIPE and
     // reach the lost-connection handler, not kill the process by signal.
     void (*previousPipeHandler)(int) = std::signal(SIGPIPE, SIG_IGN);
@@ -134,7 +136,6 @@ Display* x11Display() {
     x11FilterEvents(connection);
     static bool repeatsToldAtExit = std::atexit(tellAllRepeats) == 0;
     (void)repeatsToldAtExit;
-    return connection;
 }
 
 void x11Terminate() {

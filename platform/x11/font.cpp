@@ -11,12 +11,38 @@
 #include <cstdlib>
 
 struct X11Font : BoxFont {
+    ~X11Font() override;
+    int ascent() const override { return scalable ? scalable->ascent : bitmap ? bitmap->ascent : 11; }
+    int descent() const override { return scalable ? scalable->descent : bitmap ? bitmap->descent : 2; }
+    int textWidth(const std::string& text) const override;
+
     XftFont* scalable = nullptr;
     XFontStruct* bitmap = nullptr;
     XftDraw* draw = nullptr;
     XftColor colour{};
     bool colourAllocated = false;
 };
+
+X11Font::~X11Font() {
+    Display* display = x11Display();
+    if (colourAllocated)
+        XftColorFree(display, DefaultVisual(display, x11Screen()), DefaultColormap(display, x11Screen()), &colour);
+    if (draw) XftDrawDestroy(draw);
+    if (scalable) XftFontClose(display, scalable);
+    if (bitmap) XFreeFont(display, bitmap);
+}
+
+int X11Font::textWidth(const std::string& text) const {
+    if (scalable) {
+        std::string utf8 = textAsUtf8(text);
+        XGlyphInfo extents{};
+        XftTextExtentsUtf8(x11Display(), scalable, reinterpret_cast<const FcChar8*>(utf8.data()), int(utf8.size()),
+                           &extents);
+        return extents.xOff;
+    }
+    if (bitmap) return XTextWidth(bitmap, text.data(), int(text.size()));
+    return int(text.size()) * 6;
+}
 
 namespace {
 
@@ -44,10 +70,10 @@ double x11ScreenDpi() {
     return std::clamp(dpi, minimumTextDpi, maximumTextDpi);
 }
 
-BoxFont* x11OpenBoxFont(double dpi) {
+std::unique_ptr<BoxFont> x11OpenBoxFont(double dpi) {
     Display* display = x11Display();
     int screen = x11Screen();
-    X11Font* font = new X11Font;
+    auto font = std::make_unique<X11Font>();
     // A size in pixels, which the desktop's Xft.scale does not multiply: the
     // layer alone bounds what a box's text may take.
     double pixels = boxFontPoints * std::clamp(dpi, minimumTextDpi, maximumTextDpi) / 72.0;
@@ -68,41 +94,6 @@ BoxFont* x11OpenBoxFont(double dpi) {
     }
     if (!font->scalable) font->bitmap = XLoadQueryFont(display, "fixed");
     return font;
-}
-
-void x11CloseBoxFont(BoxFont* boxFont) {
-    X11Font* font = static_cast<X11Font*>(boxFont);
-    Display* display = x11Display();
-    if (font->colourAllocated)
-        XftColorFree(display, DefaultVisual(display, x11Screen()), DefaultColormap(display, x11Screen()),
-                     &font->colour);
-    if (font->draw) XftDrawDestroy(font->draw);
-    if (font->scalable) XftFontClose(display, font->scalable);
-    if (font->bitmap) XFreeFont(display, font->bitmap);
-    delete font;
-}
-
-int x11FontAscent(const BoxFont* boxFont) {
-    const X11Font* font = static_cast<const X11Font*>(boxFont);
-    return font->scalable ? font->scalable->ascent : font->bitmap ? font->bitmap->ascent : 11;
-}
-
-int x11FontDescent(const BoxFont* boxFont) {
-    const X11Font* font = static_cast<const X11Font*>(boxFont);
-    return font->scalable ? font->scalable->descent : font->bitmap ? font->bitmap->descent : 2;
-}
-
-int x11TextWidth(const BoxFont* boxFont, const std::string& text) {
-    const X11Font* font = static_cast<const X11Font*>(boxFont);
-    if (font->scalable) {
-        std::string utf8 = textAsUtf8(text);
-        XGlyphInfo extents{};
-        XftTextExtentsUtf8(x11Display(), font->scalable, reinterpret_cast<const FcChar8*>(utf8.data()),
-                           int(utf8.size()), &extents);
-        return extents.xOff;
-    }
-    if (font->bitmap) return XTextWidth(font->bitmap, text.data(), int(text.size()));
-    return int(text.size()) * 6;
 }
 
 void x11DrawText(BoxFont* boxFont, Window window, GC gc, int x, int y, const std::string& text) {

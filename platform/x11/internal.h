@@ -9,6 +9,7 @@
 #include <GL/glx.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <csignal>
 #include <vector>
@@ -143,15 +144,11 @@ bool x11RealizePalette(HDC dc, UINT* mapped);
 void x11Capture(HWND window);
 void x11ReleaseCapture();
 void x11Terminate();
+// The resolution text is drawn at: the desktop's setting, or the screen's.
 double x11ScreenDpi();
-BoxFont* x11OpenBoxFont(double dpi);
-void x11CloseBoxFont(BoxFont* font);
-int x11FontAscent(const BoxFont* font);
-int x11FontDescent(const BoxFont* font);
-int x11TextWidth(const BoxFont* font, const std::string& text);
+std::unique_ptr<BoxFont> x11OpenBoxFont(double dpi);
 
-// The X connection, opened on first use. Exits with a message when no
-// display can be opened: the program cannot do anything without one.
+// The X connection, once x11Connect has opened it.
 Display* x11Display();
 int x11Screen();
 Window x11Root();

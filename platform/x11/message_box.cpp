@@ -4,19 +4,19 @@
 #include "platform/common/message_box_layout.h"
 
 #include <X11/Xatom.h>
-#include <X11/keysym.h>
 
 #include <algorithm>
 #include <cstring>
 
 namespace {
 
-unsigned long allocateColor(unsigned short red, unsigned short green, unsigned short blue, unsigned long fallback) {
+unsigned long allocateColor(uint32_t rgb, unsigned long fallback) {
     Display* display = x11Display();
+    auto channel = [rgb](int shift) { return static_cast<unsigned short>(((rgb >> shift) & 0xff) * 0x101); };
     XColor color{};
-    color.red = red;
-    color.green = green;
-    color.blue = blue;
+    color.red = channel(16);
+    color.green = channel(8);
+    color.blue = channel(0);
     if (!XAllocColor(display, DefaultColormap(display, x11Screen()), &color)) return fallback;
     return color.pixel;
 }
@@ -30,9 +30,9 @@ BoxColors allocateColors() {
     BoxColors colors;
     colors.black = BlackPixel(display, x11Screen());
     colors.white = WhitePixel(display, x11Screen());
-    colors.face = allocateColor(0xf0f0, 0xf0f0, 0xf0f0, colors.white);
-    colors.shadow = allocateColor(0x8080, 0x8080, 0x8080, colors.black);
-    colors.red = allocateColor(0xd000, 0x1000, 0x1000, colors.black);
+    colors.face = allocateColor(boxColour::face, colors.white);
+    colors.shadow = allocateColor(boxColour::buttonPressed, colors.black);
+    colors.red = allocateColor(boxColour::mark, colors.black);
     return colors;
 }
 
@@ -61,8 +61,8 @@ void drawBox(Window box, GC gc, const BoxLayout& layout, BoxFont* font, const Bo
     XDrawRectangle(display, box, gc, layout.buttonX, layout.buttonY, unsigned(m.buttonWidth - 1),
                    unsigned(m.buttonHeight - 1));
     const std::string label = "OK";
-    int labelX = layout.buttonX + (m.buttonWidth - x11TextWidth(font, label)) / 2;
-    int labelY = layout.buttonY + (m.buttonHeight + x11FontAscent(font) - x11FontDescent(font)) / 2;
+    int labelX = layout.buttonX + (m.buttonWidth - font->textWidth(label)) / 2;
+    int labelY = layout.buttonY + (m.buttonHeight + font->ascent() - font->descent()) / 2;
     x11DrawText(font, box, gc, labelX, labelY, label);
     XFlush(display);
 }
@@ -138,8 +138,8 @@ int x11MessageBox(HWND owner, const char* text, const char* caption, UINT type) 
     // laid out again when the screen changes size.
     bool errorIcon = (type & 0xF0) == MB_ICONERROR;
     ScreenSize screen = x11ScreenSize();
-    BoxFont* font = nullptr;
-    BoxLayout layout = fitLayout(text, errorIcon, screen, &font);
+    std::unique_ptr<BoxFont> font;
+    BoxLayout layout = fitLayout(text, errorIcon, screen, x11ScreenDpi(), x11OpenBoxFont, &font);
     FrameExtents frame;
     Window box = createBoxWindow(owner, text, caption, layout, screen, &frame);
     x11.boxes.push_back(box);
@@ -150,7 +150,8 @@ int x11MessageBox(HWND owner, const char* text, const char* caption, UINT type) 
 
     // Modal: the box handles its own events here; the program's windows
     // get theirs as messages, retrieved once the box is gone.
-    bool buttonDown = false, done = false, destroyed = false;
+    BoxButton button;
+    bool done = false, destroyed = false;
     // Until the server says the box is shown, it is asked for again now and
     // then: a window manager that is still starting may drop the request.
     const int64_t askAgainMs = 1000;
@@ -194,32 +195,28 @@ int x11MessageBox(HWND owner, const char* text, const char* caption, UINT type) 
             if (synthetic || event.xconfigure.window != x11Root()) break;
             if (event.xconfigure.width == screen.width && event.xconfigure.height == screen.height) break;
             screen = ScreenSize{event.xconfigure.width, event.xconfigure.height};
-            x11CloseBoxFont(font);
-            layout = fitLayout(text, errorIcon, screen, &font);
+            font.reset();
+            layout = fitLayout(text, errorIcon, screen, x11ScreenDpi(), x11OpenBoxFont, &font);
             setBoxSizeHints(box, layout);
             XResizeWindow(display, box, unsigned(layout.width), unsigned(layout.height));
             centreBox(box, layout, frame, screen);
-            drawBox(box, gc, layout, font, colors, buttonDown);
+            drawBox(box, gc, layout, font.get(), colors, button.down);
             break;
         case Expose:
-            if (event.xexpose.count == 0) drawBox(box, gc, layout, font, colors, buttonDown);
+            if (event.xexpose.count == 0) drawBox(box, gc, layout, font.get(), colors, button.down);
             break;
-        case KeyPress: {
-            KeySym symbol = XLookupKeysym(&event.xkey, 0);
-            done = symbol == XK_Return || symbol == XK_KP_Enter || symbol == XK_space || symbol == XK_Escape;
+        case KeyPress: done = dismissesBox(uint32_t(XLookupKeysym(&event.xkey, 0))); break;
+        case ButtonPress:
+            if (event.xbutton.button == Button1 && button.press(layout, event.xbutton.x, event.xbutton.y))
+                drawBox(box, gc, layout, font.get(), colors, button.down);
+            break;
+        case ButtonRelease: {
+            if (event.xbutton.button != Button1) break;
+            bool sprangBack = false;
+            done = button.release(layout, event.xbutton.x, event.xbutton.y, &sprangBack);
+            if (sprangBack) drawBox(box, gc, layout, font.get(), colors, button.down);
             break;
         }
-        case ButtonPress:
-            if (event.xbutton.button == Button1 && insideButton(layout, event.xbutton.x, event.xbutton.y)) {
-                buttonDown = true;
-                drawBox(box, gc, layout, font, colors, buttonDown);
-            }
-            break;
-        case ButtonRelease:
-            if (event.xbutton.button != Button1) break;
-            done = buttonDown && insideButton(layout, event.xbutton.x, event.xbutton.y);
-            if (buttonDown && !done) drawBox(box, gc, layout, font, colors, buttonDown = false);
-            break;
         case ClientMessage:
             // One that came before the filters knew the box; the rest they keep.
             if (x11AnswerPing(event.xclient)) break;
@@ -235,7 +232,7 @@ int x11MessageBox(HWND owner, const char* text, const char* caption, UINT type) 
     // freeing it is expected to fail.
     unsigned long first = x11BeginQuietRequests();
     XFreeGC(display, gc);
-    x11CloseBoxFont(font);
+    font.reset();
     if (!destroyed) XDestroyWindow(display, box);
     x11.boxes.erase(std::find(x11.boxes.begin(), x11.boxes.end(), box));
     x11EndCheckedRequests(first);
