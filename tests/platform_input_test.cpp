@@ -234,6 +234,16 @@ long peakGrowthBehindABacklog(Display* user, pid_t server, Window window, const 
     return growth;
 }
 
+void expectLittleGrowth(long growthKb, const char* roundTrip) {
+#ifdef __SANITIZE_ADDRESS__
+    // The sanitizer's quarantine keeps freed memory resident on purpose:
+    // there the backlog looks for faults, not figures.
+    (void)growthKb, (void)roundTrip;
+#else
+    EXPECT_LT(growthKb, 20 * 1024) << "kB, " << roundTrip << ", for a backlog of " << backlogEvents << " events";
+#endif
+}
+
 // The backlog is judged as it arrives, as any other reading is: it does
 // not pile up in memory on its way to the answer, whether the server
 // answers the request or refuses it.
@@ -241,7 +251,7 @@ TEST_F(PlatformInput, ARoundTripBehindTheServersBacklogKeepsOnlyWhatTheQueueKeep
     showTestWindow("backlog");
     Window xid = layerWindow(user, "backlog");
     long growth = peakGrowthBehindABacklog(user, server.pid, xid, [] { syncLayer(); });
-    EXPECT_LT(growth, 20 * 1024) << "kB, answered, for a backlog of " << backlogEvents << " events";
+    expectLittleGrowth(growth, "answered");
 
     Window gone = XCreateSimpleWindow(user, DefaultRootWindow(user), 0, 0, 1, 1, 0, 0, 0);
     XDestroyWindow(user, gone);
@@ -253,7 +263,7 @@ TEST_F(PlatformInput, ARoundTripBehindTheServersBacklogKeepsOnlyWhatTheQueueKeep
         status = XGetGeometry(x11Display(), gone, &root, &x, &y, &width, &height, &border, &depth);
     });
     EXPECT_EQ(status, 0) << "the request fails, and the program goes on";
-    EXPECT_LT(growth, 20 * 1024) << "kB, refused";
+    expectLittleGrowth(growth, "refused");
 
     // And the window still answers.
     recorded.clear();
