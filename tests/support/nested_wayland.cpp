@@ -42,19 +42,11 @@ bool offersADesktop(const NestedDesktop& desktop) {
     return answered && offered.seat && offered.output && offered.shell;
 }
 
-std::string binaryPath(const std::string& program) {
-    for (const char* dir : {"/usr/bin/", "/usr/local/bin/"}) {
-        std::string path = std::string(dir) + program;
-        if (access(path.c_str(), X_OK) == 0) return path;
-    }
-    return "";
-}
-
 // The distribution's kwin_wayland carries a file capability, which a
 // container refuses to exec; a copy carries none.
 std::string capabilityFreeCopy(const std::string& program, const std::string& directory) {
     std::string copy = directory + "/" + program;
-    std::ifstream from(binaryPath(program), std::ios::binary);
+    std::ifstream from(pathOf(program), std::ios::binary);
     std::ofstream to(copy, std::ios::binary);
     to << from.rdbuf();
     to.close();

@@ -187,14 +187,16 @@ std::string fileText(const std::string& path) {
     return text.str();
 }
 
-bool inPath(const std::string& program) {
+std::string pathOf(const std::string& program) {
     const char* path = std::getenv("PATH");
     std::stringstream directories(path ? path : "/usr/bin:/bin");
     std::string directory;
     while (std::getline(directories, directory, ':'))
-        if (access((directory + "/" + program).c_str(), X_OK) == 0) return true;
-    return false;
+        if (access((directory + "/" + program).c_str(), X_OK) == 0) return directory + "/" + program;
+    return "";
 }
+
+bool inPath(const std::string& program) { return !pathOf(program).empty(); }
 
 long residentKilobytes(pid_t process) {
     std::ifstream status("/proc/" + std::to_string(process) + "/status");

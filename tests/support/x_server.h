@@ -25,7 +25,8 @@ double monotonicSeconds();
 long long monotonicMs();
 // A file's whole text; empty if it cannot be read.
 std::string fileText(const std::string& path);
-// Whether a program of this name is in PATH.
+// Where PATH finds a program of this name; empty if nowhere.
+std::string pathOf(const std::string& program);
 bool inPath(const std::string& program);
 double cpuSecondsUsed();
 
