@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -154,6 +155,7 @@ void inputFocus(HWND window, bool focused);
 // display system. The first call that needs a display chooses the back end
 // (native()); the common part reaches the display only through it.
 struct BoxFont;
+struct BoxWindow;
 struct PixelFormatTraits {
     bool carriesAlpha = false;     // a compositor would blend the window with what lies behind
     bool hasColourTables = false;  // ramps or a palette to keep, unlike plain true colour
@@ -227,9 +229,9 @@ struct DisplayBackend {
 
     ScreenSize (*screenSize)() = nullptr;
 
-    // Shows a modal message box and returns when it is dismissed: IDOK, or
-    // 0 when it could not be shown or was taken away.
-    int (*messageBox)(HWND owner, const char* text, const char* caption, UINT type) = nullptr;
+    // The window of a message box, not shown yet; `text` for those who read
+    // it from the window rather than its picture.
+    std::unique_ptr<BoxWindow> (*messageBoxWindow)(HWND owner, const char* text, const char* caption) = nullptr;
 
     // Maps the device context's palette onto the display where its window's
     // colours are indexed and writable, telling every window when the

@@ -1,6 +1,7 @@
 // Window classes and handles, device contexts, painting, capture and
 // default processing: what the platform does whatever shows the windows.
 #include "platform/common/internal.h"
+#include "platform/common/message_box.h"
 
 #include <algorithm>
 #include <cmath>
@@ -250,5 +251,7 @@ int WINAPI GetSystemMetrics(int index) {
 
 int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
     // "Error" is the platform's default caption.
-    return native().messageBox(owner, text ? text : "", caption ? caption : "Error", type);
+    if (!text) text = "";
+    std::unique_ptr<BoxWindow> window = native().messageBoxWindow(owner, text, caption ? caption : "Error");
+    return runMessageBox(*window, text, type);
 }

@@ -23,7 +23,7 @@ const DisplayBackend waylandBackend = [] {
     backend.makeCurrent = waylandMakeCurrent;
     backend.deleteContext = waylandDeleteContext;
     backend.screenSize = waylandScreenSize;
-    backend.messageBox = waylandMessageBox;
+    backend.messageBoxWindow = waylandMessageBoxWindow;
     backend.terminate = waylandTerminate;
     return backend;
 }();

@@ -1,4 +1,5 @@
-// A message box's picture, the same as the X11 back end draws on its window.
+// A message box's picture in shared memory, and the title bar a box draws
+// itself where the compositor draws none.
 #include "platform/wayland/box_painting.h"
 
 #include <algorithm>
@@ -6,32 +7,35 @@
 namespace {
 
 const uint32_t opaque = 0xff000000;
-const uint32_t black = opaque | boxColour::text, white = opaque | boxColour::button, face = opaque | boxColour::face,
-               shadow = opaque | boxColour::buttonPressed, red = opaque | boxColour::mark,
-               markLines = opaque | boxColour::markLines;
 // The title bar the box draws itself where the compositor draws none.
 const uint32_t captionColour = 0xff1f4e8c, captionText = 0xffffffff, closePressed = 0xffc42b1c;
+
+class CanvasPainter : public BoxPainter {
+public:
+    explicit CanvasPainter(Canvas& target) : canvas(target) {}
+    void fillRectangle(int x, int y, int width, int height, uint32_t rgb) override {
+        ::fillRectangle(canvas, x, y, width, height, opaque | rgb);
+    }
+    void outlineRectangle(int x, int y, int width, int height, uint32_t rgb) override {
+        ::outlineRectangle(canvas, x, y, width, height, opaque | rgb);
+    }
+    void fillDisc(int x, int y, int size, uint32_t rgb) override { ::fillDisc(canvas, x, y, size, opaque | rgb); }
+    void drawLine(int x0, int y0, int x1, int y1, int lineWidth, uint32_t rgb) override {
+        drawThickLine(canvas, x0, y0, x1, y1, lineWidth, opaque | rgb);
+    }
+    void drawText(const BoxFont* font, int x, int baselineY, const std::string& text) override {
+        waylandDrawText(font, canvas, x, baselineY, text, opaque | boxColour::text);
+    }
+
+private:
+    Canvas& canvas;
+};
 
 }  // namespace
 
 void paintMessageBox(Canvas& canvas, const BoxLayout& layout, const BoxFont* font, bool buttonDown) {
-    const BoxMetrics& m = layout.metrics;
-    fillRectangle(canvas, 0, 0, layout.width, layout.height, face);
-    if (layout.errorIcon) {
-        fillDisc(canvas, m.margin, m.margin, m.iconSize, red);
-        int a = m.margin + m.iconSize * 5 / 16, b = m.margin + m.iconSize - m.iconSize * 5 / 16;
-        drawThickLine(canvas, a, a, b, b, m.iconLine, markLines);
-        drawThickLine(canvas, a, b, b, a, m.iconLine, markLines);
-    }
-    for (size_t i = 0; i < layout.lines.size(); ++i)
-        waylandDrawText(font, canvas, layout.textX, layout.textY + int(i) * layout.lineHeight, layout.lines[i], black);
-
-    fillRectangle(canvas, layout.buttonX, layout.buttonY, m.buttonWidth, m.buttonHeight, buttonDown ? shadow : white);
-    outlineRectangle(canvas, layout.buttonX, layout.buttonY, m.buttonWidth, m.buttonHeight, black);
-    const std::string label = "OK";
-    int labelX = layout.buttonX + (m.buttonWidth - font->textWidth(label)) / 2;
-    int labelY = layout.buttonY + (m.buttonHeight + font->ascent() - font->descent()) / 2;
-    waylandDrawText(font, canvas, labelX, labelY, label, black);
+    CanvasPainter painter(canvas);
+    paintBox(painter, layout, font, buttonDown);
 }
 
 int boxTitleHeight(const BoxLayout& layout) { return layout.metrics.buttonHeight + layout.metrics.margin / 2; }

@@ -3,7 +3,7 @@
 // a Canvas. Nothing here talks to the compositor.
 #pragma once
 
-#include "platform/common/message_box_layout.h"
+#include "platform/common/message_box.h"
 #include "platform/wayland/canvas.h"
 
 #include <cstdint>
@@ -14,8 +14,7 @@ double waylandFontDpi(int bufferScale);
 std::unique_ptr<BoxFont> waylandOpenBoxFont(double dpi);
 void waylandDrawText(const BoxFont* font, Canvas& canvas, int x, int baselineY, const std::string& text, uint32_t argb);
 
-// The box as the X11 back end draws it: face, error mark, lines of text and
-// the OK button, raised or pressed.
+// The box's picture (as every back end draws it) on a canvas.
 void paintMessageBox(Canvas& canvas, const BoxLayout& layout, const BoxFont* font, bool buttonDown);
 
 // Where the compositor draws no title bars, a box has its own above its

@@ -6,7 +6,6 @@
 // sending its events to the surface it went down on, wherever it goes: the
 // capture a drag needs.
 #include "platform/wayland/internal.h"
-#include "platform/common/message_box_layout.h"
 
 #include <linux/input-event-codes.h>
 #include <sys/stat.h>
@@ -94,7 +93,9 @@ void keyChanged(void*, wl_keyboard*, uint32_t, uint32_t, uint32_t key, uint32_t 
     }
     if (WaylandSurface* box = findBox(wayland.keyboardFocus)) {
         xkb_keysym_t symbol = xkb_state_key_get_one_sym(wayland.keyState, key + 8);
-        if (!release && dismissesBox(symbol)) box->keyDismissed = true;
+        // A box reads its keys between reads of the connection: more than
+        // a few in one read are more than a user types at it.
+        if (!release && box->keysPressed.size() < 16) box->keysPressed.push_back(symbol);
         return;
     }
     if (HWND window = waylandFindWindow(wayland.keyboardFocus)) queueKey(window, key, release, false);

@@ -44,7 +44,7 @@ struct WaylandSurface {
     bool sizeImposed = false;
     bool closeRequested = false;
     // Input to the layer's own surfaces (message boxes), for their loop.
-    bool keyDismissed = false;
+    std::deque<uint32_t> keysPressed;  // their symbols, the first few since the loop last looked
     bool pointerPressed = false, pointerReleased = false;
     double pointerX = 0, pointerY = 0;
 };
@@ -147,7 +147,7 @@ bool waylandCreateContext(HGLRC context, HWND window);
 bool waylandMakeCurrent(HWND window, HGLRC context);
 void waylandDeleteContext(HGLRC context);
 ScreenSize waylandScreenSize();
-int waylandMessageBox(HWND owner, const char* text, const char* caption, UINT type);
+std::unique_ptr<BoxWindow> waylandMessageBoxWindow(HWND owner, const char* text, const char* caption);
 void waylandTerminate();
 // The resolution text is drawn at on the first output.
 double waylandScreenDpi();

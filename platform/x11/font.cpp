@@ -2,7 +2,7 @@
 // Xft and fontconfig, sized for the screen's resolution; the core bitmap
 // font where no scalable one exists.
 #include "platform/x11/internal.h"
-#include "platform/common/message_box_layout.h"
+#include "platform/common/message_box.h"
 
 #include <X11/Xft/Xft.h>
 #include <X11/Xresource.h>
@@ -18,7 +18,7 @@ struct X11Font : BoxFont {
 
     XftFont* scalable = nullptr;
     XFontStruct* bitmap = nullptr;
-    XftDraw* draw = nullptr;
+    mutable XftDraw* draw = nullptr;  // made for the window it first draws into
     XftColor colour{};
     bool colourAllocated = false;
 };
@@ -96,8 +96,8 @@ std::unique_ptr<BoxFont> x11OpenBoxFont(double dpi) {
     return font;
 }
 
-void x11DrawText(BoxFont* boxFont, Window window, GC gc, int x, int y, const std::string& text) {
-    X11Font* font = static_cast<X11Font*>(boxFont);
+void x11DrawText(const BoxFont* boxFont, Window window, GC gc, int x, int y, const std::string& text) {
+    const X11Font* font = static_cast<const X11Font*>(boxFont);
     Display* display = x11Display();
     if (font->scalable) {
         if (!font->draw)

@@ -139,7 +139,7 @@ bool x11CreateContext(HGLRC context, HWND window);
 bool x11MakeCurrent(HWND window, HGLRC context);
 void x11DeleteContext(HGLRC context);
 ScreenSize x11ScreenSize();
-int x11MessageBox(HWND owner, const char* text, const char* caption, UINT type);
+std::unique_ptr<BoxWindow> x11MessageBoxWindow(HWND owner, const char* text, const char* caption);
 bool x11RealizePalette(HDC dc, UINT* mapped);
 void x11Capture(HWND window);
 void x11ReleaseCapture();
@@ -209,7 +209,7 @@ inline void x11Activate(HWND window) { x11Focus(window->x11->xid, window->x11->m
 bool x11AnswerPing(const XClientMessageEvent& client);
 
 // Text in the layer's own windows (font.cpp): see the contract.
-void x11DrawText(BoxFont* font, Window window, GC gc, int x, int y, const std::string& text);
+void x11DrawText(const BoxFont* font, Window window, GC gc, int x, int y, const std::string& text);
 
 // Reads events until one that `isAwaited` holds for arrives, or the
 // deadline passes; every other event read on the way goes through the

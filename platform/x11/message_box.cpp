@@ -1,7 +1,7 @@
-// MessageBoxA: a modal dialog window on the X server with the text, an OK
-// button and, for MB_ICONERROR, an error mark.
+// A message box's window on the X server: a modal dialog, with the
+// platform's picture drawn through the core protocol and Xft.
 #include "platform/x11/internal.h"
-#include "platform/common/message_box_layout.h"
+#include "platform/common/message_box.h"
 
 #include <X11/Xatom.h>
 
@@ -10,62 +10,60 @@
 
 namespace {
 
-unsigned long allocateColor(uint32_t rgb, unsigned long fallback) {
-    Display* display = x11Display();
-    auto channel = [rgb](int shift) { return static_cast<unsigned short>(((rgb >> shift) & 0xff) * 0x101); };
-    XColor color{};
-    color.red = channel(16);
-    color.green = channel(8);
-    color.blue = channel(0);
-    if (!XAllocColor(display, DefaultColormap(display, x11Screen()), &color)) return fallback;
-    return color.pixel;
-}
-
-struct BoxColors {
-    unsigned long black, white, face, shadow, red;
-};
-
-BoxColors allocateColors() {
-    Display* display = x11Display();
-    BoxColors colors;
-    colors.black = BlackPixel(display, x11Screen());
-    colors.white = WhitePixel(display, x11Screen());
-    colors.face = allocateColor(boxColour::face, colors.white);
-    colors.shadow = allocateColor(boxColour::buttonPressed, colors.black);
-    colors.red = allocateColor(boxColour::mark, colors.black);
-    return colors;
-}
-
-void drawBox(Window box, GC gc, const BoxLayout& layout, BoxFont* font, const BoxColors& colors, bool buttonDown) {
-    Display* display = x11Display();
-    const BoxMetrics& m = layout.metrics;
-    XSetForeground(display, gc, colors.face);
-    XFillRectangle(display, box, gc, 0, 0, unsigned(layout.width), unsigned(layout.height));
-    if (layout.errorIcon) {
-        XSetForeground(display, gc, colors.red);
-        XFillArc(display, box, gc, m.margin, m.margin, unsigned(m.iconSize), unsigned(m.iconSize), 0, 360 * 64);
-        XSetForeground(display, gc, colors.white);
-        XSetLineAttributes(display, gc, unsigned(m.iconLine), LineSolid, CapRound, JoinRound);
-        int a = m.margin + m.iconSize * 5 / 16, b = m.margin + m.iconSize - m.iconSize * 5 / 16;
-        XDrawLine(display, box, gc, a, a, b, b);
-        XDrawLine(display, box, gc, a, b, b, a);
+// The box's colours, allocated as first drawn; where the colour map is full,
+// black or white, whichever is nearer.
+class X11BoxPainter : public BoxPainter {
+public:
+    X11BoxPainter(Window window, GC context, std::vector<std::pair<uint32_t, unsigned long>>* allocated)
+        : box(window), gc(context), pixels(allocated) {}
+    void fillRectangle(int x, int y, int width, int height, uint32_t rgb) override {
+        XSetForeground(display, gc, pixel(rgb));
+        XFillRectangle(display, box, gc, x, y, unsigned(width), unsigned(height));
+    }
+    void outlineRectangle(int x, int y, int width, int height, uint32_t rgb) override {
+        XSetForeground(display, gc, pixel(rgb));
+        XDrawRectangle(display, box, gc, x, y, unsigned(width - 1), unsigned(height - 1));
+    }
+    void fillDisc(int x, int y, int size, uint32_t rgb) override {
+        XSetForeground(display, gc, pixel(rgb));
+        XFillArc(display, box, gc, x, y, unsigned(size), unsigned(size), 0, 360 * 64);
+    }
+    void drawLine(int x0, int y0, int x1, int y1, int lineWidth, uint32_t rgb) override {
+        XSetForeground(display, gc, pixel(rgb));
+        XSetLineAttributes(display, gc, unsigned(lineWidth), LineSolid, CapRound, JoinRound);
+        XDrawLine(display, box, gc, x0, y0, x1, y1);
         XSetLineAttributes(display, gc, 1, LineSolid, CapButt, JoinMiter);
     }
-    XSetForeground(display, gc, colors.black);
-    for (size_t i = 0; i < layout.lines.size(); ++i)
-        x11DrawText(font, box, gc, layout.textX, layout.textY + int(i) * layout.lineHeight, layout.lines[i]);
+    void drawText(const BoxFont* font, int x, int baselineY, const std::string& text) override {
+        XSetForeground(display, gc, pixel(boxColour::text));
+        x11DrawText(font, box, gc, x, baselineY, text);
+    }
 
-    XSetForeground(display, gc, buttonDown ? colors.shadow : colors.white);
-    XFillRectangle(display, box, gc, layout.buttonX, layout.buttonY, unsigned(m.buttonWidth), unsigned(m.buttonHeight));
-    XSetForeground(display, gc, colors.black);
-    XDrawRectangle(display, box, gc, layout.buttonX, layout.buttonY, unsigned(m.buttonWidth - 1),
-                   unsigned(m.buttonHeight - 1));
-    const std::string label = "OK";
-    int labelX = layout.buttonX + (m.buttonWidth - font->textWidth(label)) / 2;
-    int labelY = layout.buttonY + (m.buttonHeight + font->ascent() - font->descent()) / 2;
-    x11DrawText(font, box, gc, labelX, labelY, label);
-    XFlush(display);
-}
+private:
+    unsigned long pixel(uint32_t rgb) {
+        for (const auto& [allocated, value] : *pixels)
+            if (allocated == rgb) return value;
+        auto channel = [rgb](int shift) { return static_cast<unsigned short>(((rgb >> shift) & 0xff) * 0x101); };
+        XColor colour{};
+        colour.red = channel(16);
+        colour.green = channel(8);
+        colour.blue = channel(0);
+        unsigned long value;
+        if (XAllocColor(display, DefaultColormap(display, x11Screen()), &colour))
+            value = colour.pixel;
+        else if (((rgb >> 16) & 0xff) + ((rgb >> 8) & 0xff) + (rgb & 0xff) > 3 * 128)
+            value = WhitePixel(display, x11Screen());
+        else
+            value = BlackPixel(display, x11Screen());
+        pixels->emplace_back(rgb, value);
+        return value;
+    }
+
+    Display* display = x11Display();
+    Window box;
+    GC gc;
+    std::vector<std::pair<uint32_t, unsigned long>>* pixels;
+};
 
 // The box's own events, and the screen's changes of size.
 bool isForBox(const XEvent& event, Window box) {
@@ -132,41 +130,69 @@ Window createBoxWindow(HWND owner, const char* text, const char* caption, const 
 
 }  // namespace
 
-int x11MessageBox(HWND owner, const char* text, const char* caption, UINT type) {
-    Display* display = x11Display();
-    // Sized for the screen, so that the text is as legible on any of them;
-    // laid out again when the screen changes size.
-    bool errorIcon = (type & 0xF0) == MB_ICONERROR;
-    ScreenSize screen = x11ScreenSize();
-    std::unique_ptr<BoxFont> font;
-    BoxLayout layout = fitLayout(text, errorIcon, screen, x11ScreenDpi(), x11OpenBoxFont, &font);
-    FrameExtents frame;
-    Window box = createBoxWindow(owner, text, caption, layout, screen, &frame);
-    x11.boxes.push_back(box);
-    XSelectInput(display, x11Root(), StructureNotifyMask);
-    GC gc = XCreateGC(display, box, 0, nullptr);
-    BoxColors colors = allocateColors();
-    XMapRaised(display, box);
+namespace {
 
-    // Modal: the box handles its own events here; the program's windows
-    // get theirs as messages, retrieved once the box is gone.
-    BoxButton button;
-    bool done = false, destroyed = false;
+// A modal dialog window on the X server. Its events are read here; the
+// program's windows get theirs as messages, retrieved once the box is gone.
+class X11BoxWindow : public BoxWindow {
+public:
+    X11BoxWindow(HWND ownerWindow, const char* boxText, const char* boxCaption)
+        : owner(ownerWindow), text(boxText), caption(boxCaption) {}
+    ~X11BoxWindow() override;
+    ScreenSize screen() override { return screenSize; }
+    double dpi() override { return x11ScreenDpi(); }
+    BoxFontOpener fontOpener() override { return x11OpenBoxFont; }
+    bool show(const BoxLayout& layout) override;
+    BoxEvent next() override;
+    bool paint(const BoxLayout& layout, const BoxFont* font, bool buttonDown) override;
+    void resize(const BoxLayout& layout) override;
+
+private:
+    HWND owner;
+    std::string text, caption;
+    ScreenSize screenSize = x11ScreenSize();
+    BoxLayout layout{};
+    FrameExtents frame;
+    Window box = 0;
+    GC gc = nullptr;
+    std::vector<std::pair<uint32_t, unsigned long>> pixels;
+    bool destroyed = false;
     // Until the server says the box is shown, it is asked for again now and
     // then: a window manager that is still starting may drop the request.
-    const int64_t askAgainMs = 1000;
-    int64_t showAgainAt = nowMs() + askAgainMs;
-    auto forBox = [box](const XEvent& each) { return isForBox(each, box); };
-    while (!done) {
+    int64_t showAgainAt = 0;
+    // Another client may destroy the box at any moment: what is asked of it
+    // while handling an event is expected to fail then, and the
+    // DestroyNotify ends the box.
+    unsigned long quietFrom = 0;
+    bool quiet = false;
+};
+
+const int64_t askAgainMs = 1000;
+
+bool X11BoxWindow::show(const BoxLayout& boxLayout) {
+    Display* display = x11Display();
+    layout = boxLayout;
+    box = createBoxWindow(owner, text.c_str(), caption.c_str(), layout, screenSize, &frame);
+    x11.boxes.push_back(box);
+    XSelectInput(display, x11Root(), StructureNotifyMask);
+    gc = XCreateGC(display, box, 0, nullptr);
+    XMapRaised(display, box);
+    showAgainAt = nowMs() + askAgainMs;
+    return true;
+}
+
+BoxEvent X11BoxWindow::next() {
+    Display* display = x11Display();
+    for (;;) {
+        if (quiet) x11EndQuietRequests(quietFrom);
         XEvent event;
-        bool awaited = x11AwaitEvent(forBox, showAgainAt ? showAgainAt : INT64_MAX, &event);
-        // Another client may destroy the box at any moment: what is asked of
-        // it is expected to fail then, and the DestroyNotify ends the loop.
-        unsigned long first = x11BeginQuietRequests();
+        bool awaited = x11AwaitEvent([this](const XEvent& each) { return isForBox(each, box); },
+                                     showAgainAt ? showAgainAt : INT64_MAX, &event);
+        quietFrom = x11BeginQuietRequests();
+        quiet = true;
         if (!awaited) {
             XMapRaised(display, box);
             showAgainAt = nowMs() + askAgainMs;
-            x11EndQuietRequests(first);
             continue;
         }
         bool synthetic = event.xany.send_event;
@@ -185,56 +211,77 @@ int x11MessageBox(HWND owner, const char* text, const char* caption, UINT type) 
         case DestroyNotify:
             // Destroyed by another client: the call fails, as on the platform
             // when the box cannot be shown.
-            destroyed = done = !synthetic;
-            break;
+            if (synthetic) break;
+            destroyed = true;
+            return BoxEvent{BoxEvent::Kind::gone};
         case PropertyNotify:
             if (event.xproperty.atom == x11Atom("_NET_FRAME_EXTENTS") && x11ReadFrameExtents(box, &frame))
-                centreBox(box, layout, frame, screen);
+                centreBox(box, layout, frame, screenSize);
             break;
-        case ConfigureNotify:
+        case ConfigureNotify: {
             if (synthetic || event.xconfigure.window != x11Root()) break;
-            if (event.xconfigure.width == screen.width && event.xconfigure.height == screen.height) break;
-            screen = ScreenSize{event.xconfigure.width, event.xconfigure.height};
-            font.reset();
-            layout = fitLayout(text, errorIcon, screen, x11ScreenDpi(), x11OpenBoxFont, &font);
-            setBoxSizeHints(box, layout);
-            XResizeWindow(display, box, unsigned(layout.width), unsigned(layout.height));
-            centreBox(box, layout, frame, screen);
-            drawBox(box, gc, layout, font.get(), colors, button.down);
-            break;
+            ScreenSize now{event.xconfigure.width, event.xconfigure.height};
+            if (now.width == screenSize.width && now.height == screenSize.height) break;
+            screenSize = now;
+            BoxEvent changed{BoxEvent::Kind::screenChanged};
+            changed.screen = now;
+            return changed;
+        }
         case Expose:
-            if (event.xexpose.count == 0) drawBox(box, gc, layout, font.get(), colors, button.down);
+            if (event.xexpose.count == 0) return BoxEvent{BoxEvent::Kind::paint};
             break;
-        case KeyPress: done = dismissesBox(uint32_t(XLookupKeysym(&event.xkey, 0))); break;
+        case KeyPress: {
+            BoxEvent key{BoxEvent::Kind::key};
+            key.keySymbol = uint32_t(XLookupKeysym(&event.xkey, 0));
+            return key;
+        }
         case ButtonPress:
-            if (event.xbutton.button == Button1 && button.press(layout, event.xbutton.x, event.xbutton.y))
-                drawBox(box, gc, layout, font.get(), colors, button.down);
-            break;
         case ButtonRelease: {
             if (event.xbutton.button != Button1) break;
-            bool sprangBack = false;
-            done = button.release(layout, event.xbutton.x, event.xbutton.y, &sprangBack);
-            if (sprangBack) drawBox(box, gc, layout, font.get(), colors, button.down);
-            break;
+            BoxEvent button{event.type == ButtonPress ? BoxEvent::Kind::press : BoxEvent::Kind::release};
+            button.x = event.xbutton.x;
+            button.y = event.xbutton.y;
+            return button;
         }
         case ClientMessage:
             // One that came before the filters knew the box; the rest they keep.
             if (x11AnswerPing(event.xclient)) break;
-            done = event.xclient.message_type == x11Atom("WM_PROTOCOLS") &&
-                   Atom(event.xclient.data.l[0]) == x11Atom("WM_DELETE_WINDOW");
+            if (event.xclient.message_type == x11Atom("WM_PROTOCOLS") &&
+                Atom(event.xclient.data.l[0]) == x11Atom("WM_DELETE_WINDOW"))
+                return BoxEvent{BoxEvent::Kind::close};
             break;
         default: break;
         }
-        x11EndQuietRequests(first);
     }
+}
 
+bool X11BoxWindow::paint(const BoxLayout& boxLayout, const BoxFont* font, bool buttonDown) {
+    X11BoxPainter painter(box, gc, &pixels);
+    paintBox(painter, boxLayout, font, buttonDown);
+    XFlush(x11Display());
+    return true;
+}
+
+void X11BoxWindow::resize(const BoxLayout& boxLayout) {
+    layout = boxLayout;
+    setBoxSizeHints(box, layout);
+    XResizeWindow(x11Display(), box, unsigned(layout.width), unsigned(layout.height));
+    centreBox(box, layout, frame, screenSize);
+}
+
+X11BoxWindow::~X11BoxWindow() {
+    if (!box) return;
     // What was drawn on a window another client destroyed is gone with it:
     // freeing it is expected to fail.
-    unsigned long first = x11BeginQuietRequests();
-    XFreeGC(display, gc);
-    font.reset();
-    if (!destroyed) XDestroyWindow(display, box);
+    unsigned long first = quiet ? quietFrom : x11BeginQuietRequests();
+    XFreeGC(x11Display(), gc);
+    if (!destroyed) XDestroyWindow(x11Display(), box);
     x11.boxes.erase(std::find(x11.boxes.begin(), x11.boxes.end(), box));
     x11EndCheckedRequests(first);
-    return destroyed ? 0 : IDOK;
+}
+
+}  // namespace
+
+std::unique_ptr<BoxWindow> x11MessageBoxWindow(HWND owner, const char* text, const char* caption) {
+    return std::make_unique<X11BoxWindow>(owner, text, caption);
 }

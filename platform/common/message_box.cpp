@@ -1,4 +1,4 @@
-#include "platform/common/message_box_layout.h"
+#include "platform/common/message_box.h"
 
 #include <algorithm>
 #include <utility>
@@ -148,4 +148,58 @@ std::string textAsUtf8(const std::string& text) {
         }
     }
     return out;
+}
+
+void paintBox(BoxPainter& painter, const BoxLayout& layout, const BoxFont* font, bool buttonDown) {
+    const BoxMetrics& m = layout.metrics;
+    painter.fillRectangle(0, 0, layout.width, layout.height, boxColour::face);
+    if (layout.errorIcon) {
+        painter.fillDisc(m.margin, m.margin, m.iconSize, boxColour::mark);
+        int a = m.margin + m.iconSize * 5 / 16, b = m.margin + m.iconSize - m.iconSize * 5 / 16;
+        painter.drawLine(a, a, b, b, m.iconLine, boxColour::markLines);
+        painter.drawLine(a, b, b, a, m.iconLine, boxColour::markLines);
+    }
+    for (size_t i = 0; i < layout.lines.size(); ++i)
+        painter.drawText(font, layout.textX, layout.textY + int(i) * layout.lineHeight, layout.lines[i]);
+
+    painter.fillRectangle(layout.buttonX, layout.buttonY, m.buttonWidth, m.buttonHeight,
+                          buttonDown ? boxColour::buttonPressed : boxColour::button);
+    painter.outlineRectangle(layout.buttonX, layout.buttonY, m.buttonWidth, m.buttonHeight, boxColour::text);
+    const std::string label = "OK";
+    int labelX = layout.buttonX + (m.buttonWidth - font->textWidth(label)) / 2;
+    int labelY = layout.buttonY + (m.buttonHeight + font->ascent() - font->descent()) / 2;
+    painter.drawText(font, labelX, labelY, label);
+}
+
+int runMessageBox(BoxWindow& window, const char* text, UINT type) {
+    // Sized for the screen, so that the text is as legible on any of them;
+    // laid out again when the screen changes size.
+    bool errorIcon = (type & 0xF0) == MB_ICONERROR;
+    std::unique_ptr<BoxFont> font;
+    BoxLayout layout = fitLayout(text, errorIcon, window.screen(), window.dpi(), window.fontOpener(), &font);
+    if (!window.show(layout)) return 0;
+    BoxButton button;
+    for (;;) {
+        BoxEvent event = window.next();
+        bool repaint = false;
+        switch (event.kind) {
+        case BoxEvent::Kind::paint: repaint = true; break;
+        case BoxEvent::Kind::key:
+            if (dismissesBox(event.keySymbol)) return IDOK;
+            break;
+        case BoxEvent::Kind::press: repaint = button.press(layout, event.x, event.y); break;
+        case BoxEvent::Kind::release:
+            if (button.release(layout, event.x, event.y, &repaint)) return IDOK;
+            break;
+        case BoxEvent::Kind::close: return IDOK;
+        case BoxEvent::Kind::gone: return 0;
+        case BoxEvent::Kind::screenChanged:
+            font.reset();
+            layout = fitLayout(text, errorIcon, event.screen, window.dpi(), window.fontOpener(), &font);
+            window.resize(layout);
+            repaint = true;
+            break;
+        }
+        if (repaint && !window.paint(layout, font.get(), button.down)) return 0;
+    }
 }
