@@ -121,9 +121,18 @@ TEST_P(WaylandHarnessAtScale, ThePointerLandsOnTheSurfacePixelItIsAimedAt) {
                 "org.freedesktop.weston.eventdemo", log);
     ASSERT_EQ(window.title, "EventDemo");
     const WindowGeometry& g = window.shown;
-    for (const std::string& command :
-         {"move " + std::to_string(g.x + 30) + " " + std::to_string(g.y + 40), std::string("press"),
-          "move " + std::to_string(g.x + 70) + " " + std::to_string(g.y + 45), std::string("release")})
+    auto at = [&](int x, int y) { return "move " + std::to_string(g.x + x) + " " + std::to_string(g.y + y); };
+    // The compositor lists a window as soon as it places it, which may be
+    // before it shows it there: the pointer comes onto it until the demo
+    // says the pointer is on it.
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            return pointerCommand(pointer, at(31, 41), &why) && pointerCommand(pointer, at(30, 40), &why) &&
+                   fileText(log).find("x: 30.000000, y: 40.000000") != std::string::npos;
+        },
+        20000))
+        << why << "; the demo's events:\n" << fileText(log);
+    for (const std::string& command : {std::string("press"), at(70, 45), std::string("release")})
         ASSERT_TRUE(pointerCommand(pointer, command, &why)) << why;
     closeVirtualPointer(pointer);
     EXPECT_TRUE(waitUntil(

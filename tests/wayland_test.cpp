@@ -159,7 +159,14 @@ TEST_P(WaylandViewerAtScale, TheWindowFitsTheScreenAndTheCompositorsCloseEndsItW
     int units = (819 + scale - 1) / scale;
     EXPECT_EQ(window.shown.width, units);
     EXPECT_EQ(window.shown.height, units);
-    Picture shown = picture();
+    // The first frame, not the plain picture the window is shown with
+    // before it, which has no edges at all.
+    Picture shown;
+    ASSERT_TRUE(pictureBecomes([&](const Picture& p) {
+        shown = p;
+        long background = countOf(p, viewerBackground);
+        return background > 0 && background < long(p.pixels.size());
+    })) << "the model is drawn";
     ASSERT_EQ(shown.width, units * scale);
     // Drawn at the output's pixels: colours change between the two pixels
     // of a unit too, where a picture enlarged from half the size changes

@@ -126,6 +126,11 @@ void closeWindow(Display* display, Window window) {
     sendToRoot(display, window, "_NET_CLOSE_WINDOW", CurrentTime, fromPager);
 }
 
+bool inWindowState(Display* display, Window window, const char* state) {
+    std::vector<long> states = property32(display, window, "_NET_WM_STATE", XA_ATOM, 64);
+    return std::find(states.begin(), states.end(), long(XInternAtom(display, state, False))) != states.end();
+}
+
 long windowState(Display* display, Window window) {
     std::vector<long> state = property32(display, window, "WM_STATE", XInternAtom(display, "WM_STATE", False), 2);
     return state.empty() ? 0 : state[0];

@@ -27,6 +27,9 @@ void minimizeWindow(Display* display, Window window);
 void activateWindow(Display* display, Window window);
 void closeWindow(Display* display, Window window);  // the frame's close button
 
+// Whether the manager lists `state` (as "_NET_WM_STATE_FULLSCREEN") in the
+// window's _NET_WM_STATE.
+bool inWindowState(Display* display, Window window, const char* state);
 // ICCCM's WM_STATE: 1 normal, 3 iconic, 0 withdrawn or not set.
 long windowState(Display* display, Window window);
 struct Extents {

@@ -35,31 +35,46 @@ WindowGeometry ViewerOnADesktopTest::expectAliveAt(const char* action) {
     return g;
 }
 
+void ViewerOnADesktopTest::leaveState(const char* state, const char* second) {
+    setWindowState(user, window, false, state, second);
+    EXPECT_TRUE(waitUntil([&] { return !inWindowState(user, window, state); }, 20000))
+        << managerName() << " did not take the window out of " << state;
+}
+
+WindowGeometry ViewerOnADesktopTest::waitForSize(int width, int height, const char* action) {
+    WindowGeometry now{};
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            now = geometry();
+            return now.width == width && now.height == height;
+        },
+        20000))
+        << action << ": " << now.width << "x" << now.height << ", not " << width << "x" << height;
+    return now;
+}
+
+// Each step waits for the size the window must come to, and the way back
+// for the manager's word on the state first: a size read before the manager
+// and the program are done with a change may be the one before it.
 void ViewerOnADesktopTest::goThroughTheManagersSizes() {
     WindowGeometry first = settledGeometry();
     expectAliveAt("start");
-    auto expectOwnSize = [&](const WindowGeometry& now, const char* action) {
-        if (!takesItsOwnSizeBack()) return;
-        EXPECT_EQ(now.width, first.width) << action << ": back at its own size";
-        EXPECT_EQ(now.height, first.height) << action;
-    };
+    const char* maximized[] = {"_NET_WM_STATE_MAXIMIZED_VERT", "_NET_WM_STATE_MAXIMIZED_HORZ"};
     if (!tiling()) {  // a tiling manager has no maximized state
-        setWindowState(user, window, true, "_NET_WM_STATE_MAXIMIZED_VERT", "_NET_WM_STATE_MAXIMIZED_HORZ");
-        expectOwnSize(expectAliveAt("maximized"), "maximized");
-        setWindowState(user, window, false, "_NET_WM_STATE_MAXIMIZED_VERT", "_NET_WM_STATE_MAXIMIZED_HORZ");
+        setWindowState(user, window, true, maximized[0], maximized[1]);
+        if (takesItsOwnSizeBack()) waitForSize(first.width, first.height, "maximized, back at its own size");
+        expectAliveAt("maximized");
+        leaveState(maximized[0], maximized[1]);
         expectAliveAt("restored");
     }
     setWindowState(user, window, true, "_NET_WM_STATE_FULLSCREEN");
-    WindowGeometry fullscreen = expectAliveAt("fullscreen");
-    if (!tiling()) {
-        expectOwnSize(fullscreen, "fullscreen");
-    } else {
-        EXPECT_EQ(fullscreen.width, DisplayWidth(user, DefaultScreen(user))) << "the tiling manager's fullscreen stays";
-        EXPECT_EQ(fullscreen.height, DisplayHeight(user, DefaultScreen(user)));
-    }
-    setWindowState(user, window, false, "_NET_WM_STATE_FULLSCREEN");
+    if (tiling())
+        waitForSize(DisplayWidth(user, DefaultScreen(user)), DisplayHeight(user, DefaultScreen(user)),
+                    "the tiling manager's fullscreen stays");
+    else if (takesItsOwnSizeBack())
+        waitForSize(first.width, first.height, "fullscreen, back at its own size");
+    expectAliveAt("fullscreen");
+    leaveState("_NET_WM_STATE_FULLSCREEN");
+    waitForSize(first.width, first.height, "back from fullscreen, at the size it started with");
     expectAliveAt("back from fullscreen");
-    WindowGeometry last = settledGeometry();
-    EXPECT_EQ(last.width, first.width) << "back at the size it started with";
-    EXPECT_EQ(last.height, first.height);
 }

@@ -30,4 +30,10 @@ protected:
     // back after maximize and fullscreen, as on the platform, while a tiling
     // manager's sizes stay; at the end the window is back at its first size.
     void goThroughTheManagersSizes();
+    // Asks the manager to take the window out of a state, and waits for its
+    // word that it did. (Into one, the manager's word may not last: a
+    // manager drops a state the program resizes its window out of.)
+    void leaveState(const char* state, const char* second = nullptr);
+    // Waits until the window's client area is width x height; its geometry then.
+    WindowGeometry waitForSize(int width, int height, const char* action);
 };
