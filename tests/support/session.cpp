@@ -12,6 +12,13 @@
 
 namespace {
 
+long long sessionStart = 0;
+
+// Each step's time on stderr, so that a slow run shows where it was slow.
+void stepDone(const char* what) {
+    std::fprintf(stderr, "session: %7.1f s  %s\n", double(monotonicMs() - sessionStart) / 1000, what);
+}
+
 void drag(Display* display, int fromX, int fromY, int toX, int toY, int steps) {
     movePointer(display, fromX, fromY);
     setButton(display, 1, true);
@@ -27,8 +34,10 @@ void drag(Display* display, int fromX, int fromY, int toX, int toY, int steps) {
 // says what did not happen.
 bool waitFor(Display* display, Window window, pid_t viewer, bool changes, int patience, const char* what,
              const std::vector<uint32_t>* before = nullptr) {
-    if (changes ? pictureChanges(display, window, patience, before) : answersPing(display, window, patience))
+    if (changes ? pictureChanges(display, window, patience, before) : answersPing(display, window, patience)) {
+        stepDone(what);
         return true;
+    }
     std::fprintf(stderr, "session: %s did not happen within %d s\n", what, patience / 1000);
     waitForExit(viewer, 0);
     return false;
@@ -47,6 +56,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     std::vector<std::string> command(argv + 1, argv + argc);
+    sessionStart = monotonicMs();
     pid_t viewer = spawnCommand(command, DisplayString(display));
     const int patience = 120000;  // a checker slows the viewer down a lot
     if (!waitForWindowNamed(display, "vorandile", patience)) {
@@ -54,6 +64,7 @@ int main(int argc, char** argv) {
         waitForExit(viewer, 0);
         return 2;
     }
+    stepDone("the notice");
     pressKey(display, XK_Return);
     Window window = waitForWindowNamed(display, "vorandile ", patience);
     if (!window) {
@@ -61,6 +72,7 @@ int main(int argc, char** argv) {
         waitForExit(viewer, 0);
         return 2;
     }
+    stepDone("the window");
     if (!waitFor(display, window, viewer, true, patience, "a frame")) return 2;
     WindowGeometry g = rootGeometry(display, window);
     int cx = g.x + g.width / 2, cy = g.y + g.height / 2;
@@ -85,6 +97,7 @@ int main(int argc, char** argv) {
     if (!waitFor(display, window, viewer, false, patience, "an answer to capital F")) return 2;
     pressKey(display, XK_Escape);
     int status = waitForExit(viewer, patience);
+    stepDone("the exit");
     std::printf("session: the viewer ended with %d\n", status);
     return status;
 }
