@@ -93,6 +93,15 @@ Bool convertAndFilter(Display* display, XEvent* event, xEvent* wire) {
     int type = wire->u.u.type & 0x7f;
     ++filter.read;
     if (!filter.converters[type](display, event, wire)) return False;
+    // An extension's converter writes its own layout, whose first field
+    // need not be an event type: the OpenGL driver's takes it from the
+    // wire as sent, so that a forged event of its extension reads as any
+    // core event (a MappingNotify whose display is garbage, say). What
+    // came as an extension's event is never taken for a core one.
+    if (type >= LASTEvent && event->type < LASTEvent) return False;
+    // Nor does every converter say whether another client sent it: the
+    // server's word on that is the wire's.
+    event->xany.send_event = (wire->u.u.type & 0x80) != 0;
     EventVerdict verdict = filter.judge(*event);
     bool merges = verdict.fate == EventFate::latest || verdict.fate == EventFate::compress;
     int bound = verdict.input ? filter.maxInput : 2 * filter.maxInput;
@@ -115,6 +124,27 @@ void x11FilterEvents(Display* display, EventJudge judge, int maxInput) {
         if (type >= LASTEvent && type < 64) continue;
         filter.converters[type] = XESetWireToEvent(display, type, convertAndFilter);
     }
+}
+
+// Libraries that set up an extension (the OpenGL driver's GLX, Xcursor's
+// XFIXES, the driver's shared memory) install their converters as they
+// first use it, long after the filter was installed, and would take the
+// filter's place for their types: every event of those types would then be
+// queued unjudged and unbounded. So the filter keeps its place: what a
+// library installs becomes the converter the filter calls, and the library
+// is given back the one it replaced, as Xlib would. The program exports the
+// symbol (CMakeLists.txt), so that every library binds to it.
+extern "C" WireToEvent XESetWireToEvent(Display* display, int type, WireToEvent converter) {
+    static auto real = realFunction<WireToEvent (*)(Display*, int, WireToEvent)>("XESetWireToEvent");
+    if (display != filter.display || converter == convertAndFilter || type < KeyPress || type >= 128)
+        return real(display, type, converter);
+    WireToEvent replaced = filter.converters[type];
+    // Xlib decides what stands for a converter (for none, its own that
+    // queues nothing); the filter then takes the slot back.
+    real(display, type, converter);
+    filter.converters[type] = display->event_vec[type];
+    real(display, type, convertAndFilter);
+    return replaced;
 }
 
 long x11EventsRead() { return filter.read; }

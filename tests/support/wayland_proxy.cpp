@@ -175,6 +175,18 @@ bool flush(Outgoing& out) {
     return sent;
 }
 
+// What a rule added after the message, sent a part at a time so that the
+// client reads it as it comes.
+bool passStorm(const WireMessage& message, Outgoing& out) {
+    std::string once;
+    for (const WireMessage& each : message.then) once += wireBytes(each);
+    for (long i = 0; i < message.thenTimes && !once.empty(); ++i) {
+        out.bytes += once;
+        if (out.bytes.size() >= 65536 && !flush(out)) return false;
+    }
+    return true;
+}
+
 void spend(Outgoing& out, int fd) {
     if (fd >= 0 && std::find(out.spent.begin(), out.spent.end(), fd) == out.spent.end()) out.spent.push_back(fd);
 }
@@ -240,6 +252,7 @@ bool relay(Stream& stream, Connection& connection, WireRule& rule) {
             out.bytes += bytes;
             out.fds.insert(out.fds.end(), fds.begin(), fds.end());
         }
+        if (!passStorm(message, out)) return false;
         for (int fd : received) spend(out, fd);
         for (int fd : fds) spend(out, fd);
     }

@@ -30,6 +30,10 @@ struct WireMessage {
     const wl_interface* interface = nullptr;
     uint16_t opcode = 0;
     std::vector<WireArgument> arguments;
+    // Messages passed on after this one, in the same direction, `thenTimes`
+    // times over: a storm no real compositor sends.
+    std::vector<WireMessage> then;
+    long thenTimes = 0;
 };
 
 // Whether the message is the request or event `name` of `interface`.

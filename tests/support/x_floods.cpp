@@ -5,10 +5,12 @@
 
 #include <X11/Xatom.h>
 #include <X11/keysym.h>
+#include <xcb/xcb.h>
 
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -79,6 +81,31 @@ void sendClientMessage(FloodTarget& target, const char* type, long count) {
 
 void sendPing(FloodTarget& target, long count) { sendClientMessage(target, "WM_PROTOCOLS", count); }
 
+// The first event of an extension the viewer's own libraries set up as
+// they start (the OpenGL driver's GLX, Xcursor's XFIXES, the driver's
+// shared memory), sent as raw bytes on a connection of xcb's: Xlib sends
+// no event of an extension it has not set up.
+void sendExtensionEvent(FloodTarget& target, const char* extension, long count) {
+    static Display* asked = nullptr;
+    static std::string askedFor;
+    static int firstEvent = 0;
+    static xcb_connection_t* sender = nullptr;
+    if (asked != target.flooder || askedFor != extension) {
+        int opcode = 0, firstError = 0;
+        if (!XQueryExtension(target.flooder, extension, &opcode, &firstEvent, &firstError)) firstEvent = 0;
+        if (sender) xcb_disconnect(sender);
+        sender = xcb_connect(DisplayString(target.flooder), nullptr);
+        asked = target.flooder;
+        askedFor = extension;
+    }
+    if (!firstEvent || xcb_connection_has_error(sender)) return;
+    char event[32] = {};
+    event[0] = char(firstEvent);
+    std::memcpy(event + 4, &count, 4);
+    xcb_send_event(sender, 0, xcb_window_t(target.window), 0, event);
+    if (count % 100 == 99) xcb_flush(sender);
+}
+
 #define FORGED(type) [](FloodTarget& target, long count) { sendForged(target, type, count); }
 
 const std::vector<Flood> allFloods = {
@@ -125,6 +152,12 @@ const std::vector<Flood> allFloods = {
     {"forged-property", "forged PropertyNotify", FORGED(PropertyNotify)},
     {"forged-selection", "forged SelectionNotify", FORGED(SelectionNotify)},
     {"forged-mapping", "forged MappingNotify", FORGED(MappingNotify)},
+    {"raw-glx", "raw GLX events",
+     [](FloodTarget& target, long count) { sendExtensionEvent(target, "GLX", count); }},
+    {"raw-xfixes", "raw XFIXES events",
+     [](FloodTarget& target, long count) { sendExtensionEvent(target, "XFIXES", count); }},
+    {"raw-shm", "raw MIT-SHM events",
+     [](FloodTarget& target, long count) { sendExtensionEvent(target, "MIT-SHM", count); }},
 };
 
 #undef FORGED
