@@ -163,6 +163,31 @@ INSTANTIATE_TEST_SUITE_P(Launchers, SilentDisplayUnder,
                              return blocked.param.empty() ? "NothingBlocked" : "AlarmBlocked";
                          });
 
+// An X authority file that is no regular file would be read for ever as
+// the connection is made: the program says so at once instead of waiting
+// for the server's ten seconds.
+class UnreadableAuthority : public DegradedEnvironment, public testing::WithParamInterface<const char*> {};
+
+TEST_P(UnreadableAuthority, IsSaidAtOnceAndEndsTheViewerWithOne) {
+    std::string fifo = testing::TempDir() + "authority-fifo-" + std::to_string(getpid());
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::string path = std::string(GetParam()) == "fifo" ? fifo : GetParam();
+    ChildSetup setup;
+    setup.environment = {"XAUTHORITY=" + path};
+    startWith(setup);
+    int status = waitForExit(child, 9000);  // before the silent server's ten seconds
+    unlink(fifo.c_str());
+    EXPECT_EQ(status, 1);
+    EXPECT_NE(errorText().find("cannot read the X authority file \"" + path + "\""), std::string::npos)
+        << errorText();
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, UnreadableAuthority, testing::Values("/dev/zero", "fifo", "/"),
+                         [](const testing::TestParamInfo<const char*>& file) {
+                             std::string name = file.param;
+                             return name == "/dev/zero" ? "Zeros" : name == "fifo" ? "FifoWithoutWriter" : "Directory";
+                         });
+
 // Too little memory to start: whatever gives out first, the program says so
 // and ends with a defined code; it never dies without a word.
 class ViewerWithLittleMemory : public DegradedEnvironment, public testing::WithParamInterface<int> {};

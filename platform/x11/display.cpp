@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -80,6 +82,26 @@ void reportSilentServer(int) {
     _exit(1);
 }
 
+// Where Xlib looks for the authority it shows the server, as it names it.
+std::string authorityFile() {
+    const char* named = std::getenv("XAUTHORITY");
+    if (named && *named) return named;
+    const char* home = std::getenv("HOME");
+    return home && *home ? std::string(home) + "/.Xauthority" : std::string();
+}
+
+// Xlib reads the authority file while it connects, with no deadline of its
+// own: one that is no regular file (a FIFO no one writes, /dev/zero) is
+// read for ever. Missing, it is no authority, for the server to judge.
+// Empty when it can be read; otherwise why not.
+std::string unreadableAuthority(const std::string& path) {
+    struct stat status {};
+    if (path.empty() || stat(path.c_str(), &status) != 0) return {};
+    if (!S_ISREG(status.st_mode)) return "it is not a regular file";
+    if (access(path.c_str(), R_OK) != 0) return std::strerror(errno);
+    return {};
+}
+
 }  // namespace
 
 // Never destroyed, so that what it holds stays reachable to the end.
@@ -94,6 +116,13 @@ void x11Connect() {
     void (*previousPipeHandler)(int) = std::signal(SIGPIPE, SIG_IGN);
     // Connecting and the first round trip prove that the server answers.
     const char* name = std::getenv("DISPLAY");
+    std::string authority = authorityFile();
+    std::string whyUnreadable = unreadableAuthority(authority);
+    if (!whyUnreadable.empty()) {
+        std::fprintf(stderr, "%s: cannot read the X authority file \"%s\": %s\n", programName(), authority.c_str(),
+                     whyUnreadable.c_str());
+        std::exit(1);
+    }
     std::snprintf(silentServerMessage, sizeof silentServerMessage,
                   "%s: the X display \"%s\" accepted the connection but did not answer within %u seconds\n",
                   programName(), name ? name : "", connectionPatienceSeconds);
