@@ -26,8 +26,18 @@ namespace {
 // the program's loop always gets on with its frames and its input.
 const int64_t eventBudgetMs = 10;
 
-void pingAnswered(void*, xdg_wm_base* base, uint32_t serial) { xdg_wm_base_pong(base, serial); }
-const xdg_wm_base_listener wmBaseListener = {pingAnswered};
+// Answered once a batch of events is in, the newest of them only, which is
+// what a compositor waits for.
+void pinged(void*, xdg_wm_base*, uint32_t serial) { wayland.pingSerial = serial; }
+const xdg_wm_base_listener wmBaseListener = {pinged};
+
+// What a batch of events leaves to send: each a few requests, however many
+// events asked for them.
+void finishBatch() {
+    if (wayland.pingSerial && wayland.wmBase) xdg_wm_base_pong(wayland.wmBase, wayland.pingSerial);
+    wayland.pingSerial = 0;
+    waylandShowPendingArrow();
+}
 
 void outputGeometry(void*, wl_output*, int32_t, int32_t, int32_t, int32_t, int32_t, const char*, const char*,
                     int32_t) {}
@@ -131,9 +141,10 @@ bool connectionFailed() {
     reportLostConnection();
 }
 
-// The compositor's answers to what the connection asked so far, read with
-// a deadline: a compositor that does not answer is not usable.
-bool roundTrip(int timeoutMs) {
+}  // namespace
+
+// A compositor that does not answer is not usable.
+bool waylandRoundTrip(int timeoutMs) {
     wl_callback* done = wl_display_sync(wayland.display);
     bool answered = false;
     static const wl_callback_listener listener = {[](void* data, wl_callback*, uint32_t) {
@@ -147,7 +158,11 @@ bool roundTrip(int timeoutMs) {
     return answered;
 }
 
-}  // namespace
+void waylandCompositorSilent() {
+    std::fprintf(stderr, "%s: the Wayland compositor did not answer for %d s\n", program_invocation_short_name,
+                 compositorPatienceMs / 1000);
+    std::exit(1);
+}
 
 bool waylandConnects() {
     if (wayland.display) return true;
@@ -158,8 +173,8 @@ bool waylandConnects() {
     wayland.registry = wl_display_get_registry(wayland.display);
     wl_registry_add_listener(wayland.registry, &registryListener, nullptr);
     // Twice: the globals, then what the outputs and the seat say of themselves.
-    const int patienceMs = 5000;
-    bool usable = roundTrip(patienceMs) && roundTrip(patienceMs) && wayland.compositor && wayland.shm && wayland.wmBase;
+    bool usable = waylandRoundTrip(compositorPatienceMs) && waylandRoundTrip(compositorPatienceMs) &&
+                  wayland.compositor && wayland.shm && wayland.wmBase;
     if (!usable) {
         waylandTerminate();
         return false;
@@ -170,21 +185,31 @@ bool waylandConnects() {
 
 bool waylandDispatch(int64_t deadlineMs) {
     wl_display* display = wayland.display;
-    while (wl_display_prepare_read(display) != 0)
+    while (wl_display_prepare_read(display) != 0) {
         if (wl_display_dispatch_pending(display) < 0) return connectionFailed();
-    // A full socket is written once the compositor has read some of it.
-    if (wl_display_flush(display) < 0 && errno != EAGAIN) {
-        wl_display_cancel_read(display);
-        return connectionFailed();
+        finishBatch();
+    }
+    // A full socket is no lost connection: what is left is written once the
+    // compositor has read some of it, and meanwhile what it sends is read,
+    // so that a compositor that waits for the program to read does not wait
+    // for ever.
+    bool unsent = false;
+    if (wl_display_flush(display) < 0) {
+        if (errno != EAGAIN) {
+            wl_display_cancel_read(display);
+            return connectionFailed();
+        }
+        unsent = true;
     }
     int timeout = deadlineMs < 0 ? -1 : int(std::clamp<int64_t>(deadlineMs - nowMs(), 0, 60000));
-    pollfd descriptor{wl_display_get_fd(display), POLLIN, 0};
+    pollfd descriptor{wl_display_get_fd(display), short(POLLIN | (unsent ? POLLOUT : 0)), 0};
     int ready = poll(&descriptor, 1, timeout);
-    if (ready <= 0) {
+    if (ready <= 0 || !(descriptor.revents & (POLLIN | POLLERR | POLLHUP))) {
         wl_display_cancel_read(display);
-        return ready == 0 || errno == EINTR;
+        return ready >= 0 || errno == EINTR;
     }
     if (wl_display_read_events(display) < 0 || wl_display_dispatch_pending(display) < 0) return connectionFailed();
+    finishBatch();
     return true;
 }
 
@@ -194,6 +219,7 @@ void waylandReadEvents() {
     int64_t deadline = nowMs() + eventBudgetMs;
     do {
         if (wl_display_dispatch_pending(wayland.display) < 0) reportLostConnection();
+        finishBatch();
         pollfd descriptor{wl_display_get_fd(wayland.display), POLLIN, 0};
         if (poll(&descriptor, 1, 0) <= 0) break;
         waylandDispatch(0);
@@ -204,6 +230,7 @@ void waylandReadEvents() {
 
 bool waylandWaitForEvents(int timeoutMs) {
     if (wl_display_dispatch_pending(wayland.display) < 0) reportLostConnection();
+    finishBatch();
     int repeatIn = waylandRepeatKeys();
     if (repeatIn >= 0 && (timeoutMs < 0 || repeatIn < timeoutMs)) timeoutMs = repeatIn;
     return waylandDispatch(timeoutMs < 0 ? -1 : nowMs() + timeoutMs);
@@ -244,6 +271,7 @@ void waylandTerminate() {
     if (wayland.frameQueue) wl_event_queue_destroy(wayland.frameQueue);
     waylandReleaseFormats();
     if (wayland.egl != EGL_NO_DISPLAY) eglTerminate(wayland.egl);
+    for (DriverSurface* driver : wayland.driverSurfaces) delete driver;
     waylandReleaseSeat();
     for (WaylandOutput* output : wayland.outputs) releaseOutput(output);
     if (wayland.decorations) libdecor_unref(wayland.decorations);

@@ -5,6 +5,7 @@
 #include <EGL/eglext.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <poll.h>
 
 namespace {
@@ -12,6 +13,11 @@ namespace {
 // A hidden or covered window gets no go-ahead from the compositor: a swap
 // waits for it this long at most, so that the program never stops.
 const int frameWaitMs = 100;
+// Nor does a swap read more than this while it waits: what it reads for
+// the rest of the program waits until the swap is done, and a compositor
+// sending a storm meanwhile would have it all held in memory. Each read
+// takes in at most a few kilobytes (libwayland's buffer).
+const int frameWaitReads = 32;
 
 EGLint configAttribute(EGLConfig config, EGLint attribute) {
     EGLint value = 0;
@@ -57,6 +63,10 @@ void listFormats() {
     wayland.formatsListed = true;
     wayland.egl = eglGetPlatformDisplay(EGL_PLATFORM_WAYLAND_KHR, wayland.display, nullptr);
     if (wayland.egl == EGL_NO_DISPLAY) return;
+    // The driver starts with a round trip of its own, which has no
+    // deadline: one of the layer's comes first, and the driver's is watched.
+    if (!waylandRoundTrip(compositorPatienceMs)) waylandCompositorSilent();
+    DriverCall call;
     if (!eglInitialize(wayland.egl, nullptr, nullptr) || !eglBindAPI(EGL_OPENGL_API)) {
         eglTerminate(wayland.egl);
         wayland.egl = EGL_NO_DISPLAY;
@@ -88,19 +98,19 @@ void frameShown(void* data, wl_callback* callback, uint32_t) {
 }
 const wl_callback_listener frameListener = {frameShown};
 
-// Waits for the window's go-ahead with its own queue: nothing else is
-// dispatched meanwhile, so that no window procedure runs inside a swap.
-void waitForFrame(WaylandWindow* waylandWindow) {
+// Reads the connection until `done` or the deadline, dispatching only the
+// window's own queues (its go-ahead's, the driver's): nothing else runs
+// meanwhile, so that no window procedure runs inside a swap.
+void waitOnWindowQueues(WaylandWindow* waylandWindow, const std::function<bool()>& done) {
     wl_display* display = wayland.display;
+    wl_event_queue* driverQueue = waylandWindow->driver ? waylandWindow->driver->queue : nullptr;
     int64_t deadline = nowMs() + frameWaitMs;
-    while (waylandWindow->frameDone) {
+    for (int reads = 0;; ++reads) {
         if (wl_display_dispatch_queue_pending(display, wayland.frameQueue) < 0) return;
-        if (!waylandWindow->frameDone) break;
+        if (driverQueue && wl_display_dispatch_queue_pending(display, driverQueue) < 0) return;
         int64_t left = deadline - nowMs();
-        if (left <= 0 || wl_display_prepare_read_queue(display, wayland.frameQueue) != 0) {
-            if (left <= 0) break;
-            continue;
-        }
+        if (done() || left <= 0 || reads >= frameWaitReads) return;
+        if (wl_display_prepare_read_queue(display, wayland.frameQueue) != 0) continue;
         wl_display_flush(display);
         pollfd descriptor{wl_display_get_fd(display), POLLIN, 0};
         if (poll(&descriptor, 1, int(left)) <= 0) {
@@ -109,11 +119,32 @@ void waitForFrame(WaylandWindow* waylandWindow) {
         }
         if (wl_display_read_events(display) < 0) return;
     }
-    // Not shown in time: the next frame does not wait for this one.
+}
+
+// Whether the window may show a frame now: the compositor has given the
+// go-ahead (or not in time: the next frame does not wait for this one),
+// and the driver will not wait. The driver draws a frame into a buffer the
+// compositor has let go of, and fails when it holds them all (Mesa 22.3
+// then writes through a null pointer); and it waits, without a deadline,
+// for the compositor to catch up with its last swap.
+bool readyToSwap(HWND window) {
+    WaylandWindow* waylandWindow = window->wayland;
+    DriverSurface* driver = waylandWindow->driver;
+    waitOnWindowQueues(waylandWindow, [&] {
+        return !waylandWindow->frameDone && waylandDriverCaughtUp(driver) && waylandDriverHasFreeBuffer(driver);
+    });
     if (waylandWindow->frameDone) {
         wl_callback_destroy(waylandWindow->frameDone);
         waylandWindow->frameDone = nullptr;
     }
+    if (!waylandDriverCaughtUp(driver)) return false;
+    if (waylandDriverHasFreeBuffer(driver)) return true;
+    if (!driver->heldTold)
+        std::fprintf(stderr, "%s: the Wayland compositor holds every buffer of the window \"%s\": its frames are "
+                             "not shown until it lets one go\n",
+                     program_invocation_short_name, window->title.c_str());
+    driver->heldTold = true;
+    return false;
 }
 
 }  // namespace
@@ -138,11 +169,10 @@ PixelFormatTraits waylandPixelFormatTraits(int format) {
 
 void waylandSetPixelFormat(HWND window, int format) {
     WaylandWindow* waylandWindow = window->wayland;
-    if (waylandWindow->eglSurface != EGL_NO_SURFACE) eglDestroySurface(wayland.egl, waylandWindow->eglSurface);
+    waylandDestroyDriverSurface(waylandWindow);
     if (!waylandWindow->eglWindow)
         waylandWindow->eglWindow = wl_egl_window_create(waylandWindow->shown.surface, window->clientWidth, window->clientHeight);
-    EGLConfig config = formatAt(format)->config;
-    waylandWindow->eglSurface = eglCreatePlatformWindowSurface(wayland.egl, config, waylandWindow->eglWindow, nullptr);
+    waylandWindow->eglSurface = waylandMakeDriverSurface(waylandWindow, formatAt(format)->config);
 }
 
 void waylandSwapBuffers(HWND window) {
@@ -152,13 +182,14 @@ void waylandSwapBuffers(HWND window) {
     if (!waylandWindow->shown.configured || waylandWindow->eglSurface == EGL_NO_SURFACE) return;
     if (eglGetCurrentSurface(EGL_DRAW) != waylandWindow->eglSurface) return;
     if (!wayland.frameQueue) wayland.frameQueue = wl_display_create_queue(wayland.display);
-    waitForFrame(waylandWindow);
+    if (!readyToSwap(window)) return;
     if (waylandPixelFormatTraits(window->pixelFormat).carriesAlpha) makeBackBufferOpaque();
     wl_callback* next = wl_surface_frame(waylandWindow->shown.surface);
     wl_proxy_set_queue(reinterpret_cast<wl_proxy*>(next), wayland.frameQueue);
     wl_callback_add_listener(next, &frameListener, waylandWindow);
     waylandWindow->frameDone = next;
-    eglSwapBuffers(wayland.egl, waylandWindow->eglSurface);
+    DriverCall call;
+    if (eglSwapBuffers(wayland.egl, waylandWindow->eglSurface)) waylandDriverSwapped(waylandWindow->driver);
 }
 
 void waylandReleaseContexts() {

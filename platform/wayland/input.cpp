@@ -140,12 +140,25 @@ void showArrow(uint32_t serial, int scale) {
 
 void pointerMoved(uint32_t, wl_fixed_t x, wl_fixed_t y);
 
+// The arrow is set once a batch of events is in, for the pointer's last
+// entry: a compositor's storm of entries would otherwise have the program
+// write faster than the compositor reads.
 void pointerEntered(void*, wl_pointer*, uint32_t serial, wl_surface* surface, wl_fixed_t x, wl_fixed_t y) {
     wayland.pointerFocus = surface;
-    HWND window = waylandFindWindow(surface);
-    showArrow(serial, window ? window->wayland->scale : 1);
+    wayland.arrowSerial = serial;
     pointerMoved(0, x, y);
 }
+
+}  // namespace
+
+void waylandShowPendingArrow() {
+    if (!wayland.arrowSerial || !wayland.pointerFocus || !wayland.pointer) return;
+    HWND window = waylandFindWindow(wayland.pointerFocus);
+    showArrow(wayland.arrowSerial, window ? window->wayland->scale : 1);
+    wayland.arrowSerial = 0;
+}
+
+namespace {
 
 void pointerLeft(void*, wl_pointer*, uint32_t, wl_surface* surface) {
     if (wayland.pointerFocus == surface) wayland.pointerFocus = nullptr;

@@ -49,6 +49,18 @@ struct WaylandSurface {
     double pointerX = 0, pointerY = 0;
 };
 
+// The OpenGL driver's side of one window surface, as far as the layer
+// follows it: the buffers the compositor was given and has let go of, and
+// whether the compositor has caught up with the driver's last swap.
+struct DriverSurface {
+    EGLSurface surface = EGL_NO_SURFACE;  // the driver's data for its buffers' events
+    wl_event_queue* queue = nullptr;      // the driver's, where their releases come
+    const wl_buffer_listener* listener = nullptr;  // the driver's, once it made a buffer
+    long attached = 0, released = 0;
+    wl_callback* catchingUp = nullptr;  // the layer's sync after the last swap, unanswered
+    bool heldTold = false;  // that the compositor held every buffer, once
+};
+
 // A window of the layer: the surface is the client area, in the platform's
 // pixels scaled down by the buffer scale.
 struct WaylandWindow {
@@ -60,6 +72,7 @@ struct WaylandWindow {
     wl_egl_window* eglWindow = nullptr;
     EGLSurface eglSurface = EGL_NO_SURFACE;
     wl_callback* frameDone = nullptr;  // the compositor's go-ahead for the next frame
+    DriverSurface* driver = nullptr;  // of the EGL surface
 };
 
 struct WaylandOutput {
@@ -102,6 +115,8 @@ struct WaylandState {
     wl_surface* keyboardFocus = nullptr;
     wl_surface* pointerFocus = nullptr;
     double pointerX = 0, pointerY = 0;  // in the focused surface's units
+    uint32_t arrowSerial = 0;           // of the pointer's entry whose arrow is still to set
+    uint32_t pingSerial = 0;            // of the newest ping still to answer
     unsigned buttons = 0;               // MK_ bits of the buttons held (a finger down holds the left)
     uint32_t pressSerial = 0;           // of the last button or finger down, which moving a window needs
     wl_touch* touch = nullptr;
@@ -120,6 +135,11 @@ struct WaylandState {
     wl_event_queue* frameQueue = nullptr;
     std::vector<PixelFormatEntry> formats;
     bool formatsListed = false;
+    // Every window surface the driver made, kept to the end: its buffers'
+    // releases may come after the surface is gone.
+    std::vector<DriverSurface*> driverSurfaces;
+    bool driverMakingSurface = false;
+    wl_event_queue* driverQueue = nullptr;  // the last queue the driver made meanwhile
 
     // The surfaces of message boxes shown, whose input the box loop takes.
     std::vector<WaylandSurface*> boxes;
@@ -162,6 +182,40 @@ const int largestOutputScale = 8;
 // The output the layer sizes windows for: the first the compositor named.
 const WaylandOutput* waylandPrimaryOutput();
 
+// How long the layer waits for the compositor's answer before it takes the
+// compositor for gone.
+const int compositorPatienceMs = 5000;
+// The compositor's answer to what the connection asked so far, read with
+// that deadline: false when it did not come.
+bool waylandRoundTrip(int timeoutMs);
+// Ends the program, with a line, once the compositor has not answered.
+[[noreturn]] void waylandCompositorSilent();
+
+// A call of the OpenGL driver that may wait for the compositor, which the
+// driver does without a deadline: past the layer's patience the program
+// ends with a line, as when the compositor does not answer the layer.
+struct DriverCall {
+    DriverCall();
+    ~DriverCall();
+    DriverCall(const DriverCall&) = delete;
+    DriverCall& operator=(const DriverCall&) = delete;
+};
+const int driverPatienceMs = compositorPatienceMs;
+// How many buffers the driver draws a window into (Mesa 22.3's EGL has four,
+// and takes the compositor's holding all of them for a free one).
+const long driverBuffersPerSurface = 4;
+// The window's EGL surface in `config`, made by the driver; EGL_NO_SURFACE
+// when it cannot be had.
+EGLSurface waylandMakeDriverSurface(WaylandWindow* window, EGLConfig config);
+void waylandDestroyDriverSurface(WaylandWindow* window);
+// Whether the compositor has let go of a buffer the driver can draw into.
+bool waylandDriverHasFreeBuffer(DriverSurface* driver);
+// Whether the compositor has answered all the driver asked at its last
+// swap: until then a swap would wait for it, and for a storm ahead of it.
+bool waylandDriverCaughtUp(DriverSurface* driver);
+// After each swap the driver made.
+void waylandDriverSwapped(DriverSurface* driver);
+
 // Dispatches what has arrived and waits for more until the deadline (-1:
 // none, 0: do not wait); false when waiting failed. A lost connection is
 // told and ends the program, as a lost X connection does (while the
@@ -193,6 +247,8 @@ const uint32_t largestKeymapBytes = 4u << 20;
 // null, with the reason, when it cannot be had. The file stays open.
 xkb_keymap* waylandReadKeymap(xkb_context* xkb, int fd, uint32_t size, std::string* refusal);
 void waylandSeatChanged(uint32_t capabilities);
+// Sets the arrow for the pointer's last entry, if it is still there.
+void waylandShowPendingArrow();
 void waylandReleaseSeat();
 // When the next repeat of a held key is due, as a timeout from now (-1: none);
 // queues the repeats that are due.

@@ -274,7 +274,7 @@ void releaseWindow(HWND window) {
     if (wayland.pointerFocus == waylandWindow->shown.surface) wayland.pointerFocus = nullptr;
     if (wayland.touchFocus == waylandWindow->shown.surface) wayland.touchFocus = nullptr;
     if (waylandWindow->frameDone) wl_callback_destroy(waylandWindow->frameDone);
-    if (waylandWindow->eglSurface != EGL_NO_SURFACE) eglDestroySurface(wayland.egl, waylandWindow->eglSurface);
+    waylandDestroyDriverSurface(waylandWindow);
     if (waylandWindow->eglWindow) wl_egl_window_destroy(waylandWindow->eglWindow);
     waylandHideSurface(waylandWindow->shown);
     wl_surface_destroy(waylandWindow->shown.surface);
