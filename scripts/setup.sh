@@ -29,15 +29,16 @@ ensure_packages() {
     fi
 }
 
-# What the viewer needs to build and run: a compiler and CMake, the Xlib and
-# OpenGL headers, the libOpenGL and libGLX it links (never the legacy libGL),
-# Mesa's GLX with its software rasterizer, and, for machines
+# What the viewer needs to build and run: a compiler and CMake, the Xlib,
+# RandR (which lists the monitors) and OpenGL headers, the libOpenGL and
+# libGLX it links (never the legacy libGL), Mesa's GLX with its software
+# rasterizer, and, for machines
 # without a display, a virtual X server (with xauth, which xvfb-run needs)
 # and the XTEST client library that the snapshot driver types with; Xft
 # and fontconfig with a scalable font for the text of message boxes; for
 # Wayland compositors, the client library with its protocols and scanner,
 # Mesa's EGL, xkbcommon, libdecor with its drawing plugin, and FreeType.
-BUILD_PACKAGES=(g++ make cmake libx11-dev libxtst-dev libgl-dev libopengl-dev libglx-dev libglx-mesa0 libgl1-mesa-dri xvfb xauth
+BUILD_PACKAGES=(g++ make cmake libx11-dev libxtst-dev libxrandr-dev libgl-dev libopengl-dev libglx-dev libglx-mesa0 libgl1-mesa-dri xvfb xauth
     libxft-dev fonts-dejavu-core pkg-config
     libwayland-dev libwayland-bin wayland-protocols libegl-dev libegl-mesa0 libxkbcommon-dev libdecor-0-dev
     libdecor-0-plugin-1-cairo libfreetype-dev libfontconfig-dev)
@@ -46,12 +47,14 @@ BUILD_PACKAGES=(g++ make cmake libx11-dev libxtst-dev libgl-dev libopengl-dev li
 # manager, a second stacking one, GNOME's (with the session bus it wants),
 # and a compositing manager; a nested server whose screen can change size,
 # and the tool that changes it (and xhost, with which sway's XWayland lets
-# root in); sway, a tiling Wayland compositor, with XWayland; for native
+# root in); Xorg with its dummy driver, a screen that xrandr divides into
+# several monitors; sway, a tiling Wayland compositor, with XWayland; for native
 # Wayland clients, weston, a second compositor (whose screenshots libpng
 # reads), and wtype and grim, which type keys and take screenshots under sway;
 # KDE's compositor with its window decorations, and the fake input protocol
 # that puts a finger on its touch screen.
 TEST_PACKAGES=(libgtest-dev valgrind openbox i3-wm jwm mutter dbus-daemon xcompmgr xserver-xephyr x11-xserver-utils
+    xserver-xorg-core xserver-xorg-video-dummy
     sway xwayland weston wtype grim libpng-dev kwin-wayland kwin-style-breeze plasma-wayland-protocols)
 
 # What installing and packaging add: CPack's Debian generator needs

@@ -92,8 +92,9 @@ void setClassHint(Window window) {
 void setNormalHints(HWND window) {
     XSizeHints* hints = XAllocSizeHints();
     hints->flags = USPosition | USSize | PWinGravity;
-    hints->x = window->clientX - window->x11->frame.left;
-    hints->y = window->clientY - window->x11->frame.top;
+    POINT corner = x11ToRoot(window->clientX - window->x11->frame.left, window->clientY - window->x11->frame.top);
+    hints->x = corner.x;
+    hints->y = corner.y;
     hints->width = window->clientWidth;
     hints->height = window->clientHeight;
     // The position given is the outer frame's, as the platform defines it.

@@ -163,6 +163,7 @@ void x11Connect() {
     x11.atoms =
         LayerAtoms{interned[0], interned[1], interned[2], interned[3], interned[4], interned[5], interned[6]};
     x11FilterEvents(connection);
+    x11WatchMonitors();
     static bool repeatsToldAtExit = std::atexit(tellAllRepeats) == 0;
     (void)repeatsToldAtExit;
 }
@@ -228,7 +229,3 @@ int x11EndCheckedRequests(unsigned long first) {
     return error;
 }
 
-ScreenSize x11ScreenSize() {
-    Display* display = x11Display();
-    return ScreenSize{DisplayWidth(display, x11Screen()), DisplayHeight(display, x11Screen())};
-}

@@ -78,6 +78,11 @@ struct ErrorKind {
     int64_t lastToldMs;
 };
 
+// A monitor's place and size on the root window.
+struct ScreenArea {
+    int x = 0, y = 0, width = 0, height = 0;
+};
+
 struct PixelFormat {
     XVisualInfo visual;
     PIXELFORMATDESCRIPTOR descriptor;
@@ -105,6 +110,11 @@ struct X11State {
     // of a batch.
     std::vector<XClientMessageEvent> waitingPings;
     std::vector<XMappingEvent> changedMappings;
+    // The monitors, the primary first (monitors.cpp); never empty once
+    // connected. RandR's events start at its base (-1: no RandR 1.5).
+    std::vector<ScreenArea> monitors{ScreenArea{}};
+    int randrEventBase = -1;
+    bool monitorsChanged = false;  // read again once a batch is in
     // The last read took in a flood: until one reads no more than a
     // desktop sends, no round trip is made, frames included.
     bool behind = false;
@@ -219,6 +229,19 @@ bool x11AwaitEvent(const std::function<bool(const XEvent&)>& isAwaited, int64_t 
 // layer ignores never queues up, whatever another client sends, and bounds
 // what is queued (message.cpp).
 void x11FilterEvents(Display* display);
+
+// Monitors (monitors.cpp): watched from the connection on, read again
+// once RandR says they changed (and the program's coordinates moved with
+// the primary's corner). Points convert between the root window's
+// coordinates and the program's, whose origin is the primary's corner.
+void x11WatchMonitors();
+bool x11IsMonitorEvent(const XEvent& event);
+void x11ReadMonitors();
+const ScreenArea& x11PrimaryMonitor();
+// The monitor that holds the point, or the primary.
+ScreenArea x11MonitorAt(int rootX, int rootY);
+POINT x11FromRoot(int rootX, int rootY);
+POINT x11ToRoot(int x, int y);
 
 // Pixel formats are the screen's visuals, numbered from 1.
 const XVisualInfo* x11PixelFormatVisual(int format);

@@ -54,7 +54,7 @@ void translateButton(HWND window, const XButtonEvent& button, bool press) {
     case Button3: which = MouseButton::right; break;
     default: return;  // wheel and extra buttons are not part of this subset
     }
-    inputButton(window, which, press, button.x, button.y, POINT{button.x_root, button.y_root},
+    inputButton(window, which, press, button.x, button.y, x11FromRoot(button.x_root, button.y_root),
                 mouseKeyState(button.state), button.state);
 }
 
@@ -139,6 +139,11 @@ EventVerdict judgeEvent(const XEvent& event) {
     // messages and its word on position (ICCCM).
     if (event.xany.send_event && event.type != ClientMessage && event.type != ConfigureNotify)
         return {EventFate::drop};
+    // However often the monitors change, they are read again once a batch.
+    if (x11IsMonitorEvent(event)) {
+        x11.monitorsChanged = true;
+        return {EventFate::drop};
+    }
     switch (event.type) {
     case ClientMessage: return judgeClientMessage(event.xclient);
     case PropertyNotify: return judgePropertyNotify(event.xproperty);
@@ -183,10 +188,12 @@ void refreshChangedMappings() {
     x11.changedMappings.clear();
 }
 
-// What a batch of events leaves to do once it is read.
+// What a batch of events leaves to do once it is read. Reading the
+// monitors is a round trip, which waits while the program is behind a flood.
 void finishBatch(Display* display) {
     answerWaitingPings();
     refreshChangedMappings();
+    if (x11.monitorsChanged && !x11.behind) x11ReadMonitors();
     XFlush(display);
 }
 
@@ -221,7 +228,7 @@ void translateEvent(XEvent& event) {
     case ButtonPress:
     case ButtonRelease: translateButton(window, event.xbutton, event.type == ButtonPress); break;
     case MotionNotify:
-        inputPointerMoved(window, event.xmotion.x, event.xmotion.y, POINT{event.xmotion.x_root, event.xmotion.y_root},
+        inputPointerMoved(window, event.xmotion.x, event.xmotion.y, x11FromRoot(event.xmotion.x_root, event.xmotion.y_root),
                           mouseKeyState(event.xmotion.state), event.xmotion.state);
         break;
     case KeyPress:

@@ -72,10 +72,17 @@ bool isForBox(const XEvent& event, Window box) {
 
 // The platform centres the whole box, frame included; with north-west
 // gravity the manager puts the frame's corner where the box is placed.
-void centreBox(Window box, const BoxLayout& layout, const FrameExtents& frame, const ScreenSize& screen) {
-    int x = (screen.width - layout.width - frame.left - frame.right) / 2;
-    int y = (screen.height - layout.height - frame.top - frame.bottom) / 2;
+void centreBox(Window box, const BoxLayout& layout, const FrameExtents& frame, const ScreenArea& monitor) {
+    int x = monitor.x + (monitor.width - layout.width - frame.left - frame.right) / 2;
+    int y = monitor.y + (monitor.height - layout.height - frame.top - frame.bottom) / 2;
     XMoveWindow(x11Display(), box, x, y);
+}
+
+// A box stands on its owner's monitor, one without an owner on the primary.
+ScreenArea monitorOfBox(HWND owner) {
+    if (!owner || !isLiveWindow(owner) || !owner->x11) return x11PrimaryMonitor();
+    POINT centre = x11ToRoot(owner->clientX + owner->clientWidth / 2, owner->clientY + owner->clientHeight / 2);
+    return x11MonitorAt(centre.x, centre.y);
 }
 
 // A box is as large as its layout, and the user cannot make it otherwise.
@@ -90,7 +97,7 @@ void setBoxSizeHints(Window box, const BoxLayout& layout) {
 }
 
 Window createBoxWindow(HWND owner, const char* text, const char* caption, const BoxLayout& layout,
-                       const ScreenSize& screen, FrameExtents* frame) {
+                       const ScreenArea& monitor, FrameExtents* frame) {
     Display* display = x11Display();
     Window box = XCreateSimpleWindow(display, x11Root(), 0, 0, unsigned(layout.width), unsigned(layout.height), 0,
                                      BlackPixel(display, x11Screen()), WhitePixel(display, x11Screen()));
@@ -116,7 +123,7 @@ Window createBoxWindow(HWND owner, const char* text, const char* caption, const 
     // Placed by the frame the manager expects to draw; placed again by the
     // one it draws (a dialog's may differ) once that is published.
     x11RequestFrameExtents(box, frame);
-    centreBox(box, layout, *frame, screen);
+    centreBox(box, layout, *frame, monitor);
     setBoxSizeHints(box, layout);
     XWMHints* hints = XAllocWMHints();
     hints->flags = InputHint;
@@ -139,7 +146,7 @@ public:
     X11BoxWindow(HWND ownerWindow, const char* boxText, const char* boxCaption)
         : owner(ownerWindow), text(boxText), caption(boxCaption) {}
     ~X11BoxWindow() override;
-    ScreenSize screen() override { return screenSize; }
+    ScreenSize screen() override { return ScreenSize{monitor.width, monitor.height}; }
     double dpi() override { return x11ScreenDpi(); }
     BoxFontOpener fontOpener() override { return x11OpenBoxFont; }
     bool show(const BoxLayout& layout) override;
@@ -150,7 +157,7 @@ public:
 private:
     HWND owner;
     std::string text, caption;
-    ScreenSize screenSize = x11ScreenSize();
+    ScreenArea monitor = monitorOfBox(owner);
     BoxLayout layout{};
     FrameExtents frame;
     Window box = 0;
@@ -172,7 +179,7 @@ const int64_t askAgainMs = 1000;
 bool X11BoxWindow::show(const BoxLayout& boxLayout) {
     Display* display = x11Display();
     layout = boxLayout;
-    box = createBoxWindow(owner, text.c_str(), caption.c_str(), layout, screenSize, &frame);
+    box = createBoxWindow(owner, text.c_str(), caption.c_str(), layout, monitor, &frame);
     x11.boxes.push_back(box);
     XSelectInput(display, x11Root(), StructureNotifyMask);
     gc = XCreateGC(display, box, 0, nullptr);
@@ -216,15 +223,20 @@ BoxEvent X11BoxWindow::next() {
             return BoxEvent{BoxEvent::Kind::gone};
         case PropertyNotify:
             if (event.xproperty.atom == x11Atom("_NET_FRAME_EXTENTS") && x11ReadFrameExtents(box, &frame))
-                centreBox(box, layout, frame, screenSize);
+                centreBox(box, layout, frame, monitor);
             break;
         case ConfigureNotify: {
             if (synthetic || event.xconfigure.window != x11Root()) break;
-            ScreenSize now{event.xconfigure.width, event.xconfigure.height};
-            if (now.width == screenSize.width && now.height == screenSize.height) break;
-            screenSize = now;
+            // The screen changed size: its monitors with it.
+            x11ReadMonitors();
+            ScreenArea now = monitorOfBox(owner);
+            bool resized = now.width != monitor.width || now.height != monitor.height;
+            bool moved = now.x != monitor.x || now.y != monitor.y;
+            monitor = now;
+            if (moved && !resized) centreBox(box, layout, frame, monitor);
+            if (!resized) break;
             BoxEvent changed{BoxEvent::Kind::screenChanged};
-            changed.screen = now;
+            changed.screen = ScreenSize{now.width, now.height};
             return changed;
         }
         case Expose:
@@ -266,7 +278,7 @@ void X11BoxWindow::resize(const BoxLayout& boxLayout) {
     layout = boxLayout;
     setBoxSizeHints(box, layout);
     XResizeWindow(x11Display(), box, unsigned(layout.width), unsigned(layout.height));
-    centreBox(box, layout, frame, screenSize);
+    centreBox(box, layout, frame, monitor);
 }
 
 X11BoxWindow::~X11BoxWindow() {

@@ -112,8 +112,8 @@ void x11CreateNativeWindow(HWND window, const XVisualInfo* visual) {
 
     // With north-west gravity a manager puts the frame's corner where the
     // window is placed: the outer position, as the platform means it.
-    window->x11->xid = XCreateWindow(display, root, window->clientX - window->x11->frame.left,
-                                window->clientY - window->x11->frame.top, unsigned(std::max(window->clientWidth, 1)),
+    POINT corner = x11ToRoot(window->clientX - window->x11->frame.left, window->clientY - window->x11->frame.top);
+    window->x11->xid = XCreateWindow(display, root, corner.x, corner.y, unsigned(std::max(window->clientWidth, 1)),
                                 unsigned(std::max(window->clientHeight, 1)), 0, depth, InputOutput, xvisual, mask,
                                 &attributes);
     window->x11->parent = root;
@@ -210,8 +210,9 @@ void x11SetWindowPos(HWND window, int x, int y, int width, int height, UINT flag
             resize = false;
     }
     XWindowChanges changes{};
-    changes.x = x;
-    changes.y = y;
+    POINT corner = x11ToRoot(x, y);
+    changes.x = corner.x;
+    changes.y = corner.y;
     changes.width = clientWidth;
     changes.height = clientHeight;
     unsigned mask = (move ? CWX | CWY : 0) | (resize ? CWWidth | CWHeight : 0);
@@ -233,10 +234,11 @@ void x11ConfirmGeometry(HWND window, const XConfigureEvent& configure) {
     // only until a manager puts a frame around the window; a manager's own
     // (synthetic) event gives the position on the screen (ICCCM 4.1.5).
     if (configure.send_event || window->x11->parent == x11Root()) {
-        if (configure.x != window->clientX || configure.y != window->clientY) {
-            window->clientX = configure.x;
-            window->clientY = configure.y;
-            sendToWindow(window, WM_MOVE, 0, MAKELPARAM(WORD(configure.x & 0xffff), WORD(configure.y & 0xffff)));
+        POINT client = x11FromRoot(configure.x, configure.y);
+        if (client.x != window->clientX || client.y != window->clientY) {
+            window->clientX = client.x;
+            window->clientY = client.y;
+            sendToWindow(window, WM_MOVE, 0, MAKELPARAM(WORD(client.x & 0xffff), WORD(client.y & 0xffff)));
         }
     }
     // The size is the server's word alone: anyone can send an event.
@@ -301,14 +303,16 @@ void x11ApplyConfirmedChanges(HWND window) {
 
 RECT x11WindowRect(HWND window) {
     Display* display = x11Display();
-    int rootX = window->clientX, rootY = window->clientY;
+    POINT known = x11ToRoot(window->clientX, window->clientY);
+    int rootX = known.x, rootY = known.y;
     Window child;
     unsigned long first = x11BeginQuietRequests();
     XTranslateCoordinates(display, window->x11->xid, x11Root(), 0, 0, &rootX, &rootY, &child);
     x11EndQuietRequests(first);
+    POINT client = x11FromRoot(rootX, rootY);
     const FrameExtents& frame = window->x11->frame;
-    return RECT{rootX - frame.left, rootY - frame.top, rootX - frame.left + outerWidth(window),
-                rootY - frame.top + outerHeight(window)};
+    return RECT{client.x - frame.left, client.y - frame.top, client.x - frame.left + outerWidth(window),
+                client.y - frame.top + outerHeight(window)};
 }
 
 

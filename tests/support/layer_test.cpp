@@ -73,8 +73,8 @@ bool pumpUntil(const std::function<bool()>& done, int timeoutMs) {
 }
 
 void PrivateServerTest::SetUp() {
-    server = startVirtualServer(serverArguments());
-    ASSERT_FALSE(server.display.empty()) << "could not start Xvfb";
+    server = startServer();
+    ASSERT_FALSE(server.display.empty()) << "could not start the X server";
     setenv("DISPLAY", server.display.c_str(), 1);
     user = openUserConnection(server.display);
     ASSERT_NE(user, nullptr);

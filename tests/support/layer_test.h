@@ -52,6 +52,8 @@ protected:
     void SetUp() override;
     void TearDown() override;
     virtual std::vector<std::string> serverArguments() const { return {"-screen", "0", "1280x1024x24"}; }
+    // Xvfb with those arguments, unless a test needs another server.
+    virtual VirtualServer startServer() { return startVirtualServer(serverArguments()); }
 
     VirtualServer server;
     Display* user = nullptr;

@@ -92,6 +92,11 @@ VirtualServer startNestedServer(const std::string& host, const std::vector<std::
     return startServer("Xephyr", host, arguments);
 }
 
+VirtualServer startDummyServer(const std::string& configPath, const std::string& logPath) {
+    return startServer("Xorg", "", {"-config", configPath, "-noreset", "-logfile", logPath, "-novtswitch",
+                                    "-sharevts"});
+}
+
 void stopVirtualServer(VirtualServer& server) {
     if (server.pid > 0) {
         kill(server.pid, SIGTERM);

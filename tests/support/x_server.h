@@ -17,6 +17,9 @@ VirtualServer startVirtualServer(const std::vector<std::string>& arguments);
 // Starts Xephyr as a window on `host`: a server whose screen can change size
 // (xrandr -s), as a real display's can.
 VirtualServer startNestedServer(const std::string& host, const std::vector<std::string>& arguments);
+// Starts Xorg with its dummy driver (as root, no GPU needed) on the given
+// configuration: a screen that RandR can lay out as several monitors.
+VirtualServer startDummyServer(const std::string& configPath, const std::string& logPath);
 void stopVirtualServer(VirtualServer& server);
 
 // Seconds on the monotonic clock, and the CPU seconds this process has used.
