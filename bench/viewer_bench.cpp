@@ -76,22 +76,6 @@ pid_t launch(const std::string& program, const Mapped& mapped, const std::string
     return spawnCommand(command, display);
 }
 
-double cpuSeconds(pid_t process) {
-    std::ifstream stat("/proc/" + std::to_string(process) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    size_t close = text.rfind(')');
-    if (close == std::string::npos) return -1;
-    std::vector<std::string> fields;
-    size_t at = close + 2;
-    while (at < text.size()) {
-        size_t end = text.find(' ', at);
-        fields.push_back(text.substr(at, end - at));
-        if (end == std::string::npos) break;
-        at = end + 1;
-    }
-    // Fields 14 and 15 of the whole line (utime, stime) are 11 and 12 after the name.
-    return (std::stod(fields[11]) + std::stod(fields[12])) / double(sysconf(_SC_CLK_TCK));
-}
 
 long statusKilobytes(pid_t process, const char* key) {
     std::ifstream status("/proc/" + std::to_string(process) + "/status");
@@ -173,9 +157,9 @@ ViewerFigures measureViewer(Display* user, const std::string& display, double se
     WindowGeometry g = rootGeometry(user, window);
     clickAt(user, g.x + g.width / 2, g.y + g.height / 2);
     usleep(1000000);
-    double cpu0 = cpuSeconds(viewer), wall0 = monotonicSeconds();
+    double cpu0 = processCpuSeconds(viewer), wall0 = monotonicSeconds();
     usleep(5000000);
-    figures.stoppedCpu = (cpuSeconds(viewer) - cpu0) / (monotonicSeconds() - wall0);
+    figures.stoppedCpu = (processCpuSeconds(viewer) - cpu0) / (monotonicSeconds() - wall0);
     figures.peakKilobytes = statusKilobytes(viewer, "VmHWM:");
 
     pressKey(user, XK_Escape);

@@ -131,6 +131,8 @@ void queueInput(HWND window, UINT message, WPARAM wParam, LPARAM lParam, unsigne
 void notePointer(POINT onScreen);
 // The queue holds something for the program: a message or the quit.
 bool messagesWaiting();
+// Milliseconds until the next timer of any window is due; -1 when none is.
+int nextTimerTimeout();
 // The platform's virtual key for a key symbol (X11's and xkbcommon's
 // numbering), 0 for keys outside the subset; a key message's lParam for a
 // key's scan code (the kernel's key code).
@@ -220,6 +222,9 @@ struct DisplayBackend {
     // Gives the window a format (a valid number); shows its back buffer.
     void (*setPixelFormat)(HWND window, int format) = nullptr;
     void (*swapBuffers)(HWND window) = nullptr;
+    // Whether the display shows the window at all: not while it is
+    // minimized or withdrawn. By default the back end's swap decides.
+    bool (*windowShown)(HWND window) = [](HWND) { return true; };
 
     // A rendering context for the window's pixel format; made current on
     // the window (or none current, for null); deleted.

@@ -9,6 +9,18 @@
 
 namespace {
 
+// A program that draws frames for a window no one sees (minimized, hidden)
+// would draw as fast as it can, for nothing: each frame then waits for the
+// next message, or for this long, as a frame waits for the compositor's
+// go-ahead on a desktop that paces frames. The program answers at once.
+const int unseenFrameWaitMs = 100;
+
+void waitWhileUnseen() {
+    if (messagesWaiting()) return;
+    int timeout = nextTimerTimeout();
+    native().waitForEvents(timeout < 0 ? unseenFrameWaitMs : std::min(timeout, unseenFrameWaitMs));
+}
+
 // How far a size is from the one asked for: any size at or above is better
 // than any below, and among them the closest wins.
 int sizeDistance(int have, int want) { return have >= want ? have - want : 1000 + want - have; }
@@ -85,6 +97,10 @@ BOOL WINAPI SwapBuffers(HDC dc) {
     const PIXELFORMATDESCRIPTOR* described = native().describePixelFormat(dc->window->pixelFormat);
     if (!described || !(described->dwFlags & PFD_SUPPORT_OPENGL)) return FALSE;
     if (!(described->dwFlags & PFD_DOUBLEBUFFER)) return TRUE;
+    if (!dc->window->visible || !native().windowShown(dc->window)) {
+        waitWhileUnseen();
+        return TRUE;
+    }
     native().swapBuffers(dc->window);
     return TRUE;
 }

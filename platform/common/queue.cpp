@@ -71,7 +71,8 @@ bool takeMessage(MSG* out, HWND window, UINT filterMin, UINT filterMax, bool rem
     return false;
 }
 
-// Milliseconds until the next timer is due; -1 when none is.
+}  // namespace
+
 int nextTimerTimeout() {
     int64_t now = nowMs();
     int64_t soonest = -1;
@@ -82,8 +83,6 @@ int nextTimerTimeout() {
         }
     return int(soonest);
 }
-
-}  // namespace
 
 void queueInput(HWND window, UINT message, WPARAM wParam, LPARAM lParam, unsigned keyState) {
     // Like the platform, keep only the latest of consecutive mouse moves.

@@ -19,6 +19,7 @@ const DisplayBackend x11Backend = [] {
     backend.pixelFormatTraits = x11PixelFormatTraits;
     backend.setPixelFormat = x11SetPixelFormat;
     backend.swapBuffers = x11SwapBuffers;
+    backend.windowShown = x11WindowShown;
     backend.createContext = x11CreateContext;
     backend.makeCurrent = x11MakeCurrent;
     backend.deleteContext = x11DeleteContext;

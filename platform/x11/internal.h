@@ -145,6 +145,7 @@ const PIXELFORMATDESCRIPTOR* x11DescribePixelFormat(int format);
 PixelFormatTraits x11PixelFormatTraits(int format);
 void x11SetPixelFormat(HWND window, int format);
 void x11SwapBuffers(HWND window);
+bool x11WindowShown(HWND window);
 bool x11CreateContext(HGLRC context, HWND window);
 bool x11MakeCurrent(HWND window, HGLRC context);
 void x11DeleteContext(HGLRC context);

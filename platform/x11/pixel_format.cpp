@@ -121,6 +121,10 @@ void x11SetPixelFormat(HWND window, int format) {
     x11CreateNativeWindow(window, &formatAt(format)->visual);
 }
 
+// As the server and the manager last said: mapped, and not minimized (a
+// compositing manager may keep a minimized window mapped).
+bool x11WindowShown(HWND window) { return window->x11->mapped && !window->x11->state.minimized; }
+
 void x11SwapBuffers(HWND window) {
     const PixelFormat* pixelFormat = formatAt(window->pixelFormat);
     if (pixelsCarryAlpha(*pixelFormat) && glXGetCurrentDrawable() == window->x11->xid) makeBackBufferOpaque();

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <iterator>
 #include <poll.h>
 #include <sstream>
 #include <sys/prctl.h>
@@ -202,6 +203,23 @@ std::string pathOf(const std::string& program) {
 }
 
 bool inPath(const std::string& program) { return !pathOf(program).empty(); }
+
+double processCpuSeconds(pid_t process) {
+    std::ifstream stat("/proc/" + std::to_string(process) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    size_t close = text.rfind(')');
+    if (close == std::string::npos) return -1;
+    std::vector<std::string> fields;
+    size_t at = close + 2;
+    while (at < text.size()) {
+        size_t end = text.find(' ', at);
+        fields.push_back(text.substr(at, end - at));
+        if (end == std::string::npos) break;
+        at = end + 1;
+    }
+    // Fields 14 and 15 of the whole line (utime, stime) are 11 and 12 after the name.
+    return (std::stod(fields[11]) + std::stod(fields[12])) / double(sysconf(_SC_CLK_TCK));
+}
 
 long residentKilobytes(pid_t process) {
     std::ifstream status("/proc/" + std::to_string(process) + "/status");

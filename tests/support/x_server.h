@@ -61,6 +61,8 @@ pid_t spawnCommand(const std::vector<std::string>& command, const std::string& d
 // The child's exit code; -1 if it did not end within the time (it is then
 // killed); 128 + signal number if a signal ended it.
 int waitForExit(pid_t child, int timeoutMs);
+// The CPU seconds a process has used, user and system; -1 if it is gone.
+double processCpuSeconds(pid_t process);
 // The resident memory of a process, in kilobytes; -1 if it is gone.
 long residentKilobytes(pid_t process);
 // Whether the child is still running.
