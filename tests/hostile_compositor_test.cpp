@@ -166,6 +166,7 @@ Hostility noticeNeverConfigured(WireMessage& message) {
 
 // What the layer asks of the compositor, by the ids the viewer gave it.
 struct ViewerObjects {
+    uint32_t registry = 0, outputName = 0;  // the output's global, as sway names it
     uint32_t output = 0, pointer = 0, mainSurface = 0, mainXdgSurface = 0;
     int toplevels = 0, mainConfigures = 0;
     std::vector<uint32_t> syncsAfterNotice;
@@ -177,8 +178,14 @@ void noteViewerObjects(const WireMessage& message) {
     if (message.event) {
         if (isMessage(message, xdg_surface_interface, "configure") && message.object == viewer.mainXdgSurface)
             ++viewer.mainConfigures;
+        if (isMessage(message, wl_registry_interface, "global") && !viewer.outputName &&
+            message.arguments[1].bytes.c_str() == std::string(wl_output_interface.name))
+            viewer.outputName = message.arguments[0].word;
         return;
     }
+    // The layer's registry is the first; the OpenGL driver makes its own later.
+    if (isMessage(message, wl_display_interface, "get_registry") && !viewer.registry)
+        viewer.registry = message.arguments[0].word;
     if (isMessage(message, wl_registry_interface, "bind") &&
         message.arguments[1].bytes.c_str() == std::string(wl_output_interface.name) && !viewer.output)
         viewer.output = message.arguments[3].word;
@@ -192,16 +199,6 @@ void noteViewerObjects(const WireMessage& message) {
         viewer.syncsAfterNotice.push_back(message.arguments[0].word);
 }
 
-WireMessage eventOf(uint32_t object, const wl_interface& interface, const char* name,
-                    std::vector<WireArgument> arguments) {
-    WireMessage event{true, object, &interface, 0, std::move(arguments), {}, 0};
-    for (int opcode = 0; opcode < interface.event_count; ++opcode)
-        if (!std::strcmp(interface.events[opcode].name, name)) event.opcode = uint16_t(opcode);
-    return event;
-}
-
-WireArgument word(char type, uint32_t value) { return WireArgument{type, value, {}, -1}; }
-
 // Storms while the main window draws, each frame waiting for the
 // compositor's go-ahead: they follow its first configure.
 bool mainWindowConfigured(const WireMessage& message) {
@@ -214,6 +211,25 @@ Hostility outputScaleStorm(WireMessage& message) {
     message.then = {eventOf(viewer.output, wl_output_interface, "scale", {word('i', 1)}),
                     eventOf(viewer.output, wl_output_interface, "done", {})};
     message.thenTimes = 1000000;
+    return Hostility::changed;
+}
+
+// A monitor plugged in, then the one the window is on taken away, while
+// the window draws. The second output is the first again under another
+// name: sway is asked to bind the first twice over.
+const uint32_t secondOutputName = 0x7fff0001;  // a name sway does not give
+Hostility outputReplaced(WireMessage& message) {
+    if (!message.event && isMessage(message, wl_registry_interface, "bind") &&
+        message.arguments[0].word == secondOutputName) {
+        message.arguments[0].word = viewer.outputName;
+        return Hostility::changed;
+    }
+    if (!mainWindowConfigured(message) || !viewer.registry || !viewer.outputName) return Hostility::none;
+    WireArgument interface{'s', 0, std::string(wl_output_interface.name) + '\0', -1};
+    message.then = {eventOf(viewer.registry, wl_registry_interface, "global",
+                            {word('u', secondOutputName), interface, word('u', 3)}),
+                    eventOf(viewer.registry, wl_registry_interface, "global_remove", {word('u', viewer.outputName)})};
+    message.thenTimes = 1;
     return Hostility::changed;
 }
 
@@ -279,6 +295,7 @@ const HostileCase hostileCases[] = {
     {"OutputLogicalSizeOf100000", outputLogicalSizeHuge, true, true, ""},
     {"OutputScaleOf1000", outputScaleHuge, true, true, ""},
     {"NoticeNeverConfigured", noticeNeverConfigured, true, false, "did not show the message box \"vorandile\""},
+    {"OutputsComingAndGoing", outputReplaced, true, true, ""},
     {"OutputScaleStorm", outputScaleStorm, true, true, "", Outcome::draws, stormLimitKilobytes},
     {"PointerCrossingStorm", pointerCrossingStorm, true, true, "", Outcome::draws, stormLimitKilobytes},
     {"SyncUnansweredAfterNotice", syncUnansweredAfterNotice, true, true, "did not answer", Outcome::endsAtNotice},

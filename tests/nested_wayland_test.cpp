@@ -1,14 +1,22 @@
 // The viewer as a native client of the compositors of the mainstream Wayland
 // desktops, each nested in an X server with real input through XTEST: the
 // notice, the picture, the mouse, the compositor's own minimize and restore,
-// the close button and Esc; and a finger on KDE's touch screen.
+// the close button and Esc; a finger on KDE's touch screen; and KDE's
+// fractional scales.
 #include <gtest/gtest.h>  // before Xlib, which the support brings in
 
+#include "platform/wayland/box_painting.h"
 #include "support/nested_wayland.h"
 #include "support/viewer_program.h"
+#include "support/wayland_proxy.h"
+
+#include "fractional-scale-v1-client-protocol.h"
 
 #include <X11/keysym.h>
+#include <sys/mman.h>
 
+#include <atomic>
+#include <cmath>
 #include <functional>
 
 namespace {
@@ -40,13 +48,13 @@ const NestedRow rows[] = {
     {NestedCompositor::westonGl, {}, 80, 12, {XK_Super_L, XK_Tab}, {}, {}, 16, 12},
 };
 
-class NestedViewer : public testing::TestWithParam<NestedRow> {
+class NestedDesktopTest : public testing::Test {
 protected:
-    void SetUp() override {
-        std::string missing = missingNestedTools(GetParam().compositor);
+    void start(NestedCompositor compositor, double scale = 1) {
+        std::string missing = missingNestedTools(compositor);
         if (!missing.empty()) GTEST_SKIP() << "not installed: " << missing << " (scripts/setup.sh installs them)";
         std::string why;
-        desktop = startNested(GetParam().compositor, testing::TempDir(), &why);
+        desktop = startNested(compositor, testing::TempDir(), &why, scale);
         ASSERT_FALSE(desktop.wayland.empty()) << why;
     }
     void TearDown() override {
@@ -119,12 +127,24 @@ protected:
         setButton(desktop.user, 1, true);
         setButton(desktop.user, 1, false);
     }
+    // A drag from the window's middle, down and to the right, released away from its start.
+    void dragAcross() {
+        pointAt(centreX(), centreY());
+        setButton(desktop.user, 1, true);
+        for (int step = 1; step <= 8; ++step) movePointer(desktop.user, centreX() + step * 12, centreY() + step * 6);
+        setButton(desktop.user, 1, false);
+    }
     int centreX() const { return window.left + window.width() / 2; }
     int centreY() const { return window.top + window.height() / 2; }
 
     NestedDesktop desktop;
     pid_t program = -1;
     Region window;  // where the window's client area shows
+};
+
+class NestedViewer : public NestedDesktopTest, public testing::WithParamInterface<NestedRow> {
+protected:
+    void SetUp() override { start(GetParam().compositor); }
 };
 
 TEST_P(NestedViewer, NoticePictureMouseMinimizeRestoreAndTheCloseButton) {
@@ -139,7 +159,8 @@ TEST_P(NestedViewer, NoticePictureMouseMinimizeRestoreAndTheCloseButton) {
     EXPECT_EQ(title.bottom, face.top) << "the title bar sits right above the box's face";
     EXPECT_EQ(title.left, face.left);
     EXPECT_EQ(title.right, face.right);
-    EXPECT_TRUE(title.top >= 0 && title.left >= 0 && face.right <= desktop.width && face.bottom <= desktop.height);
+    EXPECT_TRUE(title.top >= 0 && title.left >= 0 && face.right <= desktop.pixelsWide() &&
+                face.bottom <= desktop.pixelsHigh());
 
     pressChord(desktop, {XK_Return});
     ASSERT_TRUE(windowSettles()) << "no window after Return; the viewer's errors: " << errors();
@@ -164,10 +185,7 @@ TEST_P(NestedViewer, NoticePictureMouseMinimizeRestoreAndTheCloseButton) {
     }));
 
     Picture still = windowPicture();
-    pointAt(centreX(), centreY());
-    setButton(desktop.user, 1, true);
-    for (int step = 1; step <= 8; ++step) movePointer(desktop.user, centreX() + step * 12, centreY() + step * 6);
-    setButton(desktop.user, 1, false);
+    dragAcross();
     EXPECT_TRUE(waitUntil([&] { return windowPicture().pixels != still.pixels; }, 20000)) << "the drag turns it";
     EXPECT_TRUE(keepsChanging()) << "released away from its start, the model keeps spinning";
 
@@ -268,5 +286,128 @@ INSTANTIATE_TEST_SUITE_P(KDE, TouchViewer, testing::Values(rows[1]), rowName);
 #else
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(TouchViewer);
 #endif
+
+// KDE's compositor at the scales laptops run it at, its output 1280x1024
+// units of `scale` pixels each.
+class KwinAtScale : public NestedDesktopTest, public testing::WithParamInterface<double> {
+protected:
+    void SetUp() override { start(NestedCompositor::kwin, GetParam()); }
+};
+
+std::string scaleName(const testing::TestParamInfo<double>& row) { return std::to_string(int(row.param * 100)); }
+
+// A program aware of the resolution works in the output's own pixels: the
+// notice shows pixel for pixel what the layer paints at 96 dpi times the
+// scale, and the window, 80 percent of the screen's height in those pixels,
+// shows its frames unresampled, square, edge to edge.
+TEST_P(KwinAtScale, TheNoticeAndTheWindowShowAtTheOutputsOwnPixels) {
+    double scale = GetParam();
+    startViewer();
+    Region face, title;
+    waitForNotice(&face, &title);
+    ASSERT_FALSE(HasFatalFailure());
+    std::unique_ptr<BoxFont> font;
+    BoxLayout layout = fitLayout(" mouse: touch the window image for movement  ", false,
+                                 ScreenSize{desktop.pixelsWide(), desktop.pixelsHigh()}, 96 * scale,
+                                 waylandOpenBoxFont, &font);
+    std::vector<uint32_t> painted(size_t(layout.width) * size_t(layout.height));
+    Canvas canvas{painted.data(), layout.width, layout.height, layout.width};
+    paintMessageBox(canvas, layout, font.get(), false);
+    Picture screen = screenPicture(desktop);
+    long differing = 0;
+    for (int y = 0; y < layout.height; ++y)
+        for (int x = 0; x < layout.width; ++x) {
+            Rgb shown = pixelOf(screen, face.left + x, face.top + y);
+            uint32_t rgb = painted[size_t(y * layout.width + x)];
+            differing += !closeTo(shown, Rgb{int(rgb >> 16 & 0xff), int(rgb >> 8 & 0xff), int(rgb & 0xff)}, 0);
+        }
+    EXPECT_EQ(differing, 0) << "of the notice's " << layout.width << "x" << layout.height
+                            << " pixels; it shows " << face.width() << "x" << face.height();
+    EXPECT_LE(face.width() - layout.width, 3) << "no more than a unit's spare pixels";
+
+    pressChord(desktop, {XK_Return});
+    ASSERT_TRUE(windowSettles()) << "no window after Return; the viewer's errors: " << errors();
+    EXPECT_EQ(window.width(), window.height());
+    EXPECT_NEAR(window.width(), 0.8 * desktop.pixelsHigh(), scale * 2);
+    Picture shown = windowPicture();
+    long edgeOff = 0;
+    for (int x = 0; x < shown.width; ++x)
+        edgeOff += !closeTo(pixelOf(shown, x, 0), viewerBackground, 0) +
+                   !closeTo(pixelOf(shown, x, shown.height - 1), viewerBackground, 0);
+    for (int y = 0; y < shown.height; ++y)
+        edgeOff += !closeTo(pixelOf(shown, 0, y), viewerBackground, 0) +
+                   !closeTo(pixelOf(shown, shown.width - 1, y), viewerBackground, 0);
+    EXPECT_EQ(edgeOff, 0) << "pixels of the window's edge blended with what lies beside it";
+
+    clickAt(centreX(), centreY());
+    EXPECT_TRUE(settles()) << "a click stops the model";
+    Picture still = windowPicture();
+    dragAcross();
+    EXPECT_TRUE(waitUntil([&] { return windowPicture().pixels != still.pixels; }, 20000)) << "the drag turns it";
+    pressChord(desktop, {XK_Escape});
+    EXPECT_EQ(waitForExit(program, 20000), 0) << errors();
+    program = -1;
+}
+
+INSTANTIATE_TEST_SUITE_P(KDE, KwinAtScale, testing::Values(1.25, 1.5, 2.0), scaleName);
+
+// What the test has the proxy say, across the proxy's process.
+struct ScaleOrders {
+    std::atomic<uint32_t> preferred{0};  // the main window's wp_fractional_scale_v1
+    std::atomic<uint32_t> next{0};       // a scale for it to be told, in 120ths; 0: none
+};
+ScaleOrders& orders = *new (mmap(nullptr, sizeof(ScaleOrders), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS,
+                                 -1, 0)) ScaleOrders;
+
+// The window moved to an output of another scale, as kwin tells it through
+// a proxy of the test's: it keeps its size in the program's pixels, so
+// that it shows larger or smaller, square, and goes on drawing.
+class KwinScaleChange : public NestedDesktopTest {
+protected:
+    void SetUp() override { start(NestedCompositor::kwin, 1.5); }
+    void TearDown() override {
+        if (program > 0) waitForExit(program, 0);
+        program = -1;
+        stopWaylandProxy(proxy, session);
+        NestedDesktopTest::TearDown();
+    }
+    bool windowShowsAt(double side) {
+        return screenBecomes([&](const Picture& screen) {
+            Region now = regionOf(screen, viewerBackground);
+            return now.width() == now.height() && std::abs(now.width() - side) <= 2;
+        });
+    }
+    WaylandSession session;
+    WaylandProxy proxy;
+};
+
+TEST_F(KwinScaleChange, TheWindowKeepsItsPixelsAsTheScaleChanges) {
+    session.directory = desktop.directory;
+    session.socketPath = desktop.directory + "/" + desktop.wayland;
+    orders.preferred = orders.next = 0;
+    proxy = startWaylandProxy(session, [](WireMessage& message) {
+        if (!message.event && isMessage(message, wp_fractional_scale_manager_v1_interface, "get_fractional_scale"))
+            orders.preferred = message.arguments[0].word;
+        if (!message.event || !orders.preferred || !orders.next) return true;
+        message.then = {eventOf(orders.preferred, wp_fractional_scale_v1_interface, "preferred_scale",
+                                {word('u', orders.next.exchange(0))})};
+        message.thenTimes = 1;
+        return true;
+    });
+    ASSERT_GT(proxy.pid, 0) << "no proxy";
+    program = spawnNestedClient(desktop, {VIEWER_BINARY}, errorPath(), {"WAYLAND_DISPLAY=" + proxy.name});
+    waitForWindow();
+    ASSERT_FALSE(HasFatalFailure());
+    int side = window.width();
+    ASSERT_NE(orders.preferred, 0u) << "the window asked for no fractional scale";
+    orders.next = 240;
+    EXPECT_TRUE(windowShowsAt(side * 1.5 / 2)) << "at scale 2 on an output of 1.5, three quarters as large";
+    EXPECT_TRUE(keepsChanging()) << "and drawing; " << errors();
+    orders.next = 180;
+    EXPECT_TRUE(windowShowsAt(side)) << "back at 1.5, as large as before";
+    pressChord(desktop, {XK_Escape});
+    EXPECT_EQ(waitForExit(program, 20000), 0) << errors();
+    program = -1;
+}
 
 }  // namespace

@@ -74,7 +74,7 @@ TEST(WaylandBoxText, LandsInTheBoxItsMeasuresGive) {
             // Bytes of the ANSI code page are Latin-1.
             EXPECT_EQ(font->textWidth("\xe9"), font->textWidth("\xc3\xa9"));
         }
-    EXPECT_TRUE(waylandFontDpi(2) == 192.0 && waylandFontDpi(100) == maximumTextDpi);
+    EXPECT_TRUE(waylandFontDpi(2) == 192.0 && waylandFontDpi(1.25) == 120.0 && waylandFontDpi(100) == maximumTextDpi);
 }
 
 TEST(WaylandBoxText, WithoutAnyScalableFontTextIsMeasuredAndNotDrawn) {

@@ -9,8 +9,9 @@
 #include <cstdint>
 #include <string>
 
-// The resolution a box's text is drawn at on outputs of `bufferScale`.
-double waylandFontDpi(int bufferScale);
+// The resolution a box's text is drawn at `scale`, the platform's pixels
+// per surface unit.
+double waylandFontDpi(double scale);
 std::unique_ptr<BoxFont> waylandOpenBoxFont(double dpi);
 void waylandDrawText(const BoxFont* font, Canvas& canvas, int x, int baselineY, const std::string& text, uint32_t argb);
 

@@ -4,6 +4,8 @@
 #include "platform/wayland/internal.h"
 #include "platform/wayland/box_painting.h"
 
+#include "fractional-scale-v1-client-protocol.h"
+#include "viewporter-client-protocol.h"
 #include "xdg-decoration-unstable-v1-client-protocol.h"
 #include "xdg-output-unstable-v1-client-protocol.h"
 #include "xdg-shell-client-protocol.h"
@@ -11,6 +13,7 @@
 #include <libdecor.h>
 
 #include <algorithm>
+#include <numeric>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -104,6 +107,11 @@ void globalAdded(void*, wl_registry* registry, uint32_t name, const char* interf
     } else if (!std::strcmp(interface, zxdg_output_manager_v1_interface.name)) {
         wayland.outputManager = static_cast<zxdg_output_manager_v1*>(bind(&zxdg_output_manager_v1_interface, 2));
         for (WaylandOutput* output : wayland.outputs) describeOutput(output);
+    } else if (!std::strcmp(interface, wp_viewporter_interface.name)) {
+        wayland.viewporter = static_cast<wp_viewporter*>(bind(&wp_viewporter_interface, 1));
+    } else if (!std::strcmp(interface, wp_fractional_scale_manager_v1_interface.name)) {
+        wayland.fractionalScales = static_cast<wp_fractional_scale_manager_v1*>(
+            bind(&wp_fractional_scale_manager_v1_interface, 1));
     } else if (!std::strcmp(interface, wl_output_interface.name)) {
         auto* output = new WaylandOutput;
         output->name = name;
@@ -243,22 +251,73 @@ PixelSize waylandBoundedSize(int width, int height) {
     return boundedPixelSize(width, height);
 }
 
+bool waylandFractionalScales() { return wayland.viewporter && wayland.fractionalScales; }
+
+// A compositor says a fractional scale only to a surface, once it shows it;
+// until then the output's own pixels per logical unit are that scale. The
+// longer sides are compared, as a rotated output's mode is not.
+int waylandOutputScale() {
+    const WaylandOutput* output = waylandPrimaryOutput();
+    if (!output) return wholeScale;
+    int whole = output->scale * wholeScale;
+    int logical = std::max(output->logicalWidth, output->logicalHeight);
+    int physical = std::max(output->modeWidth, output->modeHeight);
+    if (!waylandFractionalScales() || logical <= 0 || physical <= 0) return whole;
+    long scale = (long(physical) * wholeScale * 2 + logical) / (2L * logical);
+    return int(std::clamp<long>(scale, wholeScale, long(largestOutputScale) * wholeScale));
+}
+
+namespace {
+
+// Surface units come in steps whose pixels are whole, where the steps are
+// small: a compositor then maps each of the buffer's pixels to one of the
+// output's (at 1.5, two units are three pixels).
+int unitStep(int scale) {
+    int step = wholeScale / std::gcd(scale, wholeScale);
+    return step <= 4 ? step : 0;
+}
+
+}  // namespace
+
+int waylandUnits(int pixels, int scale) {
+    int64_t step = unitStep(scale);
+    if (!step) return std::max(int((int64_t(pixels) * wholeScale * 2 + scale) / (2 * int64_t(scale))), 1);
+    int64_t perStep = step * scale;  // in 120ths of a pixel
+    return int(std::max<int64_t>((int64_t(pixels) * wholeScale + perStep - 1) / perStep, 1) * step);
+}
+
+int waylandUnitsWithin(int units, int scale) {
+    int step = unitStep(scale);
+    return step ? std::max(units / step, 1) * step : units;
+}
+
+int waylandPixels(int units, int scale) { return int((int64_t(units) * scale + wholeScale / 2) / wholeScale); }
+
+wp_viewport* waylandScaleSurface(wl_surface* surface, int scale) {
+    if (waylandFractionalScales()) return wp_viewporter_get_viewport(wayland.viewporter, surface);
+    if (scale > wholeScale) wl_surface_set_buffer_scale(surface, scale / wholeScale);
+    return nullptr;
+}
+
+void waylandSetViewport(wp_viewport* viewport, int width, int height) {
+    if (viewport) wp_viewport_set_destination(viewport, width, height);
+}
+
 // The platform's pixels are the output's: its logical size times the scale
 // the layer draws at.
 ScreenSize waylandScreenSize() {
     const WaylandOutput* output = waylandPrimaryOutput();
     PixelSize screen{1024, 768};
+    int scale = waylandOutputScale();
     if (output && output->logicalWidth > 0 && output->logicalHeight > 0)
-        screen = boundedPixelSize(output->logicalWidth * output->scale, output->logicalHeight * output->scale);
+        screen = boundedPixelSize(waylandPixels(output->logicalWidth, scale),
+                                  waylandPixels(output->logicalHeight, scale));
     else if (output && output->modeWidth > 0 && output->modeHeight > 0)
         screen = PixelSize{output->modeWidth, output->modeHeight};
     return ScreenSize{screen.width, screen.height};
 }
 
-double waylandScreenDpi() {
-    const WaylandOutput* output = waylandPrimaryOutput();
-    return waylandFontDpi(output ? output->scale : 1);
-}
+double waylandScreenDpi() { return waylandFontDpi(double(waylandOutputScale()) / wholeScale); }
 
 void waylandTerminate() {
     if (!wayland.display) {
@@ -276,6 +335,8 @@ void waylandTerminate() {
     for (WaylandOutput* output : wayland.outputs) releaseOutput(output);
     if (wayland.decorations) libdecor_unref(wayland.decorations);
     if (wayland.outputManager) zxdg_output_manager_v1_destroy(wayland.outputManager);
+    if (wayland.fractionalScales) wp_fractional_scale_manager_v1_destroy(wayland.fractionalScales);
+    if (wayland.viewporter) wp_viewporter_destroy(wayland.viewporter);
     if (wayland.decorationManager) zxdg_decoration_manager_v1_destroy(wayland.decorationManager);
     if (wayland.wmBase) xdg_wm_base_destroy(wayland.wmBase);
     if (wayland.shm) wl_shm_destroy(wayland.shm);

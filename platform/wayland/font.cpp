@@ -171,8 +171,8 @@ FcFontSet* sortedCandidates() {
 
 }  // namespace
 
-double waylandFontDpi(int bufferScale) {
-    return std::clamp(96.0 * std::max(bufferScale, 1), minimumTextDpi, maximumTextDpi);
+double waylandFontDpi(double scale) {
+    return std::clamp(96.0 * std::max(scale, 1.0), minimumTextDpi, maximumTextDpi);
 }
 
 std::unique_ptr<BoxFont> waylandOpenBoxFont(double dpi) {

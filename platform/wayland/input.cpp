@@ -118,12 +118,15 @@ const wl_keyboard_listener keyboardListener = {keymapGiven, keyboardEntered, key
 // while, and the pointer's first events should not wait for it.
 void loadArrowTheme() {
     const WaylandOutput* output = waylandPrimaryOutput();
-    if (!wayland.cursorTheme)
-        wayland.cursorTheme = wl_cursor_theme_load(nullptr, 24 * (output ? output->scale : 1), wayland.shm);
+    if (wayland.cursorTheme) return;
+    wayland.cursorScale = output ? output->scale : 1;
+    wayland.cursorTheme = wl_cursor_theme_load(nullptr, 24 * wayland.cursorScale, wayland.shm);
 }
 
-void showArrow(uint32_t serial, int scale) {
+// The arrow's images are whole multiples of the scale the theme was read at.
+void showArrow(uint32_t serial) {
     loadArrowTheme();
+    int scale = wayland.cursorScale;
     wl_cursor* arrow = wayland.cursorTheme ? wl_cursor_theme_get_cursor(wayland.cursorTheme, "left_ptr") : nullptr;
     if (!arrow || !arrow->image_count) return;
     wl_cursor_image* image = arrow->images[0];
@@ -153,8 +156,7 @@ void pointerEntered(void*, wl_pointer*, uint32_t serial, wl_surface* surface, wl
 
 void waylandShowPendingArrow() {
     if (!wayland.arrowSerial || !wayland.pointerFocus || !wayland.pointer) return;
-    HWND window = waylandFindWindow(wayland.pointerFocus);
-    showArrow(wayland.arrowSerial, window ? window->wayland->scale : 1);
+    showArrow(wayland.arrowSerial);
     wayland.arrowSerial = 0;
 }
 
@@ -178,7 +180,7 @@ void reportPointer(wl_surface* surface, double x, double y, bool moved, MouseBut
     }
     HWND window = waylandFindWindow(surface);
     if (!window) return;
-    int scale = window->wayland->scale;
+    double scale = double(window->wayland->scale) / wholeScale;
     int clientX = int(x * scale), clientY = int(y * scale);
     POINT onScreen{window->clientX + clientX, window->clientY + clientY};
     if (moved)

@@ -24,6 +24,10 @@ struct zxdg_output_v1;
 struct libdecor;
 struct libdecor_frame;
 struct wl_cursor_theme;
+struct wp_viewporter;
+struct wp_viewport;
+struct wp_fractional_scale_manager_v1;
+struct wp_fractional_scale_v1;
 
 struct WaylandContext {
     EGLContext context = EGL_NO_CONTEXT;
@@ -61,11 +65,25 @@ struct DriverSurface {
     bool heldTold = false;  // that the compositor held every buffer, once
 };
 
+// The platform's pixels per surface unit, in 120ths as the compositor gives
+// fractional scales: whole where the layer sets a buffer scale, any where a
+// viewport maps the buffer's pixels to surface units.
+const int wholeScale = 120;
+// A size in the platform's pixels as surface units (no fewer pixels, where
+// the scale allows whole ones), and back: pixels made from units give the
+// same units again.
+int waylandUnits(int pixels, int scale);
+int waylandPixels(int units, int scale);
+// The most units, up to `units`, that make whole pixels where the scale allows.
+int waylandUnitsWithin(int units, int scale);
+
 // A window of the layer: the surface is the client area, in the platform's
-// pixels scaled down by the buffer scale.
+// pixels scaled down by the scale.
 struct WaylandWindow {
     WaylandSurface shown;
-    int scale = 1;  // the platform's pixels per surface unit
+    int scale = wholeScale;
+    wp_viewport* viewport = nullptr;              // where the compositor offers fractional scales
+    wp_fractional_scale_v1* preferred = nullptr;  // the compositor's word on the scale to draw at
     // The size the program last gave the window, which it keeps unless the
     // compositor imposes one.
     int ownWidth = 0, ownHeight = 0;
@@ -78,7 +96,7 @@ struct WaylandWindow {
 struct WaylandOutput {
     wl_output* output = nullptr;
     uint32_t name = 0;
-    int scale = 1;
+    int scale = 1;  // whole, as wl_output says it
     int modeWidth = 0, modeHeight = 0;        // in the output's pixels
     int logicalWidth = 0, logicalHeight = 0;  // as xdg-output says, in surface units
     zxdg_output_v1* xdgOutput = nullptr;
@@ -100,6 +118,8 @@ struct WaylandState {
     xdg_wm_base* wmBase = nullptr;
     zxdg_decoration_manager_v1* decorationManager = nullptr;
     zxdg_output_manager_v1* outputManager = nullptr;
+    wp_viewporter* viewporter = nullptr;
+    wp_fractional_scale_manager_v1* fractionalScales = nullptr;
     libdecor* decorations = nullptr;  // opened when the compositor draws none
     std::vector<WaylandOutput*> outputs;
 
@@ -111,6 +131,7 @@ struct WaylandState {
     xkb_state* keyState = nullptr;
     bool keymapRefusalTold = false;  // that keys are ignored for want of a usable keymap
     wl_cursor_theme* cursorTheme = nullptr;
+    int cursorScale = 1;  // the output's whole scale the theme was read at
     wl_surface* cursorSurface = nullptr;
     wl_surface* keyboardFocus = nullptr;
     wl_surface* pointerFocus = nullptr;
@@ -181,6 +202,18 @@ const int largestOutputScale = 8;
 
 // The output the layer sizes windows for: the first the compositor named.
 const WaylandOutput* waylandPrimaryOutput();
+// Whether surfaces take fractional scales: the compositor offers both their
+// word on the scale and viewports.
+bool waylandFractionalScales();
+// The scale (in 120ths) the layer draws at on the primary output, before a
+// surface of its own has been told better: the output's pixels per logical
+// unit where fractional scales are offered, its whole scale otherwise.
+int waylandOutputScale();
+// Gives a new surface the layer's means to draw at `scale`: a viewport
+// (returned) where fractional scales are offered, a buffer scale otherwise.
+wp_viewport* waylandScaleSurface(wl_surface* surface, int scale);
+// Maps the surface's buffer to `width` x `height` surface units, where it has a viewport.
+void waylandSetViewport(wp_viewport* viewport, int width, int height);
 
 // How long the layer waits for the compositor's answer before it takes the
 // compositor for gone.

@@ -5,6 +5,7 @@
 #include "platform/common/message_box.h"
 #include "platform/wayland/box_painting.h"
 
+#include "viewporter-client-protocol.h"
 #include "xdg-shell-client-protocol.h"
 
 #include <algorithm>
@@ -24,6 +25,8 @@ public:
     ~WaylandBoxWindow() override;
     ScreenSize screen() override { return waylandScreenSize(); }
     double dpi() override { return waylandScreenDpi(); }
+    int pixelsWide() const { return waylandPixels(unitsWide, scale); }
+    int pixelsHigh() const { return waylandPixels(unitsHigh, scale); }
     BoxFontOpener fontOpener() override { return waylandOpenBoxFont; }
     bool show(const BoxLayout& layout) override;
     BoxEvent next() override;
@@ -34,8 +37,9 @@ private:
     HWND owner;
     std::string caption;
     WaylandSurface box;
-    int scale = 1;
-    int unitsWide = 0, unitsHigh = 0;  // whole surface units
+    wp_viewport* viewport = nullptr;
+    int scale = wholeScale;
+    int unitsWide = 0, unitsHigh = 0;  // whole surface units, no fewer than the box's pixels take
     int titleHeight = 0;
     int64_t giveUpAt = 0;
     bool painted = false;
@@ -43,17 +47,22 @@ private:
 };
 
 bool WaylandBoxWindow::show(const BoxLayout& layout) {
-    const WaylandOutput* output = waylandPrimaryOutput();
-    scale = output ? output->scale : 1;
+    scale = waylandOutputScale();
     // The box draws its own title bar, with only a close button, as the
     // platform's boxes have it: compositors' decorations and libdecor's offer
     // to minimize a box, and some to maximize it.
     titleHeight = boxTitleHeight(layout);
-    unitsWide = (layout.width + scale - 1) / scale;
-    unitsHigh = (layout.height + titleHeight + scale - 1) / scale;
+    // Pixels to spare, never too few: a pixel short would cut the box's frame.
+    auto unitsFor = [&](int pixels) {
+        int units = waylandUnits(pixels, scale);
+        return waylandPixels(units, scale) < pixels ? units + 1 : units;
+    };
+    unitsWide = unitsFor(layout.width);
+    unitsHigh = unitsFor(layout.height + titleHeight);
 
     box.surface = wl_compositor_create_surface(wayland.compositor);
-    wl_surface_set_buffer_scale(box.surface, scale);
+    viewport = waylandScaleSurface(box.surface, scale);
+    waylandSetViewport(viewport, unitsWide, unitsHigh);
     wayland.boxes.push_back(&box);
     giveUpAt = nowMs() + boxShownWithinMs;
     WaylandSurface* parent = isLiveWindow(owner) && owner->wayland && owner->visible ? &owner->wayland->shown : nullptr;
@@ -62,7 +71,7 @@ bool WaylandBoxWindow::show(const BoxLayout& layout) {
 }
 
 BoxEvent WaylandBoxWindow::next() {
-    const Canvas titleArea{nullptr, unitsWide * scale, titleHeight, 0};  // its measures, for input
+    const Canvas titleArea{nullptr, pixelsWide(), titleHeight, 0};  // its measures, for input
     for (;;) {
         if (!box.configured && nowMs() >= giveUpAt) {
             std::fprintf(stderr, "%s: the compositor did not show the message box \"%s\" within %d s\n",
@@ -77,7 +86,7 @@ BoxEvent WaylandBoxWindow::next() {
             box.keysPressed.pop_front();
             return key;
         }
-        int x = int(box.pointerX * scale), y = int(box.pointerY * scale) - titleHeight;
+        int x = int(box.pointerX * scale / wholeScale), y = int(box.pointerY * scale / wholeScale) - titleHeight;
         if (std::exchange(box.pointerPressed, false)) {
             if (y < 0 && insideCloseButton(titleArea, x, y + titleHeight)) {
                 closeDown = true;
@@ -115,11 +124,13 @@ BoxEvent WaylandBoxWindow::next() {
 
 bool WaylandBoxWindow::paint(const BoxLayout& layout, const BoxFont* font, bool buttonDown) {
     painted = true;
-    return waylandShowPixels(box, unitsWide * scale, unitsHigh * scale, [&](Canvas& canvas) {
+    return waylandShowPixels(box, pixelsWide(), pixelsHigh(), [&](Canvas& canvas) {
         Canvas titleBar{canvas.pixels, canvas.width, titleHeight, canvas.stride};
         Canvas face{canvas.pixels + titleHeight * canvas.stride, canvas.width, canvas.height - titleHeight,
                     canvas.stride};
         if (titleHeight) paintBoxTitleBar(titleBar, font, caption, closeDown);
+        // Whole units may leave a pixel or two beyond the layout's face.
+        fillRectangle(face, 0, 0, face.width, face.height, 0xff000000 | boxColour::face);
         paintMessageBox(face, layout, font, buttonDown);
     });
 }
@@ -131,6 +142,7 @@ WaylandBoxWindow::~WaylandBoxWindow() {
     if (wayland.pointerFocus == box.surface) wayland.pointerFocus = nullptr;
     if (wayland.touchFocus == box.surface) wayland.touchFocus = nullptr;
     waylandHideSurface(box);
+    if (viewport) wp_viewport_destroy(viewport);
     wl_surface_destroy(box.surface);
     wl_display_flush(wayland.display);
 }

@@ -5,6 +5,8 @@
 #include "platform/wayland/internal.h"
 #include "platform/wayland/canvas.h"
 
+#include "fractional-scale-v1-client-protocol.h"
+#include "viewporter-client-protocol.h"
 #include "xdg-decoration-unstable-v1-client-protocol.h"
 #include "xdg-shell-client-protocol.h"
 
@@ -14,6 +16,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 
@@ -29,8 +32,6 @@ void bufferReleased(void*, wl_buffer* buffer) {
 }
 const wl_buffer_listener bufferListener = {bufferReleased};
 
-int surfaceUnits(int pixels, int scale) { return std::max((pixels + scale - 1) / scale, 1); }
-
 HWND windowOf(const WaylandSurface* shown) {
     for (HWND window : liveWindows())
         if (window->wayland && &window->wayland->shown == shown) return window;
@@ -38,19 +39,28 @@ HWND windowOf(const WaylandSurface* shown) {
 }
 
 // The window takes a size (in the platform's pixels, whole surface units,
-// no more than the layer draws) and is told, as the platform tells a window
-// whose size changed.
-void takeSize(HWND window, int width, int height) {
+// no more than the layer draws, nor than the units the compositor imposes)
+// and is told, as the platform tells a window whose size changed.
+void takeSize(HWND window, int width, int height, int mostUnitsWide = INT_MAX, int mostUnitsHigh = INT_MAX) {
     int scale = window->wayland->scale;
     PixelSize bounded = boundedPixelSize(width, height);
-    int clientWidth = std::max(bounded.width / scale, 1) * scale;
-    int clientHeight = std::max(bounded.height / scale, 1) * scale;
+    int unitsWide = std::min(waylandUnits(bounded.width, scale), mostUnitsWide);
+    int unitsHigh = std::min(waylandUnits(bounded.height, scale), mostUnitsHigh);
+    int clientWidth = waylandPixels(unitsWide, scale), clientHeight = waylandPixels(unitsHigh, scale);
+    waylandSetViewport(window->wayland->viewport, unitsWide, unitsHigh);
     if (clientWidth == window->clientWidth && clientHeight == window->clientHeight) return;
     window->clientWidth = clientWidth;
     window->clientHeight = clientHeight;
     if (window->wayland->eglWindow) wl_egl_window_resize(window->wayland->eglWindow, clientWidth, clientHeight, 0, 0);
     if (window->classStyle & (CS_HREDRAW | CS_VREDRAW)) window->needsPaint = true;
     if (window->shownBefore) sendToWindow(window, WM_SIZE, SIZE_RESTORED, MAKELPARAM(clientWidth, clientHeight));
+}
+
+// A size the compositor imposes, in its units, at the window's scale.
+void takeImposedSize(HWND window, int width, int height) {
+    int scale = window->wayland->scale;
+    takeSize(window, waylandPixels(width, scale), waylandPixels(height, scale), waylandUnitsWithin(width, scale),
+             waylandUnitsWithin(height, scale));
 }
 
 // The compositor has said how it shows the surface. A size of its own (a
@@ -66,10 +76,33 @@ void surfaceConfigured(WaylandSurface* shown, int width, int height) {
     WaylandWindow* waylandWindow = window->wayland;
     if (first) window->needsPaint = true;
     if (width > 0 && height > 0 && shown->sizeImposed)
-        takeSize(window, width * waylandWindow->scale, height * waylandWindow->scale);
+        takeImposedSize(window, width, height);
     else
         takeSize(window, waylandWindow->ownWidth, waylandWindow->ownHeight);
 }
+
+// The compositor's scale for the window, which it says again as the window
+// moves between outputs. The window keeps its size in the platform's pixels,
+// as a program aware of the screen's resolution from its start only keeps
+// it there: the surface takes the units that size now is. What a compositor
+// says before the window is shown is said of no output (kwin says 1), and
+// the output's own scale stands.
+void preferredScale(void* data, wp_fractional_scale_v1*, uint32_t scale) {
+    HWND window = static_cast<HWND>(data);
+    WaylandWindow* waylandWindow = window->wayland;
+    WaylandSurface& shown = waylandWindow->shown;
+    int taken = int(std::clamp<uint32_t>(scale, wholeScale, uint32_t(largestOutputScale) * wholeScale));
+    if (!shown.configured || taken == waylandWindow->scale) return;
+    waylandWindow->scale = taken;
+    if (shown.sizeImposed && shown.configuredWidth > 0 && shown.configuredHeight > 0) {
+        takeImposedSize(window, shown.configuredWidth, shown.configuredHeight);
+        return;
+    }
+    waylandFixSurfaceSize(shown, waylandUnits(waylandWindow->ownWidth, taken),
+                          waylandUnits(waylandWindow->ownHeight, taken));
+    takeSize(window, waylandWindow->ownWidth, waylandWindow->ownHeight);
+}
+const wp_fractional_scale_v1_listener preferredScaleListener = {preferredScale};
 
 void surfaceClosed(WaylandSurface* shown) {
     shown->closeRequested = true;
@@ -277,6 +310,8 @@ void releaseWindow(HWND window) {
     waylandDestroyDriverSurface(waylandWindow);
     if (waylandWindow->eglWindow) wl_egl_window_destroy(waylandWindow->eglWindow);
     waylandHideSurface(waylandWindow->shown);
+    if (waylandWindow->preferred) wp_fractional_scale_v1_destroy(waylandWindow->preferred);
+    if (waylandWindow->viewport) wp_viewport_destroy(waylandWindow->viewport);
     wl_surface_destroy(waylandWindow->shown.surface);
     delete waylandWindow;
     window->wayland = nullptr;
@@ -291,21 +326,28 @@ void waylandReleaseWindows() {
 void waylandCreateWindow(HWND window, const WindowClass&, int, int, int width, int height) {
     auto* waylandWindow = new WaylandWindow;
     window->wayland = waylandWindow;
-    const WaylandOutput* output = waylandPrimaryOutput();
-    waylandWindow->scale = output ? output->scale : 1;
-    waylandWindow->shown.surface = wl_compositor_create_surface(wayland.compositor);
-    if (waylandWindow->scale > 1) wl_surface_set_buffer_scale(waylandWindow->shown.surface, waylandWindow->scale);
+    int scale = waylandWindow->scale = waylandOutputScale();
+    wl_surface* surface = waylandWindow->shown.surface = wl_compositor_create_surface(wayland.compositor);
+    waylandWindow->viewport = waylandScaleSurface(surface, scale);
+    if (waylandWindow->viewport) {
+        waylandWindow->preferred =
+            wp_fractional_scale_manager_v1_get_fractional_scale(wayland.fractionalScales, surface);
+        wp_fractional_scale_v1_add_listener(waylandWindow->preferred, &preferredScaleListener, window);
+    }
     // Decorations are the compositor's or drawn beside the surface: the
     // outer size the program asks for is all client area. Buffers are whole
     // surface units.
-    window->clientWidth = waylandWindow->ownWidth = surfaceUnits(width, waylandWindow->scale) * waylandWindow->scale;
-    window->clientHeight = waylandWindow->ownHeight = surfaceUnits(height, waylandWindow->scale) * waylandWindow->scale;
+    int unitsWide = waylandUnits(width, scale), unitsHigh = waylandUnits(height, scale);
+    window->clientWidth = waylandWindow->ownWidth = waylandPixels(unitsWide, scale);
+    window->clientHeight = waylandWindow->ownHeight = waylandPixels(unitsHigh, scale);
+    waylandSetViewport(waylandWindow->viewport, unitsWide, unitsHigh);
 }
 
 void waylandShowWindow(HWND window) {
     WaylandWindow* waylandWindow = window->wayland;
-    waylandShowSurface(waylandWindow->shown, window->title.c_str(), surfaceUnits(window->clientWidth, waylandWindow->scale),
-                       surfaceUnits(window->clientHeight, waylandWindow->scale), nullptr, true);
+    int scale = waylandWindow->scale;
+    waylandShowSurface(waylandWindow->shown, window->title.c_str(), waylandUnits(window->clientWidth, scale),
+                       waylandUnits(window->clientHeight, scale), nullptr, true);
     // Shown at once, as on the platform, before the program first draws:
     // a compositor shows no surface without contents. No background brush
     // erases it, so it is black.
@@ -337,9 +379,9 @@ void waylandSetWindowPos(HWND window, int x, int y, int width, int height, UINT 
         window->clientY = y;
     }
     if (flags & SWP_NOSIZE) return;
-    int unitsWide = surfaceUnits(width, waylandWindow->scale), unitsHigh = surfaceUnits(height, waylandWindow->scale);
-    waylandWindow->ownWidth = unitsWide * waylandWindow->scale;
-    waylandWindow->ownHeight = unitsHigh * waylandWindow->scale;
+    int unitsWide = waylandUnits(width, waylandWindow->scale), unitsHigh = waylandUnits(height, waylandWindow->scale);
+    waylandWindow->ownWidth = waylandPixels(unitsWide, waylandWindow->scale);
+    waylandWindow->ownHeight = waylandPixels(unitsHigh, waylandWindow->scale);
     waylandFixSurfaceSize(waylandWindow->shown, unitsWide, unitsHigh);
     // Kept for when the compositor lets go of the size it imposes.
     if (waylandWindow->shown.sizeImposed && waylandWindow->shown.configuredWidth > 0) return;

@@ -60,8 +60,8 @@ std::vector<std::string> compositorCommand(const NestedDesktop& desktop) {
         return {"mutter", "--wayland", "--nested", "--no-x11", "--wayland-display=" + desktop.wayland};
     case NestedCompositor::kwin:
         return {capabilityFreeCopy("kwin_wayland", desktop.directory), "--x11-display", desktop.x.display,
-                "--width", std::to_string(desktop.width), "--height", std::to_string(desktop.height), "--socket",
-                desktop.wayland, "--no-lockscreen"};
+                "--width", std::to_string(desktop.width), "--height", std::to_string(desktop.height), "--scale",
+                std::to_string(desktop.scale), "--socket", desktop.wayland, "--no-lockscreen"};
     case NestedCompositor::westonGl: {
         // One colour behind the windows, nothing animated, no screen lock.
         std::string config = desktop.directory + "/weston.ini";
@@ -100,17 +100,18 @@ std::string missingNestedTools(NestedCompositor compositor) {
     return missing;
 }
 
-NestedDesktop startNested(NestedCompositor compositor, const std::string& parent, std::string* why) {
+NestedDesktop startNested(NestedCompositor compositor, const std::string& parent, std::string* why, double scale) {
     NestedDesktop desktop;
     desktop.compositor = compositor;
+    desktop.scale = scale;
     std::string pattern = parent + "nested-XXXXXX";
     if (!mkdtemp(pattern.data())) {
         *why = "could not make a runtime directory under " + parent;
         return desktop;
     }
     desktop.directory = pattern;
-    desktop.x = startVirtualServer({"-screen", "0", std::to_string(desktop.width) + "x" +
-                                                        std::to_string(desktop.height) + "x24"});
+    desktop.x = startVirtualServer({"-screen", "0", std::to_string(desktop.pixelsWide()) + "x" +
+                                                        std::to_string(desktop.pixelsHigh()) + "x24"});
     if (desktop.x.display.empty()) {
         *why = "Xvfb did not start";
         return desktop;
@@ -147,7 +148,7 @@ NestedDesktop startNested(NestedCompositor compositor, const std::string& parent
     }
     // Keys go where the pointer is on a server without a window manager:
     // on the compositor's window, which fills the screen.
-    movePointer(desktop.user, desktop.width / 2, desktop.height / 2);
+    movePointer(desktop.user, desktop.pixelsWide() / 2, desktop.pixelsHigh() / 2);
     return desktop;
 }
 

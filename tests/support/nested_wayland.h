@@ -27,15 +27,20 @@ struct NestedDesktop {
     pid_t bus = -1;            // its session bus, where it wants one
     std::string directory;     // the runtime directory clients share
     std::string wayland;       // the display's name, a socket in `directory`
-    int width = 1280, height = 1024;
+    int width = 1280, height = 1024;  // the output, in logical units
+    double scale = 1;  // the output's pixels per logical unit (kwin only)
+    int pixelsWide() const { return int(width * scale + 0.5); }
+    int pixelsHigh() const { return int(height * scale + 0.5); }
 };
 
 // The programs this compositor needs that are not installed; empty when all are.
 std::string missingNestedTools(NestedCompositor compositor);
-// Starts the server and the compositor on it with a 1280x1024 output and
-// waits until its display offers a seat and an output to clients of this
+// Starts the server and the compositor on it with a 1280x1024 output (of
+// `scale` times as many pixels: kwin takes fractional scales) and waits
+// until its display offers a seat and an output to clients of this
 // process. On failure `wayland` is empty and `why` says what was last seen.
-NestedDesktop startNested(NestedCompositor compositor, const std::string& parent, std::string* why);
+NestedDesktop startNested(NestedCompositor compositor, const std::string& parent, std::string* why,
+                          double scale = 1);
 void stopNested(NestedDesktop& desktop);
 // A native client of the compositor: XDG_RUNTIME_DIR and WAYLAND_DISPLAY set,
 // DISPLAY unset, so that a program that could use X11 has to use Wayland.

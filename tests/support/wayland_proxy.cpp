@@ -1,5 +1,7 @@
 #include "wayland_proxy.h"
 
+#include "fractional-scale-v1-client-protocol.h"
+#include "viewporter-client-protocol.h"
 #include "xdg-decoration-unstable-v1-client-protocol.h"
 #include "xdg-output-unstable-v1-client-protocol.h"
 #include "xdg-shell-client-protocol.h"
@@ -28,7 +30,8 @@ const size_t maxFdsPerSend = 28;
 const wl_interface* const boundByName[] = {
     &wl_compositor_interface,          &wl_subcompositor_interface,          &wl_shm_interface,
     &wl_seat_interface,                &wl_output_interface,                 &wl_data_device_manager_interface,
-    &xdg_wm_base_interface,            &zxdg_decoration_manager_v1_interface, &zxdg_output_manager_v1_interface};
+    &xdg_wm_base_interface,            &zxdg_decoration_manager_v1_interface, &zxdg_output_manager_v1_interface,
+    &wp_viewporter_interface,          &wp_fractional_scale_manager_v1_interface};
 
 const wl_interface* interfaceNamed(const std::string& name) {
     for (const wl_interface* interface : boundByName)
@@ -322,6 +325,16 @@ std::string proxyPath(const WaylandProxy& proxy, const WaylandSession& session) 
 }
 
 }  // namespace
+
+WireMessage eventOf(uint32_t object, const wl_interface& interface, const char* name,
+                    std::vector<WireArgument> arguments) {
+    WireMessage event{true, object, &interface, 0, std::move(arguments), {}, 0};
+    for (int opcode = 0; opcode < interface.event_count; ++opcode)
+        if (!std::strcmp(interface.events[opcode].name, name)) event.opcode = uint16_t(opcode);
+    return event;
+}
+
+WireArgument word(char type, uint32_t value) { return WireArgument{type, value, {}, -1}; }
 
 bool isMessage(const WireMessage& message, const wl_interface& interface, const char* name) {
     const wl_message* described = message.interface == &interface ? messageOf(message) : nullptr;

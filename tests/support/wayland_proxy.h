@@ -3,8 +3,8 @@
 // message and file descriptor both ways and lets a test change or drop the
 // ones it picks; it knows which object is which from libwayland's own
 // tables of the interfaces the layer uses (the core protocol's, xdg-shell's,
-// xdg-decoration's and xdg-output's). Messages to objects of any other
-// interface pass unread.
+// xdg-decoration's, xdg-output's, the viewporter's and fractional scales').
+// Messages to objects of any other interface pass unread.
 #pragma once
 
 #include "wayland.h"
@@ -38,6 +38,11 @@ struct WireMessage {
 
 // Whether the message is the request or event `name` of `interface`.
 bool isMessage(const WireMessage& message, const wl_interface& interface, const char* name);
+// The event `name` of `interface` to `object`, for a rule to send.
+WireMessage eventOf(uint32_t object, const wl_interface& interface, const char* name,
+                    std::vector<WireArgument> arguments);
+// An argument of one word: `type` is i, u, f, o or n.
+WireArgument word(char type, uint32_t value);
 
 // Sees each message before it is passed on, may change its arguments, and
 // returns false to drop it. Descriptors the message came with are closed
