@@ -99,6 +99,14 @@ void glXSwapBuffers(Display* display, GLXDrawable drawable) {
 EGLBoolean eglSwapBuffers(EGLDisplay display, EGLSurface surface) {
     static EGLBoolean (*real)(EGLDisplay, EGLSurface);
     if (!real) real = (EGLBoolean(*)(EGLDisplay, EGLSurface))dlsym(RTLD_NEXT, "eglSwapBuffers");
+    // Looked up, not linked: the counter is preloaded into GLX programs too.
+    static EGLBoolean (*query)(EGLDisplay, EGLSurface, EGLint, EGLint*);
+    if (!query) query = (EGLBoolean(*)(EGLDisplay, EGLSurface, EGLint, EGLint*))dlsym(RTLD_DEFAULT, "eglQuerySurface");
+    EGLint width = 0, height = 0;
+    if (swapLog && query && query(display, surface, EGL_WIDTH, &width) && query(display, surface, EGL_HEIGHT, &height)) {
+        swapLog->drawnWidth = width;
+        swapLog->drawnHeight = height;
+    }
     EGLBoolean swapped = real(display, surface);
     if (swapped) noteSwap();
     return swapped;

@@ -22,4 +22,7 @@ struct SwapLog {
     volatile uint64_t matrixAt;
     volatile float matrixAtSwap[16];
     volatile int matrixAtReady;
+    // The size of the surface a Wayland client last swapped: the pixels each
+    // of its frames draws.
+    volatile int drawnWidth, drawnHeight;
 };

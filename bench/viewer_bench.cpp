@@ -12,6 +12,9 @@
 #ifdef VIEWER_BENCH_WAYLAND
 #include "nested_wayland.h"
 #include "wayland.h"
+#include "wayland_proxy.h"
+
+#include "fractional-scale-v1-client-protocol.h"
 #endif
 
 #include <X11/keysym.h>
@@ -198,6 +201,7 @@ LoopFigures measureLoop(Display* user, const std::string& program, const std::st
 // there, or why it was not measured.
 struct WaylandFigures {
     double fps = 0;
+    long pixelsPerFrame = 0;  // of the surface the program last swapped
     int width = 0, height = 0;
     std::string failure;
 };
@@ -249,6 +253,7 @@ WaylandFigures measureWaylandViewer(const BenchDesktop& desktop, double seconds)
     } else {
         desktop.measureSize(viewer, figures);
         figures.fps = framesPerSecond(mapped.log, seconds);
+        figures.pixelsPerFrame = long(mapped.log->drawnWidth) * mapped.log->drawnHeight;
         desktop.press("Escape");
     }
     waitForExit(viewer, 5000);  // kills it if it does not end
@@ -383,41 +388,104 @@ void measureUnderSway(int rounds, double seconds) {
 // Under weston with its GL renderer, nested in an X server: a desktop that
 // composites with OpenGL, as users' do. No compositor there says where a
 // window is; the viewer's and the loop's are found by their background.
-void measureUnderNestedWeston(int rounds, double seconds) {
-    std::string missing = missingNestedTools(NestedCompositor::westonGl);
-    if (!missing.empty()) {
-        std::printf("Nested weston: not measured: %s not installed (bench/run.sh installs them)\n", missing.c_str());
-        return;
-    }
-    std::string why;
-    NestedDesktop nested = startNested(NestedCompositor::westonGl, "/tmp/", &why);
-    if (nested.wayland.empty()) {
-        std::printf("Nested weston: not measured: it did not start: %s\n", why.c_str());
-        return;
-    }
+// A compositor nested in an X server, its clients started on `display`:
+// the notice and windows are found by what they show.
+BenchDesktop nestedBenchDesktop(const NestedDesktop& nested, const std::string& display) {
     const Rgb background = rgbOf(0.5f, 0.25f, 0.35f), boxFace{0xf0, 0xf0, 0xf0};
     BenchDesktop desktop;
-    desktop.name = "weston with its GL renderer, nested in Xvfb";
-    desktop.decoratedLoop = true;
-    desktop.clientSetup = [&](const std::string& errorPath) {
+    desktop.name = nestedName(nested.compositor);
+    desktop.clientSetup = [&nested, display](const std::string& errorPath) {
         ChildSetup setup;
         setup.errorPath = errorPath;
-        setup.environment = {"XDG_RUNTIME_DIR=" + nested.directory, "WAYLAND_DISPLAY=" + nested.wayland};
+        setup.environment = {"XDG_RUNTIME_DIR=" + nested.directory, "WAYLAND_DISPLAY=" + display};
         return setup;
     };
-    desktop.noticeShown = [&](pid_t) { return regionOf(screenPicture(nested), boxFace, 0).count > 5000; };
-    desktop.press = [&](const std::string& key) {
+    desktop.noticeShown = [&nested, boxFace](pid_t) {
+        return regionOf(screenPicture(nested), boxFace, 0).count > 5000;
+    };
+    desktop.press = [&nested](const std::string& key) {
         pressChord(nested, {XStringToKeysym(key.c_str())});
         return true;
     };
-    desktop.measureSize = [&](pid_t, WaylandFigures& figures) {
+    desktop.measureSize = [&nested, background](pid_t, WaylandFigures& figures) {
         Region shown;
         waitUntil([&] { return (shown = regionOf(screenPicture(nested), background)).width() >= 700; }, 20000);
         figures.width = shown.width();
         figures.height = shown.height();
     };
+    return desktop;
+}
+
+// The compositor nested at `scale`; false, and why, where it cannot be.
+bool startNestedForBench(NestedCompositor compositor, double scale, NestedDesktop* nested) {
+    std::string missing = missingNestedTools(compositor);
+    if (!missing.empty()) {
+        std::printf("Nested %s: not measured: %s not installed (bench/run.sh installs them)\n", nestedName(compositor),
+                    missing.c_str());
+        return false;
+    }
+    std::string why;
+    *nested = startNested(compositor, "/tmp/", &why, scale);
+    if (!nested->wayland.empty()) return true;
+    std::printf("Nested %s: not measured: it did not start: %s\n", nestedName(compositor), why.c_str());
+    return false;
+}
+
+void measureUnderNestedWeston(int rounds, double seconds) {
+    NestedDesktop nested;
+    if (!startNestedForBench(NestedCompositor::westonGl, 1, &nested)) return;
+    BenchDesktop desktop = nestedBenchDesktop(nested, nested.wayland);
+    desktop.name = "weston with its GL renderer, nested in Xvfb";
+    desktop.decoratedLoop = true;
     measureOn(desktop, rounds, seconds);
     stopNested(nested);
+}
+
+// Under KDE's compositor at scale 1.5, nested in an X server, as laptops
+// run it: the viewer drawing at the output's pixels through the fractional
+// scale protocol, and drawing at the whole scale above (2) where a proxy
+// hides the protocol, as where a compositor offers none.
+void measureUnderNestedKwin(int rounds, double seconds) {
+    NestedDesktop nested;
+    if (!startNestedForBench(NestedCompositor::kwin, 1.5, &nested)) return;
+    WaylandSession session;
+    session.directory = nested.directory;
+    session.socketPath = nested.directory + "/" + nested.wayland;
+    WaylandProxy proxy = startWaylandProxy(session, [](WireMessage& message) {
+        return !(message.event && isMessage(message, wl_registry_interface, "global") &&
+                 message.arguments[1].bytes.c_str() == std::string(wp_fractional_scale_manager_v1_interface.name));
+    });
+    BenchDesktop fractional = nestedBenchDesktop(nested, nested.wayland);
+    BenchDesktop whole = nestedBenchDesktop(nested, proxy.name);
+    std::vector<double> fractionalFps, wholeFps, fractionalPixels, wholePixels;
+    WaylandFigures shown[2];
+    for (int round = 0; round < rounds; ++round)
+        for (int turn = 0; turn < 2; ++turn) {
+            bool hidden = (round + turn) % 2;
+            WaylandFigures& figures = shown[hidden];
+            figures = measureWaylandViewer(hidden ? whole : fractional, seconds);
+            if (!figures.failure.empty()) {
+                std::printf("Nested kwin at 1.5: the viewer %s: %s\n",
+                            hidden ? "without the fractional scale protocol" : "", figures.failure.c_str());
+                stopWaylandProxy(proxy, session);
+                stopNested(nested);
+                return;
+            }
+            (hidden ? wholeFps : fractionalFps).push_back(figures.fps);
+            (hidden ? wholePixels : fractionalPixels).push_back(double(figures.pixelsPerFrame));
+        }
+    stopWaylandProxy(proxy, session);
+    stopNested(nested);
+    std::printf("| the viewer on kwin at 1.5, nested in Xvfb (%d rounds, %.0f s each) | median | per round |\n", rounds,
+                seconds);
+    std::printf("|---|---|---|\n");
+    auto size = [](const WaylandFigures& figures) {
+        return " (shown " + std::to_string(figures.width) + "x" + std::to_string(figures.height) + ")";
+    };
+    row("fractional scale protocol, frames/s" + size(shown[0]), fractionalFps, "%.1f");
+    row("fractional scale protocol, pixels drawn per frame", fractionalPixels, "%.0f");
+    row("whole scale only, frames/s" + size(shown[1]), wholeFps, "%.1f");
+    row("whole scale only, pixels drawn per frame", wholePixels, "%.0f");
 }
 
 void measureUnderWayland(int rounds, double seconds) {
@@ -425,6 +493,8 @@ void measureUnderWayland(int rounds, double seconds) {
     measureUnderSway(rounds, seconds);
     std::printf("\n");
     measureUnderNestedWeston(rounds, seconds);
+    std::printf("\n");
+    measureUnderNestedKwin(rounds, seconds);
 }
 #endif
 
