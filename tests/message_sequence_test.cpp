@@ -31,15 +31,19 @@ const Scenario scenarios[] = {
     {"FullscreenEscape",
      {{"start", {"WM_CREATE", "WM_SIZE restored client", "WM_PAINT"}},
       {"fullscreen", {"WM_SIZE restored larger", "WM_PAINT?", "WM_SIZE restored client", "WM_PAINT?"}},
-      {"escape", {"WM_CHAR 27", "WM_DESTROY", "exit 0"}}}},
+      {"escape", {"WM_KEYDOWN 27", "WM_CHAR 27", "WM_DESTROY", "exit 0"}}}},
 };
 
-class MessageSequences : public ViewerOnADesktopTest,
+class TracedViewer : public ViewerOnADesktopTest {
+protected:
+    std::vector<std::string> viewerCommand() const override { return {TRACE_BINARY, tracePath()}; }
+    std::string tracePath() const { return testing::TempDir() + "trace-" + std::to_string(getpid()) + ".txt"; }
+};
+
+class MessageSequences : public TracedViewer,
                          public testing::WithParamInterface<std::tuple<const char*, Scenario>> {
 protected:
     const char* managerName() const override { return std::get<0>(GetParam()); }
-    std::vector<std::string> viewerCommand() const override { return {TRACE_BINARY, tracePath()}; }
-    std::string tracePath() const { return testing::TempDir() + "trace-" + std::to_string(getpid()) + ".txt"; }
 
     void act(const std::string& action) {
         if (action == "start") {
@@ -79,5 +83,23 @@ INSTANTIATE_TEST_SUITE_P(Desktops, MessageSequences,
                          [](const testing::TestParamInfo<std::tuple<const char*, Scenario>>& row) {
                              return std::string(std::get<0>(row.param)) + "_" + std::get<1>(row.param).name;
                          });
+
+// The server repeats a held key; the window is told of it as on Wayland and
+// on the platform (the table is the one both back ends share).
+class HeldKey : public TracedViewer {
+protected:
+    const char* managerName() const override { return "openbox"; }
+};
+
+TEST_F(HeldKey, IsOnePressItsRepeatsAndOneRelease) {
+    std::remove(tracePath().c_str());
+    ASSERT_NE(start(), 0u);
+    holdKey(user, XK_q, 1500);
+    EXPECT_TRUE(waitUntil([&] { return keyMessages(tracePath()) == heldKeyMessages; }, 20000))
+        << joined(keyMessages(tracePath()));
+    pressKey(user, XK_Escape);
+    EXPECT_EQ(waitForExit(child, 10000), 0);
+    EXPECT_EQ(errorText(), "");
+}
 
 }  // namespace

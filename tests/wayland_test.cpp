@@ -228,7 +228,7 @@ const Scenario swayScenarios[] = {
      {{"start", {"WM_CREATE", "WM_SIZE restored client", "WM_PAINT"}},
       {"fullscreen", {"WM_SIZE restored larger", "WM_PAINT?"}},
       {"windowed", {"WM_SIZE restored client", "WM_PAINT?"}},
-      {"escape", {"WM_CHAR 27", "WM_DESTROY", "exit 0"}}}},
+      {"escape", {"WM_KEYDOWN 27", "WM_CHAR 27", "WM_DESTROY", "exit 0"}}}},
     {"CloseButton",
      {{"start", {"WM_CREATE", "WM_SIZE restored client", "WM_PAINT"}},
       {"close button", {"WM_CLOSE", "WM_DESTROY", "exit 0"}}}},
@@ -275,6 +275,25 @@ TEST_P(WaylandMessageSequences, AreThePlatformsStepByStep) {
 
 INSTANTIATE_TEST_SUITE_P(Sway, WaylandMessageSequences, testing::ValuesIn(swayScenarios),
                          [](const testing::TestParamInfo<Scenario>& row) { return std::string(row.param.name); });
+
+// The compositor's repeat rate makes the repeats; the window is told of
+// them as on X11 and on the platform (the table both back ends share).
+TEST_F(WaylandViewer, AHeldKeyIsOnePressItsRepeatsAndOneRelease) {
+    startCompositor(Compositor::sway);
+    std::string trace = testing::TempDir() + "wayland-held-key-" + std::to_string(getpid()) + ".txt";
+    std::remove(trace.c_str());
+    program = spawnWaylandClient(session, {TRACE_BINARY, trace}, errorPath());
+    waitForWindow("vorandile");
+    type({"Return"});
+    waitForWindow("vorandile ");
+    std::string why;
+    ASSERT_TRUE(holdKey(session, "q", 1500, &why)) << why;
+    EXPECT_TRUE(waitUntil([&] { return keyMessages(trace) == heldKeyMessages; }, 20000)) << joined(keyMessages(trace));
+    type({"Escape"});
+    EXPECT_EQ(waitForExit(program, 20000), 0) << fileText(errorPath());
+    program = -1;
+    std::remove(trace.c_str());
+}
 
 // A socket that takes connections and closes them at once, or (`silent`)
 // keeps them without a word: no compositor the layer can use. The viewer

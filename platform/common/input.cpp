@@ -10,14 +10,21 @@ namespace {
 // positions left of or above a capturing window arrive negative.
 LPARAM pointLParam(int x, int y) { return MAKELPARAM(WORD(x & 0xffff), WORD(y & 0xffff)); }
 
-}  // namespace
-
-void inputPointerMoved(HWND window, int x, int y, POINT onScreen, WPARAM heldKeys, unsigned keyState) {
-    notePointer(onScreen);
-    queueInput(window, WM_MOUSEMOVE, heldKeys, pointLParam(x, y), keyState);
+// A mouse message's wParam: the buttons and modifiers held.
+WPARAM heldKeys(HeldModifiers modifiers) {
+    return platform.buttonsHeld | (modifiers.shift ? MK_SHIFT : 0) | (modifiers.control ? MK_CONTROL : 0);
 }
 
-void inputButton(HWND window, MouseButton button, bool press, int x, int y, POINT onScreen, WPARAM heldKeys,
+}  // namespace
+
+void inputPointerMoved(HWND window, int x, int y, POINT onScreen, HeldModifiers modifiers, unsigned keyState) {
+    notePointer(onScreen);
+    queueInput(window, WM_MOUSEMOVE, heldKeys(modifiers), pointLParam(x, y), keyState);
+}
+
+void inputPointerGone() { platform.buttonsHeld = 0; }
+
+void inputButton(HWND window, MouseButton button, bool press, int x, int y, POINT onScreen, HeldModifiers modifiers,
                  unsigned keyState) {
     static const struct {
         UINT down, up;
@@ -27,12 +34,18 @@ void inputButton(HWND window, MouseButton button, bool press, int x, int y, POIN
                     {WM_RBUTTONDOWN, WM_RBUTTONUP, MK_RBUTTON}};
     const auto& which = messages[int(button)];
     // The message carries the buttons as they are after it.
-    WPARAM keys = press ? heldKeys | which.bit : heldKeys & ~which.bit;
+    platform.buttonsHeld = press ? platform.buttonsHeld | which.bit : platform.buttonsHeld & ~which.bit;
+    WPARAM keys = heldKeys(modifiers);
     notePointer(onScreen);
     queueInput(window, press ? which.down : which.up, keys, pointLParam(x, y), keyState);
 }
 
-void inputKey(HWND window, uint32_t symbol, unsigned scanCode, bool release, bool repeated, unsigned keyState) {
+// A held key gives one press, repeats marked as such, and one release, as
+// the platform's keyboard does.
+void inputKey(HWND window, uint32_t symbol, unsigned scanCode, bool release, unsigned keyState) {
+    size_t held = scanCode & 0xff;
+    bool repeated = !release && platform.keysHeld[held];
+    platform.keysHeld[held] = !release;
     queueInput(window, release ? WM_KEYUP : WM_KEYDOWN, virtualKeyForSymbol(symbol),
                keyLParamFor(scanCode, release, repeated), keyState);
 }
@@ -42,6 +55,8 @@ void inputFocus(HWND window, bool focused) {
     if (window->focused == focused) return;
     window->focused = focused;
     if (!focused) {
+        // Keys released elsewhere are not held when the focus comes back.
+        platform.keysHeld.reset();
         sendToWindow(window, WM_KILLFOCUS, 0, 0);
         return;
     }

@@ -10,6 +10,7 @@
 #include "platform/win32.h"
 
 #include <cstdint>
+#include <bitset>
 #include <deque>
 #include <memory>
 #include <string>
@@ -101,6 +102,10 @@ struct PlatformState {
     int quitCode = 0;
     unsigned retrievedKeyState = 0;
     POINT lastPointer{0, 0};
+    // Keys held down, by scan code: a press of a key held already is a
+    // repeat, whichever display system reported it.
+    std::bitset<256> keysHeld;
+    WPARAM buttonsHeld = 0;  // the MK_ bits of the mouse buttons down
     // Set when the queue can no longer serve the program: its window was
     // taken away by another client. Retrieval then fails, as the platform's does.
     bool queueBroken = false;
@@ -141,15 +146,21 @@ LPARAM keyLParamFor(unsigned scanCode, bool release, bool repeated);
 
 // What a back end reports of the user's input (input.cpp), in the window's
 // client pixels and on the screen, with the modifier state it came with
-// (`keyState`) and the MK_ bits of the buttons and modifiers held before it
-// (`heldKeys`); the platform's messages follow from it.
+// (`keyState`, the back end's own) and the modifiers held; the platform's
+// messages follow from it, with the buttons held as the reports tell.
 enum class MouseButton { left, middle, right };
-void inputPointerMoved(HWND window, int x, int y, POINT onScreen, WPARAM heldKeys, unsigned keyState);
-void inputButton(HWND window, MouseButton button, bool press, int x, int y, POINT onScreen, WPARAM heldKeys,
+struct HeldModifiers {
+    bool shift = false, control = false;
+};
+void inputPointerMoved(HWND window, int x, int y, POINT onScreen, HeldModifiers modifiers, unsigned keyState);
+void inputButton(HWND window, MouseButton button, bool press, int x, int y, POINT onScreen, HeldModifiers modifiers,
                  unsigned keyState);
+// The pointer went away with its buttons, as a seat's may: none is held.
+void inputPointerGone();
 // A key by its symbol (X11's and xkbcommon's numbering) and scan code (the
-// kernel's key code).
-void inputKey(HWND window, uint32_t symbol, unsigned scanCode, bool release, bool repeated, unsigned keyState);
+// kernel's key code): a press, each repeat of it while held (as another
+// press), and its release.
+void inputKey(HWND window, uint32_t symbol, unsigned scanCode, bool release, unsigned keyState);
 // The window has the keyboard's focus now, or not.
 void inputFocus(HWND window, bool focused);
 

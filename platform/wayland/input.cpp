@@ -37,11 +37,8 @@ bool modifierActive(const char* name) {
            xkb_state_mod_name_is_active(wayland.keyState, name, XKB_STATE_MODS_EFFECTIVE) > 0;
 }
 
-WPARAM mouseKeyState() {
-    WPARAM keys = wayland.buttons;
-    if (modifierActive(XKB_MOD_NAME_SHIFT)) keys |= MK_SHIFT;
-    if (modifierActive(XKB_MOD_NAME_CTRL)) keys |= MK_CONTROL;
-    return keys;
+HeldModifiers heldModifiers() {
+    return HeldModifiers{modifierActive(XKB_MOD_NAME_SHIFT), modifierActive(XKB_MOD_NAME_CTRL)};
 }
 
 WaylandSurface* findBox(wl_surface* surface) {
@@ -50,8 +47,8 @@ WaylandSurface* findBox(wl_surface* surface) {
     return nullptr;
 }
 
-void queueKey(HWND window, uint32_t key, bool release, bool repeated) {
-    inputKey(window, xkb_state_key_get_one_sym(wayland.keyState, key + 8), key, release, repeated, packedKeyState());
+void queueKey(HWND window, uint32_t key, bool release) {
+    inputKey(window, xkb_state_key_get_one_sym(wayland.keyState, key + 8), key, release, packedKeyState());
 }
 
 void keymapGiven(void*, wl_keyboard*, uint32_t format, int32_t fd, uint32_t size) {
@@ -98,7 +95,7 @@ void keyChanged(void*, wl_keyboard*, uint32_t, uint32_t, uint32_t key, uint32_t 
         if (!release && box->keysPressed.size() < 16) box->keysPressed.push_back(symbol);
         return;
     }
-    if (HWND window = waylandFindWindow(wayland.keyboardFocus)) queueKey(window, key, release, false);
+    if (HWND window = waylandFindWindow(wayland.keyboardFocus)) queueKey(window, key, release);
 }
 
 void modifiersChanged(void*, wl_keyboard*, uint32_t, uint32_t depressed, uint32_t latched, uint32_t locked,
@@ -169,7 +166,7 @@ void pointerLeft(void*, wl_pointer*, uint32_t, wl_surface* surface) {
 // The pointer, or the finger that stands for it, moved to (x, y) on the
 // surface, or pressed or released a button there: a box keeps the
 // position and its one button's press for its loop; a window is told in its
-// client pixels. The buttons held are those before the report.
+// client pixels.
 void reportPointer(wl_surface* surface, double x, double y, bool moved, MouseButton button = MouseButton::left,
                    bool press = false) {
     if (WaylandSurface* box = findBox(surface)) {
@@ -184,9 +181,9 @@ void reportPointer(wl_surface* surface, double x, double y, bool moved, MouseBut
     int clientX = int(x * scale), clientY = int(y * scale);
     POINT onScreen{window->clientX + clientX, window->clientY + clientY};
     if (moved)
-        inputPointerMoved(window, clientX, clientY, onScreen, mouseKeyState(), packedKeyState());
+        inputPointerMoved(window, clientX, clientY, onScreen, heldModifiers(), packedKeyState());
     else
-        inputButton(window, button, press, clientX, clientY, onScreen, mouseKeyState(), packedKeyState());
+        inputButton(window, button, press, clientX, clientY, onScreen, heldModifiers(), packedKeyState());
 }
 
 void pointerMoved(uint32_t, wl_fixed_t x, wl_fixed_t y) {
@@ -201,18 +198,13 @@ void pointerButton(void*, wl_pointer*, uint32_t serial, uint32_t, uint32_t butto
     bool press = state == WL_POINTER_BUTTON_STATE_PRESSED;
     if (press) wayland.pressSerial = serial;
     MouseButton which;
-    WPARAM bit;
     switch (button) {
-    case BTN_LEFT: which = MouseButton::left, bit = MK_LBUTTON; break;
-    case BTN_MIDDLE: which = MouseButton::middle, bit = MK_MBUTTON; break;
-    case BTN_RIGHT: which = MouseButton::right, bit = MK_RBUTTON; break;
+    case BTN_LEFT: which = MouseButton::left; break;
+    case BTN_MIDDLE: which = MouseButton::middle; break;
+    case BTN_RIGHT: which = MouseButton::right; break;
     default: return;  // extra buttons are not part of this subset
     }
     reportPointer(wayland.pointerFocus, wayland.pointerX, wayland.pointerY, false, which, press);
-    if (press)
-        wayland.buttons |= unsigned(bit);
-    else
-        wayland.buttons &= ~unsigned(bit);
 }
 
 // The wheel is not part of this subset.
@@ -243,7 +235,6 @@ void touchDown(void*, wl_touch*, uint32_t serial, uint32_t, wl_surface* surface,
     wayland.touchY = wl_fixed_to_double(y);
     reportPointer(surface, wayland.touchX, wayland.touchY, true);
     reportPointer(surface, wayland.touchX, wayland.touchY, false, MouseButton::left, true);
-    wayland.buttons |= unsigned(MK_LBUTTON);
 }
 
 void touchLifted() {
@@ -251,7 +242,6 @@ void touchLifted() {
     wayland.touchDown = false;
     reportPointer(std::exchange(wayland.touchFocus, nullptr), wayland.touchX, wayland.touchY, false, MouseButton::left,
                   false);
-    wayland.buttons &= ~unsigned(MK_LBUTTON);
 }
 
 void touchUp(void*, wl_touch*, uint32_t, uint32_t, int32_t id) {
@@ -331,7 +321,7 @@ void waylandSeatChanged(uint32_t capabilities) {
         wl_pointer_release(wayland.pointer);
         wayland.pointer = nullptr;
         wayland.pointerFocus = nullptr;
-        wayland.buttons = 0;
+        inputPointerGone();
     }
     if (touch && !wayland.touch) {
         wayland.touch = wl_seat_get_touch(wayland.seat);
@@ -360,7 +350,7 @@ int waylandRepeatKeys() {
     int64_t interval = std::max<int64_t>(1000 / wayland.repeatRate, 1);
     // A program that fell behind gets the repeats it missed, up to a few.
     for (int caughtUp = 0; wayland.repeatDueMs <= now && caughtUp < 8; ++caughtUp) {
-        queueKey(window, wayland.repeatKey, false, true);
+        queueKey(window, wayland.repeatKey, false);
         wayland.repeatDueMs += interval;
     }
     if (wayland.repeatDueMs <= now) wayland.repeatDueMs = now + interval;

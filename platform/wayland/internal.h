@@ -138,7 +138,6 @@ struct WaylandState {
     double pointerX = 0, pointerY = 0;  // in the focused surface's units
     uint32_t arrowSerial = 0;           // of the pointer's entry whose arrow is still to set
     uint32_t pingSerial = 0;            // of the newest ping still to answer
-    unsigned buttons = 0;               // MK_ bits of the buttons held (a finger down holds the left)
     uint32_t pressSerial = 0;           // of the last button or finger down, which moving a window needs
     wl_touch* touch = nullptr;
     bool touchDown = false;  // the primary touch point is down

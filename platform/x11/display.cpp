@@ -2,6 +2,8 @@
 #include "platform/x11/internal.h"
 #include "platform/x11/event_filter.h"
 
+#include <X11/XKBlib.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
@@ -162,6 +164,10 @@ void x11Connect() {
     XInternAtoms(connection, const_cast<char**>(names), 7, False, interned);
     x11.atoms =
         LayerAtoms{interned[0], interned[1], interned[2], interned[3], interned[4], interned[5], interned[6]};
+    // A held key comes as presses and one release, as the platform's
+    // keyboard sends it, not as a release and a press at each repeat.
+    Bool repeatsDetectable = False;
+    XkbSetDetectableAutoRepeat(connection, True, &repeatsDetectable);
     x11FilterEvents(connection);
     x11WatchMonitors();
     static bool repeatsToldAtExit = std::atexit(tellAllRepeats) == 0;

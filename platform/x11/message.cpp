@@ -1,5 +1,8 @@
-// The one place where X events become the window messages the platform
-// documents for them, and how the queue reads and waits for them.
+// How the queue reads and waits for X events, and where each becomes what
+// the platform documents for it: input, focus, close, paint and another
+// client's colormap here; what a batch of events did to a window's size,
+// position and state is told once the batch is in (window.cpp), and a move
+// of the monitors' origin with them (monitors.cpp).
 #include "platform/x11/internal.h"
 #include "platform/x11/event_filter.h"
 
@@ -36,15 +39,7 @@ bool hasNewsToTell(HWND window) {
            (window->x11->stateUntoldSince && nowMs() - window->x11->stateUntoldSince >= x11StateSizeGraceMs);
 }
 
-WPARAM mouseKeyState(unsigned state) {
-    WPARAM keys = 0;
-    if (state & Button1Mask) keys |= MK_LBUTTON;
-    if (state & Button2Mask) keys |= MK_MBUTTON;
-    if (state & Button3Mask) keys |= MK_RBUTTON;
-    if (state & ShiftMask) keys |= MK_SHIFT;
-    if (state & ControlMask) keys |= MK_CONTROL;
-    return keys;
-}
+HeldModifiers modifiersOf(unsigned state) { return HeldModifiers{bool(state & ShiftMask), bool(state & ControlMask)}; }
 
 void translateButton(HWND window, const XButtonEvent& button, bool press) {
     MouseButton which;
@@ -55,7 +50,7 @@ void translateButton(HWND window, const XButtonEvent& button, bool press) {
     default: return;  // wheel and extra buttons are not part of this subset
     }
     inputButton(window, which, press, button.x, button.y, x11FromRoot(button.x_root, button.y_root),
-                mouseKeyState(button.state), button.state);
+                modifiersOf(button.state), button.state);
 }
 
 void translateClientMessage(HWND window, const XClientMessageEvent& client) {
@@ -229,12 +224,12 @@ void translateEvent(XEvent& event) {
     case ButtonRelease: translateButton(window, event.xbutton, event.type == ButtonPress); break;
     case MotionNotify:
         inputPointerMoved(window, event.xmotion.x, event.xmotion.y, x11FromRoot(event.xmotion.x_root, event.xmotion.y_root),
-                          mouseKeyState(event.xmotion.state), event.xmotion.state);
+                          modifiersOf(event.xmotion.state), event.xmotion.state);
         break;
     case KeyPress:
     case KeyRelease:
         inputKey(window, uint32_t(XLookupKeysym(&event.xkey, 0)), event.xkey.keycode - 8, event.type == KeyRelease,
-                 false, event.xkey.state);
+                 event.xkey.state);
         break;
     case ClientMessage: translateClientMessage(window, event.xclient); break;
     case FocusIn:

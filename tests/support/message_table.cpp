@@ -71,6 +71,15 @@ std::vector<std::string> traceFrom(const std::string& path, size_t from) {
     return lines;
 }
 
+const std::vector<std::string> heldKeyMessages = {"WM_KEYDOWN 81", "WM_KEYDOWN 81 repeat", "WM_KEYUP 81"};
+
+std::vector<std::string> keyMessages(const std::string& path) {
+    std::vector<std::string> keys;
+    for (const std::string& line : traceFrom(path, 0))
+        if (line.rfind("WM_KEY", 0) == 0 && (keys.empty() || keys.back() != line)) keys.push_back(line);
+    return keys;
+}
+
 size_t traceLength(const std::string& path) {
     std::ifstream file(path);
     size_t count = 0;

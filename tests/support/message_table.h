@@ -44,6 +44,13 @@ size_t traceLength(const std::string& path);
 bool traceReaches(const std::string& path, size_t from, const Step& step, Size* client,
                   std::vector<std::string>* seen);
 
+// A key held past the keyboard's repeat delay, then let go, as the platform
+// tells the window of it: one press, repeats marked as such, one release.
+// The key is Q (virtual key 81), which the viewer does nothing with.
+extern const std::vector<std::string> heldKeyMessages;
+// The key messages of a trace, repeats of a line folded into one.
+std::vector<std::string> keyMessages(const std::string& path);
+
 // Takes each step's action (`act` returns false when it could not) and
 // waits for the step's messages in the trace; what went wrong, or empty.
 std::string followSteps(const std::vector<Step>& steps, const std::string& tracePath,

@@ -29,6 +29,11 @@ void write(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         break;
     case WM_PAINT: std::fprintf(trace, "WM_PAINT\n"); break;
     case WM_CHAR: std::fprintf(trace, "WM_CHAR %d\n", int(wParam)); break;
+    case WM_KEYDOWN:
+    case WM_KEYUP:
+        std::fprintf(trace, "%s %d%s\n", message == WM_KEYDOWN ? "WM_KEYDOWN" : "WM_KEYUP", int(wParam),
+                     message == WM_KEYDOWN && (lParam & 0x40000000) ? " repeat" : "");
+        break;
     case WM_LBUTTONDOWN: std::fprintf(trace, "WM_LBUTTONDOWN\n"); break;
     case WM_LBUTTONUP: std::fprintf(trace, "WM_LBUTTONUP\n"); break;
     case WM_CLOSE: std::fprintf(trace, "WM_CLOSE\n"); break;

@@ -355,6 +355,16 @@ bool typeKeys(const WaylandSession& session, const std::vector<std::string>& key
     return runClient(session, command, &output, why);
 }
 
+bool holdKey(const WaylandSession& session, const std::string& keysym, int milliseconds, std::string* why) {
+    if (session.compositor != Compositor::sway) {
+        *why = "weston has no seat here: there is no keyboard to type on";
+        return false;
+    }
+    std::string output;
+    return runClient(session, {"wtype", "-s", "300", "-P", keysym, "-s", std::to_string(milliseconds), "-p", keysym},
+                     &output, why);
+}
+
 bool openVirtualPointer(const WaylandSession& session, VirtualPointer* pointer, std::string* why) {
     if (session.compositor != Compositor::sway) {
         *why = "weston has no seat here: there is no pointer to move";

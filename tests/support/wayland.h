@@ -68,6 +68,8 @@ bool closeToplevel(const WaylandSession& session, const ToplevelWindow& window, 
 // Types keys, named as keysyms ("Return", "Escape", "f"), to the window
 // that has the keyboard focus; sway only. Returns once they are sent.
 bool typeKeys(const WaylandSession& session, const std::vector<std::string>& keysyms, std::string* why);
+// Holds the key down for `milliseconds`, then lets it go (sway only).
+bool holdKey(const WaylandSession& session, const std::string& keysym, int milliseconds, std::string* why);
 
 // A mouse: the wayland-pointer helper, kept running so that a button can
 // stay down between commands; sway only. As sway focuses the window the

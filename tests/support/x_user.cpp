@@ -12,6 +12,7 @@
 #include <poll.h>
 #include <time.h>
 #include <unistd.h>
+#include <unistd.h>
 
 namespace {
 
@@ -168,6 +169,15 @@ WindowGeometry rootGeometry(Display* display, Window window) {
     Window child;
     XTranslateCoordinates(display, window, DefaultRootWindow(display), 0, 0, &x, &y, &child);
     return WindowGeometry{x, y, attributes.width, attributes.height};
+}
+
+void holdKey(Display* display, unsigned long keysym, int milliseconds) {
+    KeyCode key = XKeysymToKeycode(display, keysym);
+    XTestFakeKeyEvent(display, key, True, CurrentTime);
+    XFlush(display);
+    usleep(useconds_t(milliseconds) * 1000);  // the hold itself, not a wait for something to happen
+    XTestFakeKeyEvent(display, key, False, CurrentTime);
+    XFlush(display);
 }
 
 void pressKey(Display* display, unsigned long keysym, bool withShift) {
