@@ -277,6 +277,16 @@ struct BoxFont {
 };
 // The resolutions text is drawn at, whatever a desktop or a screen claims.
 const double minimumTextDpi = 48.0, maximumTextDpi = 480.0;
+// The platform's message-box font, 9 points, in pixels at `dpi` (within the
+// resolutions above).
+double boxFontPixels(double dpi);
+// What text takes where no font at all can be had: each character's
+// advance, and the line's ascent and descent.
+const int fallbackTextAdvance = 6, fallbackTextAscent = 11, fallbackTextDescent = 2;
+
+// However many events arrive, one read of them works for this long at most,
+// so that the program's loop always gets on with its frames and its input.
+const int64_t eventReadingBudgetMs = 10;
 
 // Sets the current back buffer's alpha to one, for formats whose alpha a
 // compositor would blend with what lies behind the window.

@@ -3,6 +3,11 @@
 #include <algorithm>
 #include <utility>
 
+double boxFontPixels(double dpi) {
+    const double boxFontPoints = 9.0;
+    return boxFontPoints * std::clamp(dpi, minimumTextDpi, maximumTextDpi) / 72.0;
+}
+
 namespace {
 
 BoxMetrics metricsFor(double dpi) {

@@ -25,9 +25,6 @@ WaylandState& wayland = *new WaylandState;
 
 namespace {
 
-// However many events arrive, one call works for a bounded time, so that
-// the program's loop always gets on with its frames and its input.
-const int64_t eventBudgetMs = 10;
 
 // Answered once a batch of events is in, the newest of them only, which is
 // what a compositor waits for.
@@ -224,7 +221,7 @@ bool waylandDispatch(int64_t deadlineMs) {
 void waylandReadEvents() {
     // What arrived is taken in for a bounded time: a client flooding the
     // compositor cannot keep the program from its frames.
-    int64_t deadline = nowMs() + eventBudgetMs;
+    int64_t deadline = nowMs() + eventReadingBudgetMs;
     do {
         if (wl_display_dispatch_pending(wayland.display) < 0) reportLostConnection();
         finishBatch();

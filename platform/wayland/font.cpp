@@ -15,12 +15,6 @@
 
 namespace {
 
-// The size of the platform's message-box font.
-const double boxFontPoints = 9.0;
-
-// What text takes where no scalable font exists, as on X11 without any font.
-const int fallbackAdvance = 6, fallbackAscent = 11, fallbackDescent = 2;
-
 struct Glyph {
     int face = -1;  // into WaylandFont::faces; -1: no face has the character
     int left = 0, top = 0, width = 0, height = 0, advance = 0;
@@ -34,7 +28,7 @@ struct WaylandFont : BoxFont {
     int textWidth(const std::string& text) const override;
 
     double pixels = 0;
-    int ascentPixels = fallbackAscent, descentPixels = fallbackDescent;
+    int ascentPixels = fallbackTextAscent, descentPixels = fallbackTextDescent;
     FT_Library library = nullptr;
     // Candidates in fontconfig's order of preference, opened only when a
     // character needs them; the first is opened at once.
@@ -177,7 +171,7 @@ double waylandFontDpi(double scale) {
 
 std::unique_ptr<BoxFont> waylandOpenBoxFont(double dpi) {
     auto font = std::make_unique<WaylandFont>();
-    font->pixels = boxFontPoints * std::clamp(dpi, minimumTextDpi, maximumTextDpi) / 72.0;
+    font->pixels = boxFontPixels(dpi);
     font->candidates = sortedCandidates();
     if (font->candidates && FT_Init_FreeType(&font->library)) font->library = nullptr;
     if (!font->candidates || !font->library) return font;
@@ -198,7 +192,7 @@ std::unique_ptr<BoxFont> waylandOpenBoxFont(double dpi) {
 
 int WaylandFont::textWidth(const std::string& text) const {
     std::vector<uint32_t> line = characters(text);
-    if (!candidates) return int(line.size()) * fallbackAdvance;
+    if (!candidates) return int(line.size()) * fallbackTextAdvance;
     int width = 0;
     for (uint32_t character : line) width += glyphFor(*this, character).advance;
     return width;

@@ -12,8 +12,10 @@
 
 struct X11Font : BoxFont {
     ~X11Font() override;
-    int ascent() const override { return scalable ? scalable->ascent : bitmap ? bitmap->ascent : 11; }
-    int descent() const override { return scalable ? scalable->descent : bitmap ? bitmap->descent : 2; }
+    int ascent() const override { return scalable ? scalable->ascent : bitmap ? bitmap->ascent : fallbackTextAscent; }
+    int descent() const override {
+        return scalable ? scalable->descent : bitmap ? bitmap->descent : fallbackTextDescent;
+    }
     int textWidth(const std::string& text) const override;
 
     XftFont* scalable = nullptr;
@@ -41,15 +43,8 @@ int X11Font::textWidth(const std::string& text) const {
         return extents.xOff;
     }
     if (bitmap) return XTextWidth(bitmap, text.data(), int(text.size()));
-    return int(text.size()) * 6;
+    return int(text.size()) * fallbackTextAdvance;
 }
-
-namespace {
-
-// The size of the platform's message-box font.
-const double boxFontPoints = 9.0;
-
-}  // namespace
 
 double x11ScreenDpi() {
     Display* display = x11Display();
@@ -76,7 +71,7 @@ std::unique_ptr<BoxFont> x11OpenBoxFont(double dpi) {
     auto font = std::make_unique<X11Font>();
     // A size in pixels, which the desktop's Xft.scale does not multiply: the
     // layer alone bounds what a box's text may take.
-    double pixels = boxFontPoints * std::clamp(dpi, minimumTextDpi, maximumTextDpi) / 72.0;
+    double pixels = boxFontPixels(dpi);
     font->scalable = XftFontOpen(display, screen, XFT_FAMILY, XftTypeString, "sans-serif", XFT_PIXEL_SIZE,
                                  XftTypeDouble, pixels, XFT_ANTIALIAS, XftTypeBool, True, nullptr);
     FcBool scalable = FcFalse;

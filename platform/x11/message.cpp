@@ -16,9 +16,6 @@
 
 namespace {
 
-// However many events arrive, one call works for a bounded time, so that
-// the program's loop always gets on with its frames and its input.
-const int64_t eventBudgetMs = 10;
 // More events in one call than any desktop sends in a frame is another
 // client flooding the connection. The server goes on queueing for the
 // program while it draws, and every round trip (the driver's at each
@@ -273,7 +270,7 @@ void x11ReadEvents() {
     // Counted from the last call on: what a frame's round trips read too.
     bool flooded = x11EventsRead() - x11.eventsReadBefore > floodEvents;
     x11.eventsReadBefore = x11EventsRead();
-    int64_t deadline = nowMs() + (flooded ? floodBudgetMs : eventBudgetMs);
+    int64_t deadline = nowMs() + (flooded ? floodBudgetMs : eventReadingBudgetMs);
     // The filters drop what no window of the layer needs as it is read, so
     // the connection is read for as long as it has events and time is left
     // (in a flood, for as long as time is left): a flood is taken in as fast
