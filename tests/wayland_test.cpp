@@ -10,7 +10,10 @@
 #include "platform/common/internal.h"
 #include "viewer_program.h"
 #include "layer_test.h"
+#include "wayland_proxy.h"
 #include "wayland_test_base.h"
+
+#include "xdg-shell-client-protocol.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -292,6 +295,43 @@ TEST_F(WaylandViewer, AHeldKeyIsOnePressItsRepeatsAndOneRelease) {
     type({"Escape"});
     EXPECT_EQ(waitForExit(program, 20000), 0) << fileText(errorPath());
     program = -1;
+    std::remove(trace.c_str());
+}
+
+// A compositor that maximizes the window (a proxy of the test's adds the
+// state to sway's word on it): the window is told SIZE_MAXIMIZED at the
+// size imposed, and is zoomed, as on X11 and on the platform.
+TEST_F(WaylandViewer, AMaximizedWindowIsToldSo) {
+    startCompositor(Compositor::sway);
+    WaylandProxy proxy = startWaylandProxy(session, [toplevels = 0, main = 0u](WireMessage& message) mutable {
+        if (!message.event && isMessage(message, xdg_surface_interface, "get_toplevel") && ++toplevels == 2)
+            main = message.arguments[0].word;
+        if (message.event && message.object == main && isMessage(message, xdg_toplevel_interface, "configure")) {
+            message.arguments[0].word = 1000;
+            message.arguments[1].word = 800;
+            const uint32_t states[] = {XDG_TOPLEVEL_STATE_MAXIMIZED, XDG_TOPLEVEL_STATE_ACTIVATED};
+            message.arguments[2].bytes.assign(reinterpret_cast<const char*>(states), sizeof states);
+        }
+        return true;
+    });
+    ASSERT_GT(proxy.pid, 0) << "no proxy";
+    std::string trace = testing::TempDir() + "wayland-maximized-" + std::to_string(getpid()) + ".txt";
+    std::remove(trace.c_str());
+    ChildSetup setup = waylandClientSetup(session, errorPath());
+    setup.environment.push_back("WAYLAND_DISPLAY=" + proxy.name);
+    program = spawnCommand({TRACE_BINARY, trace}, "", setup);
+    ASSERT_TRUE(waitForToplevel(session, [&](const ToplevelWindow& w) { return w.pid == proxy.pid && w.focused; },
+                                &window));
+    type({"Return"});
+    // Shown at once in the state imposed: the window learns it with its first size.
+    Step maximized{"", {"WM_CREATE", "WM_SIZE maximized 1000x800 zoomed", "WM_PAINT"}};
+    Size client;
+    std::vector<std::string> seen;
+    EXPECT_TRUE(traceReaches(trace, 0, maximized, &client, &seen)) << joined(seen);
+    type({"Escape"});
+    EXPECT_EQ(waitForExit(program, 20000), 0) << fileText(errorPath());
+    program = -1;
+    stopWaylandProxy(proxy, session);
     std::remove(trace.c_str());
 }
 

@@ -4,6 +4,8 @@
 // platform sends, in its order.
 #include "platform/common/internal.h"
 
+#include <cstdio>
+
 namespace {
 
 // Client coordinates packed as the platform packs them: 16 bits each, so
@@ -48,6 +50,43 @@ void inputKey(HWND window, uint32_t symbol, unsigned scanCode, bool release, uns
     platform.keysHeld[held] = !release;
     queueInput(window, release ? WM_KEYUP : WM_KEYDOWN, virtualKeyForSymbol(symbol),
                keyLParamFor(scanCode, release, repeated), keyState);
+}
+
+void inputWindowSize(HWND window, int width, int height, WindowSizeState state) {
+    bool wasMinimized = window->minimized;
+    bool resized = width != window->clientWidth || height != window->clientHeight;
+    // Kept while minimized too, for when the window comes back.
+    window->clientWidth = width;
+    window->clientHeight = height;
+    window->minimized = state == WindowSizeState::minimized;
+    window->maximized = state == WindowSizeState::maximized;
+    if (window->minimized) {
+        if (!wasMinimized && window->shownBefore) sendToWindow(window, WM_SIZE, SIZE_MINIMIZED, 0);
+        return;
+    }
+    // Restored, a window is painted again, whether or not the display
+    // system kept its pixels (a compositing manager keeps a minimized window).
+    if ((resized && (window->classStyle & (CS_HREDRAW | CS_VREDRAW))) || wasMinimized) window->needsPaint = true;
+    if (window->shownBefore)
+        sendToWindow(window, WM_SIZE, window->maximized ? SIZE_MAXIMIZED : SIZE_RESTORED, MAKELPARAM(width, height));
+}
+
+void inputWindowPosition(HWND window, int x, int y) {
+    if (x == window->clientX && y == window->clientY) return;
+    window->clientX = x;
+    window->clientY = y;
+    sendToWindow(window, WM_MOVE, 0, pointLParam(x, y));
+}
+
+void inputWindowCloseRequest(HWND window) { PostMessageA(window, WM_CLOSE, 0, 0); }
+
+void inputWindowDamage(HWND window) { window->needsPaint = true; }
+
+void inputWindowDestroyed(HWND window) {
+    std::fprintf(stderr, "%s: the window \"%s\" was destroyed by another client\n", program_invocation_short_name,
+                 window->title.c_str());
+    platform.queueBroken = true;
+    DestroyWindow(window);
 }
 
 void inputFocus(HWND window, bool focused) {

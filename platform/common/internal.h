@@ -164,6 +164,24 @@ void inputKey(HWND window, uint32_t symbol, unsigned scanCode, bool release, uns
 // The window has the keyboard's focus now, or not.
 void inputFocus(HWND window, bool focused);
 
+// What a back end reports of its windows, as the display system says it
+// (input.cpp); the platform's messages follow from it.
+enum class WindowSizeState { restored, minimized, maximized };
+// The client area is `width` x `height` in that state, or (minimized) the
+// window is out of sight: WM_SIZE once the window was shown, a repaint
+// where the size changed and the class asks for one, or on its way back.
+void inputWindowSize(HWND window, int width, int height, WindowSizeState state);
+// The client area's corner is now at (x, y), in the program's coordinates: WM_MOVE.
+void inputWindowPosition(HWND window, int x, int y);
+// The user asked to close the window (the manager's or compositor's close): WM_CLOSE.
+void inputWindowCloseRequest(HWND window);
+// What the window showed is lost and must be painted again.
+void inputWindowDamage(HWND window);
+// Another client took the window away, which no program can do on the
+// platform: said on standard error, the window procedure releases what it
+// holds, and the queue fails, so that the program ends as after a failure.
+void inputWindowDestroyed(HWND window);
+
 // What a back end provides to the common part: one table of functions per
 // display system. The first call that needs a display chooses the back end
 // (native()); the common part reaches the display only through it.

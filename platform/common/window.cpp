@@ -133,10 +133,12 @@ BOOL WINAPI ShowWindow(HWND window, int command) {
         window->visible = true;
         window->needsPaint = true;
         native().showWindow(window);
-        // As on the platform, a window learns its size when first shown.
+        // As on the platform, a window learns its size when first shown, in
+        // the state the display system has shown it in.
         if (!window->shownBefore) {
             window->shownBefore = true;
-            sendToWindow(window, WM_SIZE, SIZE_RESTORED, MAKELPARAM(window->clientWidth, window->clientHeight));
+            sendToWindow(window, WM_SIZE, window->maximized ? SIZE_MAXIMIZED : SIZE_RESTORED,
+                         MAKELPARAM(window->clientWidth, window->clientHeight));
         }
     }
     return wasVisible;

@@ -46,6 +46,7 @@ struct WaylandSurface {
     // Fullscreen, maximized or tiled: the compositor decides the size. In
     // any other state its size is a hint that a fixed size overrides.
     bool sizeImposed = false;
+    bool maximized = false;
     bool closeRequested = false;
     // Input to the layer's own surfaces (message boxes), for their loop.
     std::deque<uint32_t> keysPressed;  // their symbols, the first few since the loop last looked

@@ -48,12 +48,13 @@ void takeSize(HWND window, int width, int height, int mostUnitsWide = INT_MAX, i
     int unitsHigh = std::min(waylandUnits(bounded.height, scale), mostUnitsHigh);
     int clientWidth = waylandPixels(unitsWide, scale), clientHeight = waylandPixels(unitsHigh, scale);
     waylandSetViewport(window->wayland->viewport, unitsWide, unitsHigh);
-    if (clientWidth == window->clientWidth && clientHeight == window->clientHeight) return;
-    window->clientWidth = clientWidth;
-    window->clientHeight = clientHeight;
-    if (window->wayland->eglWindow) wl_egl_window_resize(window->wayland->eglWindow, clientWidth, clientHeight, 0, 0);
-    if (window->classStyle & (CS_HREDRAW | CS_VREDRAW)) window->needsPaint = true;
-    if (window->shownBefore) sendToWindow(window, WM_SIZE, SIZE_RESTORED, MAKELPARAM(clientWidth, clientHeight));
+    bool maximized = window->wayland->shown.maximized;
+    bool resized = clientWidth != window->clientWidth || clientHeight != window->clientHeight;
+    if (!resized && maximized == window->maximized) return;
+    if (resized && window->wayland->eglWindow)
+        wl_egl_window_resize(window->wayland->eglWindow, clientWidth, clientHeight, 0, 0);
+    inputWindowSize(window, clientWidth, clientHeight,
+                    maximized ? WindowSizeState::maximized : WindowSizeState::restored);
 }
 
 // A size the compositor imposes, in its units, at the window's scale.
@@ -74,7 +75,7 @@ void surfaceConfigured(WaylandSurface* shown, int width, int height) {
     HWND window = windowOf(shown);
     if (!window) return;
     WaylandWindow* waylandWindow = window->wayland;
-    if (first) window->needsPaint = true;
+    if (first) inputWindowDamage(window);
     if (width > 0 && height > 0 && shown->sizeImposed)
         takeImposedSize(window, width, height);
     else
@@ -106,7 +107,7 @@ const wp_fractional_scale_v1_listener preferredScaleListener = {preferredScale};
 
 void surfaceClosed(WaylandSurface* shown) {
     shown->closeRequested = true;
-    if (HWND window = windowOf(shown)) PostMessageA(window, WM_CLOSE, 0, 0);
+    if (HWND window = windowOf(shown)) inputWindowCloseRequest(window);
 }
 
 void toplevelConfigure(void* data, xdg_toplevel*, int32_t width, int32_t height, wl_array* states) {
@@ -114,15 +115,17 @@ void toplevelConfigure(void* data, xdg_toplevel*, int32_t width, int32_t height,
     PixelSize size = waylandBoundedSize(width, height);
     shown->configuredWidth = size.width;
     shown->configuredHeight = size.height;
-    bool imposed = false;
+    bool imposed = false, maximized = false;
     for (auto* state = static_cast<const uint32_t*>(states->data);
          reinterpret_cast<const char*>(state) < static_cast<const char*>(states->data) + states->size; ++state) {
         if (*state == XDG_TOPLEVEL_STATE_FULLSCREEN || *state == XDG_TOPLEVEL_STATE_MAXIMIZED ||
             *state == XDG_TOPLEVEL_STATE_TILED_LEFT || *state == XDG_TOPLEVEL_STATE_TILED_RIGHT ||
             *state == XDG_TOPLEVEL_STATE_TILED_TOP || *state == XDG_TOPLEVEL_STATE_TILED_BOTTOM)
             imposed = true;
+        if (*state == XDG_TOPLEVEL_STATE_MAXIMIZED) maximized = true;
     }
     shown->sizeImposed = imposed;
+    shown->maximized = maximized;
 }
 void toplevelClose(void* data, xdg_toplevel*) { surfaceClosed(static_cast<WaylandSurface*>(data)); }
 // Bound at version 2: the bounds and capabilities events never come.
@@ -154,10 +157,12 @@ void frameConfigure(libdecor_frame* frame, libdecor_configuration* configuration
     width = size.width;
     height = size.height;
     libdecor_window_state state = LIBDECOR_WINDOW_STATE_NONE;
-    if (libdecor_configuration_get_window_state(configuration, &state))
+    if (libdecor_configuration_get_window_state(configuration, &state)) {
         shown->sizeImposed = state & (LIBDECOR_WINDOW_STATE_FULLSCREEN | LIBDECOR_WINDOW_STATE_MAXIMIZED |
                                       LIBDECOR_WINDOW_STATE_TILED_LEFT | LIBDECOR_WINDOW_STATE_TILED_RIGHT |
                                       LIBDECOR_WINDOW_STATE_TILED_TOP | LIBDECOR_WINDOW_STATE_TILED_BOTTOM);
+        shown->maximized = state & LIBDECOR_WINDOW_STATE_MAXIMIZED;
+    }
     surfaceConfigured(shown, width, height);
     // The content keeps its fixed size unless the compositor imposes one.
     int contentWidth = width, contentHeight = height;

@@ -53,8 +53,7 @@ void translateButton(HWND window, const XButtonEvent& button, bool press) {
 void translateClientMessage(HWND window, const XClientMessageEvent& client) {
     if (x11AnswerPing(client)) return;
     if (client.message_type != x11Atom("WM_PROTOCOLS") || client.format != 32) return;
-    if (Atom(client.data.l[0]) == x11Atom("WM_DELETE_WINDOW"))
-        PostMessageA(window, WM_CLOSE, 0, 0);
+    if (Atom(client.data.l[0]) == x11Atom("WM_DELETE_WINDOW")) inputWindowCloseRequest(window);
 }
 
 // Every event is judged as Xlib converts it from the wire, whatever its
@@ -205,7 +204,7 @@ void translateEvent(XEvent& event) {
     // not the server's word, save the manager's word on position.
     bool synthetic = event.xany.send_event;
     switch (event.type) {
-    case Expose: window->needsPaint = true; break;
+    case Expose: inputWindowDamage(window); break;
     case ConfigureNotify:
         if (event.xconfigure.window == window->x11->xid) x11ConfirmGeometry(window, event.xconfigure);
         break;
@@ -244,14 +243,8 @@ void translateEvent(XEvent& event) {
         break;
     case DestroyNotify:
         if (synthetic || event.xdestroywindow.window != window->x11->xid) break;
-        // The platform has nothing like it: no other program can destroy our
-        // window. Report it, let the window procedure release what it holds,
-        // and fail the queue so that the program ends as after a failure.
-        std::fprintf(stderr, "%s: the window \"%s\" was destroyed by another client\n",
-                     program_invocation_short_name, window->title.c_str());
         window->x11->destroyedElsewhere = true;
-        platform.queueBroken = true;
-        DestroyWindow(window);
+        inputWindowDestroyed(window);
         break;
     case MapNotify:
         if (!synthetic && event.xmap.window == window->x11->xid) window->x11->mapped = true;

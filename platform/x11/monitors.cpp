@@ -74,9 +74,7 @@ void x11ReadMonitors() {
     // now stands elsewhere in them, where the server keeps it.
     for (HWND window : std::vector<HWND>(liveWindows())) {
         if (!isLiveWindow(window) || !window->x11) continue;
-        window->clientX += before.x - primary.x;
-        window->clientY += before.y - primary.y;
-        sendToWindow(window, WM_MOVE, 0, MAKELPARAM(WORD(window->clientX & 0xffff), WORD(window->clientY & 0xffff)));
+        inputWindowPosition(window, window->clientX + before.x - primary.x, window->clientY + before.y - primary.y);
     }
 }
 

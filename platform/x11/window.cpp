@@ -235,11 +235,7 @@ void x11ConfirmGeometry(HWND window, const XConfigureEvent& configure) {
     // (synthetic) event gives the position on the screen (ICCCM 4.1.5).
     if (configure.send_event || window->x11->parent == x11Root()) {
         POINT client = x11FromRoot(configure.x, configure.y);
-        if (client.x != window->clientX || client.y != window->clientY) {
-            window->clientX = client.x;
-            window->clientY = client.y;
-            sendToWindow(window, WM_MOVE, 0, MAKELPARAM(WORD(client.x & 0xffff), WORD(client.y & 0xffff)));
-        }
+        inputWindowPosition(window, client.x, client.y);
     }
     // The size is the server's word alone: anyone can send an event.
     if (configure.send_event || !isLiveWindow(window)) return;
@@ -263,8 +259,6 @@ void x11ApplyConfirmedChanges(HWND window) {
     if (frameChanged && !x11ReadFrameExtents(window->x11->xid, &window->x11->frame)) window->x11->frame = FrameExtents{};
     ManagedState before = window->x11->state;
     if (stateChanged) window->x11->state = x11ReadManagedState(window->x11->xid);
-    window->minimized = window->x11->state.minimized;
-    window->maximized = window->x11->state.maximized;
     // Managers withdraw the resize action while they hold a window's size:
     // what counts is whether they allow it in the normal state.
     const ManagedState& now = window->x11->state;
@@ -272,16 +266,12 @@ void x11ApplyConfirmedChanges(HWND window) {
         window->x11->managerResizes = x11ManagerAllowsResize(window->x11->xid);
     // The server's size, as far as the layer draws.
     PixelSize confirmed = boundedPixelSize(window->x11->confirmedWidth, window->x11->confirmedHeight);
-    bool resized =
-        sizeChanged && (confirmed.width != window->clientWidth || confirmed.height != window->clientHeight);
-    if (sizeChanged) {
-        window->clientWidth = confirmed.width;
-        window->clientHeight = confirmed.height;
-    }
-    if (resized && (window->classStyle & (CS_HREDRAW | CS_VREDRAW))) window->needsPaint = true;
+    int width = sizeChanged ? confirmed.width : window->clientWidth;
+    int height = sizeChanged ? confirmed.height : window->clientHeight;
+    bool resized = width != window->clientWidth || height != window->clientHeight;
     if (now.minimized) {
         window->x11->stateUntoldSince = 0;
-        if (!before.minimized) sendToWindow(window, WM_SIZE, SIZE_MINIMIZED, 0);
+        inputWindowSize(window, width, height, WindowSizeState::minimized);
         return;
     }
     // A manager changes a window's state first and its size a moment later:
@@ -294,11 +284,7 @@ void x11ApplyConfirmedChanges(HWND window) {
         window->x11->stateUntoldSince && nowMs() - window->x11->stateUntoldSince >= x11StateSizeGraceMs;
     if (!resized && !before.minimized && !waitedEnough) return;
     window->x11->stateUntoldSince = 0;
-    // Restored, a window is painted again, whether or not the server had
-    // kept its pixels (a compositing manager keeps a minimized window mapped).
-    if (before.minimized) window->needsPaint = true;
-    sendToWindow(window, WM_SIZE, now.maximized ? SIZE_MAXIMIZED : SIZE_RESTORED,
-            MAKELPARAM(window->clientWidth, window->clientHeight));
+    inputWindowSize(window, width, height, now.maximized ? WindowSizeState::maximized : WindowSizeState::restored);
 }
 
 RECT x11WindowRect(HWND window) {
