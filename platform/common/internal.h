@@ -95,6 +95,10 @@ struct PlatformState {
     std::vector<HPALETTE> palettes;
     std::vector<HGLRC> contexts;
     HGLRC currentContext = nullptr;
+    HWND currentWindow = nullptr;  // the one the current context draws on
+    // The display's pixel formats, numbered from 1, listed on first use.
+    std::vector<struct ListedPixelFormat> pixelFormats;
+    bool pixelFormatsListed = false;
 
     // The thread's message queue.
     std::deque<QueuedMessage> postedMessages, inputMessages;
@@ -191,6 +195,14 @@ struct PixelFormatTraits {
     bool carriesAlpha = false;     // a compositor would blend the window with what lies behind
     bool hasColourTables = false;  // ramps or a palette to keep, unlike plain true colour
 };
+// A pixel format as the platform describes it, and what ranking it needs
+// beyond the descriptor.
+struct ListedPixelFormat {
+    PIXELFORMATDESCRIPTOR descriptor;
+    PixelFormatTraits traits;
+};
+// The format numbered so; null for a number that is none.
+const ListedPixelFormat* listedPixelFormat(int format);
 // The size of the screen, in the platform's pixels.
 struct ScreenSize {
     int width, height;
@@ -242,13 +254,11 @@ struct DisplayBackend {
     void (*hideForDestroy)(HWND window) = nullptr;
     void (*destroyWindow)(HWND window) = nullptr;
 
-    // The display's pixel formats, numbered from 1, described as the
-    // platform describes them (null for a number that is none), with what
-    // ranking them needs beyond the descriptor.
-    int (*pixelFormatCount)() = nullptr;
-    const PIXELFORMATDESCRIPTOR* (*describePixelFormat)(int format) = nullptr;
-    PixelFormatTraits (*pixelFormatTraits)(int format) = nullptr;
-    // Gives the window a format (a valid number); shows its back buffer.
+    // The display's pixel formats, in the order that numbers them from 1;
+    // asked for once, and kept by the common part.
+    std::vector<ListedPixelFormat> (*listPixelFormats)() = nullptr;
+    // Gives the window a format (a valid number); shows its back buffer
+    // (made opaque first where the format has alpha, by the common part).
     void (*setPixelFormat)(HWND window, int format) = nullptr;
     void (*swapBuffers)(HWND window) = nullptr;
     // Whether the display shows the window at all: not while it is

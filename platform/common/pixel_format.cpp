@@ -27,17 +27,30 @@ int sizeDistance(int have, int want) { return have >= want ? have - want : 1000 
 
 bool flagWanted(DWORD flags, DWORD flag, DWORD dontCare) { return (flags & flag) && !(flags & dontCare); }
 
+const std::vector<ListedPixelFormat>& pixelFormats() {
+    if (!platform.pixelFormatsListed) {
+        platform.pixelFormats = native().listPixelFormats();
+        platform.pixelFormatsListed = true;
+    }
+    return platform.pixelFormats;
+}
+
 }  // namespace
+
+const ListedPixelFormat* listedPixelFormat(int format) {
+    const std::vector<ListedPixelFormat>& formats = pixelFormats();
+    return format >= 1 && format <= int(formats.size()) ? &formats[size_t(format - 1)] : nullptr;
+}
 
 int WINAPI ChoosePixelFormat(HDC, const PIXELFORMATDESCRIPTOR* request) {
     if (!request) return 0;
     const DWORD required[] = {PFD_DRAW_TO_WINDOW, PFD_DRAW_TO_BITMAP, PFD_SUPPORT_GDI, PFD_SUPPORT_OPENGL};
     int best = 0;
     std::vector<int> bestScore;
-    int count = native().pixelFormatCount();
+    int count = int(pixelFormats().size());
     for (int format = 1; format <= count; ++format) {
-        const PIXELFORMATDESCRIPTOR& have = *native().describePixelFormat(format);
-        PixelFormatTraits traits = native().pixelFormatTraits(format);
+        const PIXELFORMATDESCRIPTOR& have = listedPixelFormat(format)->descriptor;
+        PixelFormatTraits traits = listedPixelFormat(format)->traits;
         bool matches = have.iPixelType == request->iPixelType;
         for (DWORD flag : required)
             if ((request->dwFlags & flag) && !(have.dwFlags & flag)) matches = false;
@@ -73,14 +86,14 @@ int WINAPI ChoosePixelFormat(HDC, const PIXELFORMATDESCRIPTOR* request) {
 }
 
 int WINAPI DescribePixelFormat(HDC, int format, UINT bytes, LPPIXELFORMATDESCRIPTOR descriptor) {
-    const PIXELFORMATDESCRIPTOR* described = native().describePixelFormat(format);
+    const ListedPixelFormat* described = listedPixelFormat(format);
     if (!described) return 0;
-    if (descriptor) std::memcpy(descriptor, described, std::min<size_t>(bytes, sizeof *descriptor));
-    return native().pixelFormatCount();
+    if (descriptor) std::memcpy(descriptor, &described->descriptor, std::min<size_t>(bytes, sizeof *descriptor));
+    return int(pixelFormats().size());
 }
 
 BOOL WINAPI SetPixelFormat(HDC dc, int format, const PIXELFORMATDESCRIPTOR*) {
-    if (!dc || !isLiveWindow(dc->window) || !native().describePixelFormat(format)) return FALSE;
+    if (!dc || !isLiveWindow(dc->window) || !listedPixelFormat(format)) return FALSE;
     HWND window = dc->window;
     if (window->pixelFormat) return window->pixelFormat == format;
     window->pixelFormat = format;
@@ -94,13 +107,15 @@ int WINAPI GetPixelFormat(HDC dc) {
 
 BOOL WINAPI SwapBuffers(HDC dc) {
     if (!dc || !isLiveWindow(dc->window)) return FALSE;
-    const PIXELFORMATDESCRIPTOR* described = native().describePixelFormat(dc->window->pixelFormat);
-    if (!described || !(described->dwFlags & PFD_SUPPORT_OPENGL)) return FALSE;
-    if (!(described->dwFlags & PFD_DOUBLEBUFFER)) return TRUE;
+    const ListedPixelFormat* format = listedPixelFormat(dc->window->pixelFormat);
+    if (!format || !(format->descriptor.dwFlags & PFD_SUPPORT_OPENGL)) return FALSE;
+    if (!(format->descriptor.dwFlags & PFD_DOUBLEBUFFER)) return TRUE;
     if (!dc->window->visible || !native().windowShown(dc->window)) {
         waitWhileUnseen();
         return TRUE;
     }
+    if (format->traits.carriesAlpha && platform.currentContext && platform.currentWindow == dc->window)
+        makeBackBufferOpaque();
     native().swapBuffers(dc->window);
     return TRUE;
 }

@@ -33,6 +33,7 @@ BOOL WINAPI wglMakeCurrent(HDC dc, HGLRC context) {
     if (!context) {
         native().makeCurrent(nullptr, nullptr);
         platform.currentContext = nullptr;
+        platform.currentWindow = nullptr;
         return TRUE;
     }
     // The platform requires the window to have the context's pixel format.
@@ -42,9 +43,11 @@ BOOL WINAPI wglMakeCurrent(HDC dc, HGLRC context) {
     if (!native().makeCurrent(dc->window, context)) {
         native().makeCurrent(nullptr, nullptr);
         platform.currentContext = nullptr;
+        platform.currentWindow = nullptr;
         return FALSE;
     }
     platform.currentContext = context;
+    platform.currentWindow = dc->window;
     return TRUE;
 }
 

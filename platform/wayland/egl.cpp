@@ -151,20 +151,13 @@ bool readyToSwap(HWND window) {
 
 void waylandReleaseFormats() { wayland.formats.clear(); }
 
-int waylandPixelFormatCount() {
-    listFormats();
-    return int(wayland.formats.size());
-}
-
-const PIXELFORMATDESCRIPTOR* waylandDescribePixelFormat(int format) {
-    const PixelFormatEntry* entry = formatAt(format);
-    return entry ? &entry->descriptor : nullptr;
-}
-
 // A surface with alpha is blended with what lies behind it.
-PixelFormatTraits waylandPixelFormatTraits(int format) {
-    const PixelFormatEntry* entry = formatAt(format);
-    return PixelFormatTraits{entry && entry->descriptor.cAlphaBits > 0, false};
+std::vector<ListedPixelFormat> waylandListPixelFormats() {
+    listFormats();
+    std::vector<ListedPixelFormat> listed;
+    for (const PixelFormatEntry& entry : wayland.formats)
+        listed.push_back({entry.descriptor, PixelFormatTraits{entry.descriptor.cAlphaBits > 0, false}});
+    return listed;
 }
 
 void waylandSetPixelFormat(HWND window, int format) {
@@ -183,7 +176,6 @@ void waylandSwapBuffers(HWND window) {
     if (eglGetCurrentSurface(EGL_DRAW) != waylandWindow->eglSurface) return;
     if (!wayland.frameQueue) wayland.frameQueue = wl_display_create_queue(wayland.display);
     if (!readyToSwap(window)) return;
-    if (waylandPixelFormatTraits(window->pixelFormat).carriesAlpha) makeBackBufferOpaque();
     wl_callback* next = wl_surface_frame(waylandWindow->shown.surface);
     wl_proxy_set_queue(reinterpret_cast<wl_proxy*>(next), wayland.frameQueue);
     wl_callback_add_listener(next, &frameListener, waylandWindow);

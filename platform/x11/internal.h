@@ -140,9 +140,7 @@ void x11SetWindowPos(HWND window, int x, int y, int width, int height, UINT flag
 RECT x11WindowRect(HWND window);
 void x11HideForDestroy(HWND window);
 void x11DestroyWindow(HWND window);
-int x11PixelFormatCount();
-const PIXELFORMATDESCRIPTOR* x11DescribePixelFormat(int format);
-PixelFormatTraits x11PixelFormatTraits(int format);
+std::vector<ListedPixelFormat> x11ListPixelFormats();
 void x11SetPixelFormat(HWND window, int format);
 void x11SwapBuffers(HWND window);
 bool x11WindowShown(HWND window);

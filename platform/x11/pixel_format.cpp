@@ -90,9 +90,12 @@ bool pixelsCarryAlpha(const PixelFormat& format) {
 
 }  // namespace
 
-int x11PixelFormatCount() {
+std::vector<ListedPixelFormat> x11ListPixelFormats() {
     listFormats();
-    return int(x11.formats.size());
+    std::vector<ListedPixelFormat> listed;
+    for (const PixelFormat& format : x11.formats)
+        listed.push_back({format.descriptor, PixelFormatTraits{pixelsCarryAlpha(format), format.visual.c_class != TrueColor}});
+    return listed;
 }
 
 const XVisualInfo* x11PixelFormatVisual(int format) {
@@ -102,17 +105,6 @@ const XVisualInfo* x11PixelFormatVisual(int format) {
 
 bool x11VisualHasWritableColormap(const XVisualInfo* visual) {
     return visual->c_class == PseudoColor || visual->c_class == GrayScale;
-}
-
-const PIXELFORMATDESCRIPTOR* x11DescribePixelFormat(int format) {
-    const PixelFormat* pixelFormat = formatAt(format);
-    return pixelFormat ? &pixelFormat->descriptor : nullptr;
-}
-
-PixelFormatTraits x11PixelFormatTraits(int format) {
-    const PixelFormat* pixelFormat = formatAt(format);
-    if (!pixelFormat) return PixelFormatTraits{};
-    return PixelFormatTraits{pixelsCarryAlpha(*pixelFormat), pixelFormat->visual.c_class != TrueColor};
 }
 
 void x11SetPixelFormat(HWND window, int format) {
@@ -126,8 +118,6 @@ void x11SetPixelFormat(HWND window, int format) {
 bool x11WindowShown(HWND window) { return window->x11->mapped && !window->x11->state.minimized; }
 
 void x11SwapBuffers(HWND window) {
-    const PixelFormat* pixelFormat = formatAt(window->pixelFormat);
-    if (pixelsCarryAlpha(*pixelFormat) && glXGetCurrentDrawable() == window->x11->xid) makeBackBufferOpaque();
     // Behind a flood, the frame is drawn but not shown: the swap's round
     // trip would wait for the whole flood to be read.
     if (!x11.behind) glXSwapBuffers(x11Display(), window->x11->xid);
