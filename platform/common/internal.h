@@ -142,9 +142,16 @@ void notePointer(POINT onScreen);
 bool messagesWaiting();
 // Milliseconds until the next timer of any window is due; -1 when none is.
 int nextTimerTimeout();
-// The platform's virtual key for a key symbol (X11's and xkbcommon's
-// numbering), 0 for keys outside the subset; a key message's lParam for a
-// key's scan code (the kernel's key code).
+// The key symbols back ends report, in the numbering of X11 and xkbcommon
+// (a back end for another display system gives its keys these numbers):
+// the layer's names for those of the subset. Letters and digits are their
+// ASCII codes.
+namespace keySymbol {
+const uint32_t escape = 0xff1b, enter = 0xff0d, keypadEnter = 0xff8d, space = 0x0020, backSpace = 0xff08,
+               tab = 0xff09, shiftLeft = 0xffe1, shiftRight = 0xffe2, controlLeft = 0xffe3, controlRight = 0xffe4;
+}  // namespace keySymbol
+// The platform's virtual key for a key symbol, 0 for keys outside the
+// subset; a key message's lParam for a key's scan code (the kernel's key code).
 WPARAM virtualKeyForSymbol(uint32_t symbol);
 LPARAM keyLParamFor(unsigned scanCode, bool release, bool repeated);
 
@@ -329,6 +336,18 @@ bool waylandConnects();
 // message saying why: without a display it can do nothing.
 void x11Connect();
 
-// The back end that runs: a Wayland compositor where one is usable,
-// otherwise the X server.
+// The display systems the layer runs on, tried in turn at the first call
+// that needs one (a Wayland compositor where one is usable, then the X
+// server): the first that connects runs. The last ends the program with a
+// line saying why when it cannot connect either.
+struct BackendChoice {
+    const char* name;
+    bool (*connects)();
+    const DisplayBackend* table;
+};
+const std::vector<BackendChoice>& backendChoices();
+// The entries a back end must fill, by name, that `backend` leaves empty;
+// empty when it fills them all.
+std::string missingBackendEntries(const DisplayBackend& backend);
+// The back end that runs.
 const DisplayBackend& native();

@@ -1,5 +1,4 @@
-// Keys as the platform names them, from the symbols display systems give:
-// X11 and xkbcommon number their key symbols alike.
+// Keys as the platform names them, from the symbols back ends report.
 #include "platform/common/internal.h"
 
 WPARAM virtualKeyForSymbol(uint32_t symbol) {
@@ -7,16 +6,16 @@ WPARAM virtualKeyForSymbol(uint32_t symbol) {
     if (symbol >= lowerA && symbol <= lowerZ) return 'A' + (symbol - lowerA);
     if ((symbol >= upperA && symbol <= upperZ) || (symbol >= digit0 && symbol <= digit9)) return symbol;
     switch (symbol) {
-    case 0xff1b: return VK_ESCAPE;  // Escape
-    case 0xff0d:                    // Return
-    case 0xff8d: return VK_RETURN;  // KP_Enter
-    case 0x0020: return VK_SPACE;   // space
-    case 0xff08: return VK_BACK;    // BackSpace
-    case 0xff09: return VK_TAB;     // Tab
-    case 0xffe1:                    // Shift_L
-    case 0xffe2: return VK_SHIFT;   // Shift_R
-    case 0xffe3:                    // Control_L
-    case 0xffe4: return VK_CONTROL; // Control_R
+    case keySymbol::escape: return VK_ESCAPE;
+    case keySymbol::enter:
+    case keySymbol::keypadEnter: return VK_RETURN;
+    case keySymbol::space: return VK_SPACE;
+    case keySymbol::backSpace: return VK_BACK;
+    case keySymbol::tab: return VK_TAB;
+    case keySymbol::shiftLeft:
+    case keySymbol::shiftRight: return VK_SHIFT;
+    case keySymbol::controlLeft:
+    case keySymbol::controlRight: return VK_CONTROL;
     default: return 0;
     }
 }

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <strings.h>
@@ -34,15 +36,68 @@ void terminateLayer() {
     platform = PlatformState{};
 }
 
+const std::vector<BackendChoice>& backendChoices() {
+    static const std::vector<BackendChoice> choices = {
+#ifdef LAYER_WAYLAND
+        {"Wayland", waylandConnects, &waylandBackend},
+#endif
+#ifdef LAYER_X11
+        {"X11", [] { x11Connect(); return true; }, &x11Backend},
+#endif
+    };
+    return choices;
+}
+
+std::string missingBackendEntries(const DisplayBackend& backend) {
+    const std::pair<const char*, bool> required[] = {
+        {"readEvents", backend.readEvents},
+        {"waitForEvents", backend.waitForEvents},
+        {"keyText", backend.keyText},
+        {"createWindow", backend.createWindow},
+        {"showWindow", backend.showWindow},
+        {"hideWindow", backend.hideWindow},
+        {"setWindowPos", backend.setWindowPos},
+        {"windowRect", backend.windowRect},
+        {"destroyWindow", backend.destroyWindow},
+        {"listPixelFormats", backend.listPixelFormats},
+        {"setPixelFormat", backend.setPixelFormat},
+        {"swapBuffers", backend.swapBuffers},
+        {"windowShown", backend.windowShown},
+        {"createContext", backend.createContext},
+        {"makeCurrent", backend.makeCurrent},
+        {"deleteContext", backend.deleteContext},
+        {"screenSize", backend.screenSize},
+        {"messageBoxWindow", backend.messageBoxWindow},
+        {"realizePalette", backend.realizePalette},
+        {"capture", backend.capture},
+        {"releaseCapture", backend.releaseCapture},
+        {"terminate", backend.terminate},
+    };
+    std::string missing;
+    for (const auto& [name, present] : required)
+        if (!present) missing += (missing.empty() ? "" : ", ") + std::string(name);
+    return missing;
+}
+
 const DisplayBackend& native() {
     if (platform.backend) return *platform.backend;
-    if (waylandConnects()) {
-        platform.backend = &waylandBackend;
-    } else {
-        x11Connect();
-        platform.backend = &x11Backend;
+    for (const BackendChoice& choice : backendChoices()) {
+        if (!choice.connects()) continue;
+        // A table with a hole would crash where the hole is first used.
+        std::string missing = missingBackendEntries(*choice.table);
+        if (!missing.empty()) {
+            std::fprintf(stderr, "%s: the %s back end leaves out %s\n", program_invocation_short_name, choice.name,
+                         missing.c_str());
+            std::exit(1);
+        }
+        platform.backend = choice.table;
+        return *platform.backend;
     }
-    return *platform.backend;
+    // Only where X11 is not built: its connection says why it failed.
+    std::fprintf(stderr, "%s: cannot use the Wayland compositor%s%s (this build has no X11 back end)\n",
+                 program_invocation_short_name, std::getenv("WAYLAND_DISPLAY") ? " " : "",
+                 std::getenv("WAYLAND_DISPLAY") ? std::getenv("WAYLAND_DISPLAY") : "");
+    std::exit(1);
 }
 
 int64_t nowMs() {
