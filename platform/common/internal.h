@@ -43,16 +43,9 @@ struct WindowClass {
     HICON icon;
 };
 
-// What each back end keeps of a window and a context on its display system.
-struct X11Window;
-struct X11Context;
-struct WaylandWindow;
-struct WaylandContext;
-
 struct HGLRC__ {
     int pixelFormat = 0;
-    X11Context* x11 = nullptr;
-    WaylandContext* wayland = nullptr;
+    void* backendContext = nullptr;  // what the back end keeps of it, its own kind
 };
 
 // The platform's window rectangle is the outer one, frame included; the
@@ -76,8 +69,7 @@ struct HWND__ {
     bool minimized = false, maximized = false;  // as the display system last said
     HDC__ deviceContext;
     std::vector<WindowTimer> timers;
-    X11Window* x11 = nullptr;
-    WaylandWindow* wayland = nullptr;
+    void* backendWindow = nullptr;  // what the back end keeps of it, its own kind
 };
 
 // Input messages carry the modifier state of their event, so that

@@ -128,7 +128,7 @@ void waitOnWindowQueues(WaylandWindow* waylandWindow, const std::function<bool()
 // then writes through a null pointer); and it waits, without a deadline,
 // for the compositor to catch up with its last swap.
 bool readyToSwap(HWND window) {
-    WaylandWindow* waylandWindow = window->wayland;
+    WaylandWindow* waylandWindow = waylandOf(window);
     DriverSurface* driver = waylandWindow->driver;
     waitOnWindowQueues(waylandWindow, [&] {
         return !waylandWindow->frameDone && waylandDriverCaughtUp(driver) && waylandDriverHasFreeBuffer(driver);
@@ -161,7 +161,7 @@ std::vector<ListedPixelFormat> waylandListPixelFormats() {
 }
 
 void waylandSetPixelFormat(HWND window, int format) {
-    WaylandWindow* waylandWindow = window->wayland;
+    WaylandWindow* waylandWindow = waylandOf(window);
     waylandDestroyDriverSurface(waylandWindow);
     if (!waylandWindow->eglWindow)
         waylandWindow->eglWindow = wl_egl_window_create(waylandWindow->shown.surface, window->clientWidth, window->clientHeight);
@@ -169,7 +169,7 @@ void waylandSetPixelFormat(HWND window, int format) {
 }
 
 void waylandSwapBuffers(HWND window) {
-    WaylandWindow* waylandWindow = window->wayland;
+    WaylandWindow* waylandWindow = waylandOf(window);
     // A hidden window has nothing to show; its surface may take no buffer
     // before the compositor has configured it.
     if (!waylandWindow->shown.configured || waylandWindow->eglSurface == EGL_NO_SURFACE) return;
@@ -195,15 +195,15 @@ bool waylandCreateContext(HGLRC context, HWND window) {
     if (!entry) return false;
     EGLContext made = eglCreateContext(wayland.egl, entry->config, EGL_NO_CONTEXT, nullptr);
     if (made == EGL_NO_CONTEXT) return false;
-    context->wayland = new WaylandContext{made};
+    context->backendContext = new WaylandContext{made};
     return true;
 }
 
 bool waylandMakeCurrent(HWND window, HGLRC context) {
     if (wayland.egl == EGL_NO_DISPLAY) return !context;
     if (!context) return eglMakeCurrent(wayland.egl, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
-    EGLSurface surface = window->wayland->eglSurface;
-    if (!eglMakeCurrent(wayland.egl, surface, surface, context->wayland->context)) return false;
+    EGLSurface surface = waylandOf(window)->eglSurface;
+    if (!eglMakeCurrent(wayland.egl, surface, surface, waylandOf(context)->context)) return false;
     // The swap waits for the compositor itself, never EGL: EGL's wait has
     // no end when the window is not shown.
     eglSwapInterval(wayland.egl, 0);
@@ -211,10 +211,10 @@ bool waylandMakeCurrent(HWND window, HGLRC context) {
 }
 
 void waylandDeleteContext(HGLRC context) {
-    if (!context->wayland) return;
-    if (eglGetCurrentContext() == context->wayland->context)
+    if (!waylandOf(context)) return;
+    if (eglGetCurrentContext() == waylandOf(context)->context)
         eglMakeCurrent(wayland.egl, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
-    eglDestroyContext(wayland.egl, context->wayland->context);
-    delete context->wayland;
-    context->wayland = nullptr;
+    eglDestroyContext(wayland.egl, waylandOf(context)->context);
+    delete waylandOf(context);
+    context->backendContext = nullptr;
 }

@@ -177,7 +177,7 @@ void reportPointer(wl_surface* surface, double x, double y, bool moved, MouseBut
     }
     HWND window = waylandFindWindow(surface);
     if (!window) return;
-    double scale = double(window->wayland->scale) / wholeScale;
+    double scale = double(waylandOf(window)->scale) / wholeScale;
     int clientX = int(x * scale), clientY = int(y * scale);
     POINT onScreen{window->clientX + clientX, window->clientY + clientY};
     if (moved)

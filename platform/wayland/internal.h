@@ -93,6 +93,9 @@ struct WaylandWindow {
     wl_callback* frameDone = nullptr;  // the compositor's go-ahead for the next frame
     DriverSurface* driver = nullptr;  // of the EGL surface
 };
+// The Wayland back end's own part of a window and of a context.
+inline WaylandWindow* waylandOf(const HWND__* window) { return static_cast<WaylandWindow*>(window->backendWindow); }
+inline WaylandContext* waylandOf(HGLRC context) { return static_cast<WaylandContext*>(context->backendContext); }
 
 struct WaylandOutput {
     wl_output* output = nullptr;

@@ -65,7 +65,8 @@ bool WaylandBoxWindow::show(const BoxLayout& layout) {
     waylandSetViewport(viewport, unitsWide, unitsHigh);
     wayland.boxes.push_back(&box);
     giveUpAt = nowMs() + boxShownWithinMs;
-    WaylandSurface* parent = isLiveWindow(owner) && owner->wayland && owner->visible ? &owner->wayland->shown : nullptr;
+    WaylandSurface* parent =
+        isLiveWindow(owner) && waylandOf(owner) && owner->visible ? &waylandOf(owner)->shown : nullptr;
     waylandShowSurface(box, caption.c_str(), unitsWide, unitsHigh, parent, false);
     return true;
 }

@@ -34,7 +34,7 @@ const wl_buffer_listener bufferListener = {bufferReleased};
 
 HWND windowOf(const WaylandSurface* shown) {
     for (HWND window : liveWindows())
-        if (window->wayland && &window->wayland->shown == shown) return window;
+        if (waylandOf(window) && &waylandOf(window)->shown == shown) return window;
     return nullptr;
 }
 
@@ -42,24 +42,24 @@ HWND windowOf(const WaylandSurface* shown) {
 // no more than the layer draws, nor than the units the compositor imposes)
 // and is told, as the platform tells a window whose size changed.
 void takeSize(HWND window, int width, int height, int mostUnitsWide = INT_MAX, int mostUnitsHigh = INT_MAX) {
-    int scale = window->wayland->scale;
+    int scale = waylandOf(window)->scale;
     PixelSize bounded = boundedPixelSize(width, height);
     int unitsWide = std::min(waylandUnits(bounded.width, scale), mostUnitsWide);
     int unitsHigh = std::min(waylandUnits(bounded.height, scale), mostUnitsHigh);
     int clientWidth = waylandPixels(unitsWide, scale), clientHeight = waylandPixels(unitsHigh, scale);
-    waylandSetViewport(window->wayland->viewport, unitsWide, unitsHigh);
-    bool maximized = window->wayland->shown.maximized;
+    waylandSetViewport(waylandOf(window)->viewport, unitsWide, unitsHigh);
+    bool maximized = waylandOf(window)->shown.maximized;
     bool resized = clientWidth != window->clientWidth || clientHeight != window->clientHeight;
     if (!resized && maximized == window->maximized) return;
-    if (resized && window->wayland->eglWindow)
-        wl_egl_window_resize(window->wayland->eglWindow, clientWidth, clientHeight, 0, 0);
+    if (resized && waylandOf(window)->eglWindow)
+        wl_egl_window_resize(waylandOf(window)->eglWindow, clientWidth, clientHeight, 0, 0);
     inputWindowSize(window, clientWidth, clientHeight,
                     maximized ? WindowSizeState::maximized : WindowSizeState::restored);
 }
 
 // A size the compositor imposes, in its units, at the window's scale.
 void takeImposedSize(HWND window, int width, int height) {
-    int scale = window->wayland->scale;
+    int scale = waylandOf(window)->scale;
     takeSize(window, waylandPixels(width, scale), waylandPixels(height, scale), waylandUnitsWithin(width, scale),
              waylandUnitsWithin(height, scale));
 }
@@ -74,7 +74,7 @@ void surfaceConfigured(WaylandSurface* shown, int width, int height) {
     shown->configuredHeight = height;
     HWND window = windowOf(shown);
     if (!window) return;
-    WaylandWindow* waylandWindow = window->wayland;
+    WaylandWindow* waylandWindow = waylandOf(window);
     if (first) inputWindowDamage(window);
     if (width > 0 && height > 0 && shown->sizeImposed)
         takeImposedSize(window, width, height);
@@ -90,7 +90,7 @@ void surfaceConfigured(WaylandSurface* shown, int width, int height) {
 // the output's own scale stands.
 void preferredScale(void* data, wp_fractional_scale_v1*, uint32_t scale) {
     HWND window = static_cast<HWND>(data);
-    WaylandWindow* waylandWindow = window->wayland;
+    WaylandWindow* waylandWindow = waylandOf(window);
     WaylandSurface& shown = waylandWindow->shown;
     int taken = int(std::clamp<uint32_t>(scale, wholeScale, uint32_t(largestOutputScale) * wholeScale));
     if (!shown.configured || taken == waylandWindow->scale) return;
@@ -198,7 +198,7 @@ const char* applicationId() { return LAYER_APPLICATION_ID; }
 HWND waylandFindWindow(wl_surface* surface) {
     if (!surface) return nullptr;
     for (HWND window : platform.windows)
-        if (window->wayland && window->wayland->shown.surface == surface) return window;
+        if (waylandOf(window) && waylandOf(window)->shown.surface == surface) return window;
     return nullptr;
 }
 
@@ -306,7 +306,7 @@ void waylandHideSurface(WaylandSurface& shown) {
 namespace {
 
 void releaseWindow(HWND window) {
-    WaylandWindow* waylandWindow = window->wayland;
+    WaylandWindow* waylandWindow = waylandOf(window);
     if (!waylandWindow) return;
     if (wayland.keyboardFocus == waylandWindow->shown.surface) wayland.keyboardFocus = nullptr;
     if (wayland.pointerFocus == waylandWindow->shown.surface) wayland.pointerFocus = nullptr;
@@ -319,7 +319,7 @@ void releaseWindow(HWND window) {
     if (waylandWindow->viewport) wp_viewport_destroy(waylandWindow->viewport);
     wl_surface_destroy(waylandWindow->shown.surface);
     delete waylandWindow;
-    window->wayland = nullptr;
+    window->backendWindow = nullptr;
 }
 
 }  // namespace
@@ -330,7 +330,7 @@ void waylandReleaseWindows() {
 
 void waylandCreateWindow(HWND window, const WindowClass&, int, int, int width, int height) {
     auto* waylandWindow = new WaylandWindow;
-    window->wayland = waylandWindow;
+    window->backendWindow = waylandWindow;
     int scale = waylandWindow->scale = waylandOutputScale();
     wl_surface* surface = waylandWindow->shown.surface = wl_compositor_create_surface(wayland.compositor);
     waylandWindow->viewport = waylandScaleSurface(surface, scale);
@@ -349,7 +349,7 @@ void waylandCreateWindow(HWND window, const WindowClass&, int, int, int width, i
 }
 
 void waylandShowWindow(HWND window) {
-    WaylandWindow* waylandWindow = window->wayland;
+    WaylandWindow* waylandWindow = waylandOf(window);
     int scale = waylandWindow->scale;
     waylandShowSurface(waylandWindow->shown, window->title.c_str(), waylandUnits(window->clientWidth, scale),
                        waylandUnits(window->clientHeight, scale), nullptr, true);
@@ -362,7 +362,7 @@ void waylandShowWindow(HWND window) {
 }
 
 void waylandHideWindow(HWND window) {
-    WaylandWindow* waylandWindow = window->wayland;
+    WaylandWindow* waylandWindow = waylandOf(window);
     if (waylandWindow->frameDone) wl_callback_destroy(waylandWindow->frameDone);
     waylandWindow->frameDone = nullptr;
     waylandHideSurface(waylandWindow->shown);
@@ -378,7 +378,7 @@ void waylandDestroyWindow(HWND window) {
 // compositor imposes (tiled, fullscreen) stays; otherwise the window takes
 // the size at once, as the compositor has no say over a floating window's.
 void waylandSetWindowPos(HWND window, int x, int y, int width, int height, UINT flags) {
-    WaylandWindow* waylandWindow = window->wayland;
+    WaylandWindow* waylandWindow = waylandOf(window);
     if (!(flags & SWP_NOMOVE)) {
         window->clientX = x;
         window->clientY = y;

@@ -92,7 +92,7 @@ void setClassHint(Window window) {
 void setNormalHints(HWND window) {
     XSizeHints* hints = XAllocSizeHints();
     hints->flags = USPosition | USSize | PWinGravity;
-    POINT corner = x11ToRoot(window->clientX - window->x11->frame.left, window->clientY - window->x11->frame.top);
+    POINT corner = x11ToRoot(window->clientX - x11Of(window)->frame.left, window->clientY - x11Of(window)->frame.top);
     hints->x = corner.x;
     hints->y = corner.y;
     hints->width = window->clientWidth;
@@ -104,7 +104,7 @@ void setNormalHints(HWND window) {
         hints->min_width = hints->max_width = window->clientWidth;
         hints->min_height = hints->max_height = window->clientHeight;
     }
-    XSetWMNormalHints(x11Display(), window->x11->xid, hints);
+    XSetWMNormalHints(x11Display(), x11Of(window)->xid, hints);
     XFree(hints);
 }
 
@@ -149,7 +149,7 @@ void x11DescribeProgram(Window xid) {
 
 void x11DescribeToManager(HWND window) {
     Display* display = x11Display();
-    Window xid = window->x11->xid;
+    Window xid = x11Of(window)->xid;
     XStoreName(display, xid, window->title.c_str());
     XSetIconName(display, xid, window->title.c_str());
     setUtf8Property(xid, "_NET_WM_NAME", window->title);
@@ -224,15 +224,16 @@ bool x11ManagerAllowsResize(Window xid) {
 }
 
 void x11LeaveManagedSizes(HWND window) {
-    if (window->x11->state.sizeHeld)
-        sendToRoot(window->x11->xid, "_NET_WM_STATE", 0, long(x11Atom("_NET_WM_STATE_MAXIMIZED_VERT")),
+    if (x11Of(window)->state.sizeHeld)
+        sendToRoot(x11Of(window)->xid, "_NET_WM_STATE", 0, long(x11Atom("_NET_WM_STATE_MAXIMIZED_VERT")),
                    long(x11Atom("_NET_WM_STATE_MAXIMIZED_HORZ")), fromApplication);
-    if (window->x11->state.fullscreen)
-        sendToRoot(window->x11->xid, "_NET_WM_STATE", 0, long(x11Atom("_NET_WM_STATE_FULLSCREEN")), 0, fromApplication);
+    if (x11Of(window)->state.fullscreen)
+        sendToRoot(x11Of(window)->xid, "_NET_WM_STATE", 0, long(x11Atom("_NET_WM_STATE_FULLSCREEN")), 0,
+                   fromApplication);
     // Taken as left at once: a manager that allows the resize leaves the
     // state, but may publish it only after it has given the new size, and
     // the window is then told of its restored size, not of a maximized one.
-    window->x11->state.maximized = window->x11->state.sizeHeld = window->x11->state.fullscreen = false;
+    x11Of(window)->state.maximized = x11Of(window)->state.sizeHeld = x11Of(window)->state.fullscreen = false;
 }
 
 void x11Focus(Window xid, bool viewable) {

@@ -56,6 +56,9 @@ struct X11Window {
     bool mapped = false;                          // mapped, as the server last said
     bool destroyedElsewhere = false;              // another client destroyed the X window
 };
+// The X11 back end's own part of a window and of a context.
+inline X11Window* x11Of(const HWND__* window) { return static_cast<X11Window*>(window->backendWindow); }
+inline X11Context* x11Of(HGLRC context) { return static_cast<X11Context*>(context->backendContext); }
 
 // Atoms the event filters compare with, interned once with the connection:
 // a filter runs inside Xlib and may not ask the server anything.
@@ -123,10 +126,10 @@ struct X11State {
 extern X11State& x11;
 
 inline int outerWidth(HWND window) {
-    return window->clientWidth + window->x11->frame.left + window->x11->frame.right;
+    return window->clientWidth + x11Of(window)->frame.left + x11Of(window)->frame.right;
 }
 inline int outerHeight(HWND window) {
-    return window->clientHeight + window->x11->frame.top + window->x11->frame.bottom;
+    return window->clientHeight + x11Of(window)->frame.top + x11Of(window)->frame.bottom;
 }
 
 // The back end's side of the contract (see DisplayBackend).
@@ -213,7 +216,7 @@ void x11DescribeProgram(Window xid);
 // Gives a window the focus, through the manager where one runs; without
 // one, only a window the server shows can take it.
 void x11Focus(Window xid, bool viewable);
-inline void x11Activate(HWND window) { x11Focus(window->x11->xid, window->x11->mapped); }
+inline void x11Activate(HWND window) { x11Focus(x11Of(window)->xid, x11Of(window)->mapped); }
 // Answers a manager's _NET_WM_PING; true if the message was one.
 bool x11AnswerPing(const XClientMessageEvent& client);
 

@@ -32,8 +32,9 @@ const int64_t floodBudgetMs = 200;
 const int maxQueuedInput = 10000;
 
 bool hasNewsToTell(HWND window) {
-    return window->x11->sizeChanged || window->x11->stateChanged || window->x11->frameChanged || window->x11->actionsChanged ||
-           (window->x11->stateUntoldSince && nowMs() - window->x11->stateUntoldSince >= x11StateSizeGraceMs);
+    return x11Of(window)->sizeChanged || x11Of(window)->stateChanged || x11Of(window)->frameChanged ||
+           x11Of(window)->actionsChanged ||
+           (x11Of(window)->stateUntoldSince && nowMs() - x11Of(window)->stateUntoldSince >= x11StateSizeGraceMs);
 }
 
 HeldModifiers modifiersOf(unsigned state) { return HeldModifiers{bool(state & ShiftMask), bool(state & ControlMask)}; }
@@ -107,9 +108,9 @@ EventVerdict judgeClientMessage(const XClientMessageEvent& client) {
 // it changed.
 void noteChangedProperty(HWND window, Atom atom) {
     const LayerAtoms& atoms = x11.atoms;
-    if (atom == atoms.netFrameExtents) window->x11->frameChanged = true;
-    if (atom == atoms.wmState || atom == atoms.netWmState) window->x11->stateChanged = true;
-    if (atom == atoms.netWmAllowedActions) window->x11->actionsChanged = true;
+    if (atom == atoms.netFrameExtents) x11Of(window)->frameChanged = true;
+    if (atom == atoms.wmState || atom == atoms.netWmState) x11Of(window)->stateChanged = true;
+    if (atom == atoms.netWmAllowedActions) x11Of(window)->actionsChanged = true;
 }
 
 EventVerdict judgePropertyNotify(const XPropertyEvent& property) {
@@ -206,10 +207,10 @@ void translateEvent(XEvent& event) {
     switch (event.type) {
     case Expose: inputWindowDamage(window); break;
     case ConfigureNotify:
-        if (event.xconfigure.window == window->x11->xid) x11ConfirmGeometry(window, event.xconfigure);
+        if (event.xconfigure.window == x11Of(window)->xid) x11ConfirmGeometry(window, event.xconfigure);
         break;
     case ReparentNotify:
-        if (!synthetic && event.xreparent.window == window->x11->xid) window->x11->parent = event.xreparent.parent;
+        if (!synthetic && event.xreparent.window == x11Of(window)->xid) x11Of(window)->parent = event.xreparent.parent;
         break;
     case PropertyNotify:
         // Queued before the window was one of the layer's; later ones are
@@ -237,20 +238,20 @@ void translateEvent(XEvent& event) {
         if (synthetic) break;
         // Another client installing its colormap takes ours off the hardware:
         // the platform's "system palette changed", by a window not ours.
-        if (!event.xcolormap.c_new && event.xcolormap.state == ColormapUninstalled && window->x11->colormapWritable)
+        if (!event.xcolormap.c_new && event.xcolormap.state == ColormapUninstalled && x11Of(window)->colormapWritable)
             for (HWND each : std::vector<HWND>(liveWindows()))
                 if (isLiveWindow(each)) sendToWindow(each, WM_PALETTECHANGED, 0, 0);
         break;
     case DestroyNotify:
-        if (synthetic || event.xdestroywindow.window != window->x11->xid) break;
-        window->x11->destroyedElsewhere = true;
+        if (synthetic || event.xdestroywindow.window != x11Of(window)->xid) break;
+        x11Of(window)->destroyedElsewhere = true;
         inputWindowDestroyed(window);
         break;
     case MapNotify:
-        if (!synthetic && event.xmap.window == window->x11->xid) window->x11->mapped = true;
+        if (!synthetic && event.xmap.window == x11Of(window)->xid) x11Of(window)->mapped = true;
         break;
     case UnmapNotify:
-        if (!synthetic && event.xunmap.window == window->x11->xid) window->x11->mapped = false;
+        if (!synthetic && event.xunmap.window == x11Of(window)->xid) x11Of(window)->mapped = false;
         break;
     default: break;
     }
@@ -323,8 +324,8 @@ bool x11WaitForEvents(int timeoutMs) {
     // A window's new state is told without waiting longer for its size.
     int64_t now = nowMs();
     for (HWND window : liveWindows()) {
-        if (!window->x11->stateUntoldSince) continue;
-        int left = int(std::max<int64_t>(window->x11->stateUntoldSince + x11StateSizeGraceMs - now, 0));
+        if (!x11Of(window)->stateUntoldSince) continue;
+        int left = int(std::max<int64_t>(x11Of(window)->stateUntoldSince + x11StateSizeGraceMs - now, 0));
         if (timeoutMs < 0 || left < timeoutMs) timeoutMs = left;
     }
     pollfd descriptor{ConnectionNumber(display), POLLIN, 0};

@@ -80,7 +80,7 @@ void centreBox(Window box, const BoxLayout& layout, const FrameExtents& frame, c
 
 // A box stands on its owner's monitor, one without an owner on the primary.
 ScreenArea monitorOfBox(HWND owner) {
-    if (!owner || !isLiveWindow(owner) || !owner->x11) return x11PrimaryMonitor();
+    if (!owner || !isLiveWindow(owner) || !x11Of(owner)) return x11PrimaryMonitor();
     POINT centre = x11ToRoot(owner->clientX + owner->clientWidth / 2, owner->clientY + owner->clientHeight / 2);
     return x11MonitorAt(centre.x, centre.y);
 }
@@ -118,7 +118,7 @@ Window createBoxWindow(HWND owner, const char* text, const char* caption, const 
     Atom modal = x11Atom("_NET_WM_STATE_MODAL");
     XChangeProperty(display, box, x11Atom("_NET_WM_STATE"), XA_ATOM, 32, PropModeReplace,
                     reinterpret_cast<unsigned char*>(&modal), 1);
-    if (isLiveWindow(owner)) XSetTransientForHint(display, box, owner->x11->xid);
+    if (isLiveWindow(owner)) XSetTransientForHint(display, box, x11Of(owner)->xid);
 
     // Placed by the frame the manager expects to draw; placed again by the
     // one it draws (a dialog's may differ) once that is published.

@@ -73,7 +73,7 @@ void x11ReadMonitors() {
     // The program's coordinates follow the primary's corner: every window
     // now stands elsewhere in them, where the server keeps it.
     for (HWND window : std::vector<HWND>(liveWindows())) {
-        if (!isLiveWindow(window) || !window->x11) continue;
+        if (!isLiveWindow(window) || !x11Of(window)) continue;
         inputWindowPosition(window, window->clientX + before.x - primary.x, window->clientY + before.y - primary.y);
     }
 }

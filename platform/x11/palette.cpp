@@ -18,17 +18,17 @@ bool colormapInstalled(Window window, Colormap colormap) {
 
 bool x11RealizePalette(HDC dc, UINT* mapped) {
     HWND window = dc->window;
-    if (!window->x11->colormapWritable) return false;  // nothing to map on a true-colour visual
+    if (!x11Of(window)->colormapWritable) return false;  // nothing to map on a true-colour visual
     Display* display = x11Display();
     const std::vector<PALETTEENTRY>& entries = dc->palette->entries;
 
     int cells = 0;
     XWindowAttributes attributes;
-    if (XGetWindowAttributes(display, window->x11->xid, &attributes)) cells = attributes.visual->map_entries;
+    if (XGetWindowAttributes(display, x11Of(window)->xid, &attributes)) cells = attributes.visual->map_entries;
     int count = std::min(int(entries.size()), cells);
     std::vector<XColor> colours(static_cast<size_t>(count));
     for (int i = 0; i < count; ++i) colours[size_t(i)].pixel = static_cast<unsigned long>(i);
-    XQueryColors(display, window->x11->colormap, colours.data(), count);
+    XQueryColors(display, x11Of(window)->colormap, colours.data(), count);
     bool changed = false;
     for (int i = 0; i < count; ++i) {
         XColor& colour = colours[size_t(i)];
@@ -40,10 +40,10 @@ bool x11RealizePalette(HDC dc, UINT* mapped) {
         colour.blue = blue;
         colour.flags = DoRed | DoGreen | DoBlue;
     }
-    XStoreColors(display, window->x11->colormap, colours.data(), count);
+    XStoreColors(display, x11Of(window)->colormap, colours.data(), count);
     // Only the focused window's foreground palette takes over the hardware.
-    if (dc->paletteInForeground && window->focused && !colormapInstalled(window->x11->xid, window->x11->colormap)) {
-        XInstallColormap(display, window->x11->colormap);
+    if (dc->paletteInForeground && window->focused && !colormapInstalled(x11Of(window)->xid, x11Of(window)->colormap)) {
+        XInstallColormap(display, x11Of(window)->colormap);
         changed = true;
     }
     XFlush(display);

@@ -115,10 +115,10 @@ void x11SetPixelFormat(HWND window, int format) {
 
 // As the server and the manager last said: mapped, and not minimized (a
 // compositing manager may keep a minimized window mapped).
-bool x11WindowShown(HWND window) { return window->x11->mapped && !window->x11->state.minimized; }
+bool x11WindowShown(HWND window) { return x11Of(window)->mapped && !x11Of(window)->state.minimized; }
 
 void x11SwapBuffers(HWND window) {
     // Behind a flood, the frame is drawn but not shown: the swap's round
     // trip would wait for the whole flood to be read.
-    if (!x11.behind) glXSwapBuffers(x11Display(), window->x11->xid);
+    if (!x11.behind) glXSwapBuffers(x11Display(), x11Of(window)->xid);
 }

@@ -29,7 +29,7 @@ bool x11CreateContext(HGLRC context, HWND window) {
     GLXContext made = createCheckedContext(display, &visual, True);
     if (!made) made = createCheckedContext(display, &visual, False);
     if (!made) return false;
-    context->x11 = new X11Context{made};
+    context->backendContext = new X11Context{made};
     return true;
 }
 
@@ -37,20 +37,20 @@ bool x11MakeCurrent(HWND window, HGLRC context) {
     Display* display = x11Display();
     if (!context) return glXMakeCurrent(display, None, nullptr);
     unsigned long first = x11BeginQuietRequests();
-    bool made = glXMakeCurrent(display, window->x11->xid, context->x11->context);
+    bool made = glXMakeCurrent(display, x11Of(window)->xid, x11Of(context)->context);
     return x11EndCheckedRequests(first) == Success && made;
 }
 
 void x11DeleteContext(HGLRC context) {
-    glXDestroyContext(x11Display(), context->x11->context);
-    delete context->x11;
-    context->x11 = nullptr;
+    glXDestroyContext(x11Display(), x11Of(context)->context);
+    delete x11Of(context);
+    context->backendContext = nullptr;
 }
 
 void x11ReleaseContexts() {
     if (platform.currentContext) glXMakeCurrent(x11.display, None, nullptr);
     for (HGLRC context : platform.contexts)
-        if (context->x11) x11DeleteContext(context);
+        if (x11Of(context)) x11DeleteContext(context);
 }
 
 // Mesa's software rasterizer asks for its window's size with XGetGeometry

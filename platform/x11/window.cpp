@@ -11,10 +11,10 @@
 namespace {
 
 void releaseColormap(HWND window) {
-    if (window->x11->colormap && window->x11->colormap != DefaultColormap(x11Display(), x11Screen()))
-        XFreeColormap(x11Display(), window->x11->colormap);
-    window->x11->colormap = 0;
-    window->x11->colormapWritable = false;
+    if (x11Of(window)->colormap && x11Of(window)->colormap != DefaultColormap(x11Display(), x11Screen()))
+        XFreeColormap(x11Display(), x11Of(window)->colormap);
+    x11Of(window)->colormap = 0;
+    x11Of(window)->colormapWritable = false;
 }
 
 // A DirectColor visual is a true-colour visual whose ramps are writable:
@@ -53,10 +53,10 @@ bool waitForMapNotify(Window xid, int timeoutMs) {
 // What the frame leaves of an outer size: the client area.
 int clientSide(int outer, int frameA, int frameB) { return std::max(outer - frameA - frameB, 1); }
 int clientWidthFor(const HWND__* window, int outer) {
-    return clientSide(outer, window->x11->sizingFrame.left, window->x11->sizingFrame.right);
+    return clientSide(outer, x11Of(window)->sizingFrame.left, x11Of(window)->sizingFrame.right);
 }
 int clientHeightFor(const HWND__* window, int outer) {
-    return clientSide(outer, window->x11->sizingFrame.top, window->x11->sizingFrame.bottom);
+    return clientSide(outer, x11Of(window)->sizingFrame.top, x11Of(window)->sizingFrame.bottom);
 }
 
 }  // namespace
@@ -64,14 +64,14 @@ int clientHeightFor(const HWND__* window, int outer) {
 void x11ReleaseWindows() {
     // Their X resources go with the connection.
     for (HWND window : platform.windows) {
-        delete window->x11;
-        window->x11 = nullptr;
+        delete x11Of(window);
+        window->backendWindow = nullptr;
     }
 }
 
 HWND x11FindWindow(Window xid) {
     for (HWND window : platform.windows)
-        if (window->x11 && window->x11->xid == xid) return window;
+        if (x11Of(window) && x11Of(window)->xid == xid) return window;
     return nullptr;
 }
 
@@ -79,8 +79,8 @@ void x11CreateNativeWindow(HWND window, const XVisualInfo* visual) {
     Display* display = x11Display();
     int screen = x11Screen();
     Window root = RootWindow(display, screen);
-    if (window->x11->xid) {
-        XDestroyWindow(display, window->x11->xid);
+    if (x11Of(window)->xid) {
+        XDestroyWindow(display, x11Of(window)->xid);
         releaseColormap(window);
     }
 
@@ -96,74 +96,74 @@ void x11CreateNativeWindow(HWND window, const XVisualInfo* visual) {
     if (visual) {
         xvisual = visual->visual;
         depth = visual->depth;
-        window->x11->colormapWritable = x11VisualHasWritableColormap(visual);
-        bool allocateAll = window->x11->colormapWritable || visual->c_class == DirectColor;
-        window->x11->colormap = XCreateColormap(display, root, xvisual, allocateAll ? AllocAll : AllocNone);
-        if (visual->c_class == DirectColor) fillLinearRamps(window->x11->colormap, visual);
+        x11Of(window)->colormapWritable = x11VisualHasWritableColormap(visual);
+        bool allocateAll = x11Of(window)->colormapWritable || visual->c_class == DirectColor;
+        x11Of(window)->colormap = XCreateColormap(display, root, xvisual, allocateAll ? AllocAll : AllocNone);
+        if (visual->c_class == DirectColor) fillLinearRamps(x11Of(window)->colormap, visual);
     } else {
-        window->x11->colormap = DefaultColormap(display, screen);
+        x11Of(window)->colormap = DefaultColormap(display, screen);
     }
-    attributes.colormap = window->x11->colormap;
+    attributes.colormap = x11Of(window)->colormap;
     mask |= CWColormap;
-    if (window->x11->cursor) {
-        attributes.cursor = window->x11->cursor;
+    if (x11Of(window)->cursor) {
+        attributes.cursor = x11Of(window)->cursor;
         mask |= CWCursor;
     }
 
     // With north-west gravity a manager puts the frame's corner where the
     // window is placed: the outer position, as the platform means it.
-    POINT corner = x11ToRoot(window->clientX - window->x11->frame.left, window->clientY - window->x11->frame.top);
-    window->x11->xid = XCreateWindow(display, root, corner.x, corner.y, unsigned(std::max(window->clientWidth, 1)),
-                                unsigned(std::max(window->clientHeight, 1)), 0, depth, InputOutput, xvisual, mask,
-                                &attributes);
-    window->x11->parent = root;
-    window->x11->mapped = false;
+    POINT corner = x11ToRoot(window->clientX - x11Of(window)->frame.left, window->clientY - x11Of(window)->frame.top);
+    x11Of(window)->xid =
+        XCreateWindow(display, root, corner.x, corner.y, unsigned(std::max(window->clientWidth, 1)),
+                      unsigned(std::max(window->clientHeight, 1)), 0, depth, InputOutput, xvisual, mask, &attributes);
+    x11Of(window)->parent = root;
+    x11Of(window)->mapped = false;
     x11DescribeToManager(window);
-    if (window->visible) XMapWindow(display, window->x11->xid);
+    if (window->visible) XMapWindow(display, x11Of(window)->xid);
     XFlush(display);
 }
 
 void x11CreateWindow(HWND window, const WindowClass& windowClass, int x, int y, int width, int height) {
     Display* display = x11Display();
-    window->x11 = new X11Window;
+    window->backendWindow = new X11Window;
     // The class's cursor can only be the arrow, the one LoadCursorA gives.
-    if (windowClass.cursor) window->x11->cursor = XCreateFontCursor(display, XC_left_ptr);
+    if (windowClass.cursor) x11Of(window)->cursor = XCreateFontCursor(display, XC_left_ptr);
     x11CreateNativeWindow(window, nullptr);
     // The size asked for is the outer one: where the manager tells the frame
     // it will draw, the client area is what is left inside it. The window is
     // not mapped yet, so the size is the program's to set.
-    x11RequestFrameExtents(window->x11->xid, &window->x11->frame);
-    window->x11->sizingFrame = window->x11->frame;
-    const FrameExtents& frame = window->x11->frame;
+    x11RequestFrameExtents(x11Of(window)->xid, &x11Of(window)->frame);
+    x11Of(window)->sizingFrame = x11Of(window)->frame;
+    const FrameExtents& frame = x11Of(window)->frame;
     if (frame.left || frame.right || frame.top || frame.bottom) {
         window->clientX = x + frame.left;
         window->clientY = y + frame.top;
         window->clientWidth = clientWidthFor(window, width);
         window->clientHeight = clientHeightFor(window, height);
-        XResizeWindow(display, window->x11->xid, unsigned(window->clientWidth), unsigned(window->clientHeight));
+        XResizeWindow(display, x11Of(window)->xid, unsigned(window->clientWidth), unsigned(window->clientHeight));
         x11DescribeToManager(window);
     }
 }
 
 void x11HideForDestroy(HWND window) {
-    if (!window->x11->destroyedElsewhere) XUnmapWindow(x11Display(), window->x11->xid);
+    if (!x11Of(window)->destroyedElsewhere) XUnmapWindow(x11Display(), x11Of(window)->xid);
 }
 
 void x11DestroyWindow(HWND window) {
     Display* display = x11Display();
-    if (!window->x11->destroyedElsewhere) XDestroyWindow(display, window->x11->xid);
+    if (!x11Of(window)->destroyedElsewhere) XDestroyWindow(display, x11Of(window)->xid);
     releaseColormap(window);
-    if (window->x11->cursor) XFreeCursor(display, window->x11->cursor);
+    if (x11Of(window)->cursor) XFreeCursor(display, x11Of(window)->cursor);
     XFlush(display);
-    delete window->x11;
-    window->x11 = nullptr;
+    delete x11Of(window);
+    window->backendWindow = nullptr;
 }
 
 void x11HideWindow(HWND window) {
     // ICCCM: a hidden top-level window is withdrawn, so that a manager
     // forgets its frame too.
     Display* display = x11Display();
-    XWithdrawWindow(display, window->x11->xid, x11Screen());
+    XWithdrawWindow(display, x11Of(window)->xid, x11Screen());
     XFlush(display);
 }
 
@@ -174,12 +174,12 @@ void x11ShowWindow(HWND window) {
     // A window manager that is still starting may drop the first request.
     bool mapped = false;
     for (int attempt = 0; attempt < 2 && !mapped; ++attempt) {
-        XMapWindow(display, window->x11->xid);
-        mapped = waitForMapNotify(window->x11->xid, 1000);
+        XMapWindow(display, x11Of(window)->xid);
+        mapped = waitForMapNotify(x11Of(window)->xid, 1000);
     }
     if (mapped) {
-        window->x11->mapped = true;
-        XRaiseWindow(display, window->x11->xid);
+        x11Of(window)->mapped = true;
+        XRaiseWindow(display, x11Of(window)->xid);
         x11Activate(window);
     }
 }
@@ -189,8 +189,8 @@ void x11ShowWindow(HWND window) {
 // refusal never leads to another request.
 void x11SetWindowPos(HWND window, int x, int y, int width, int height, UINT flags) {
     Display* display = x11Display();
-    const FrameExtents& frame = window->x11->frame;
-    const ManagedState& state = window->x11->state;
+    const FrameExtents& frame = x11Of(window)->frame;
+    const ManagedState& state = x11Of(window)->state;
     int clientWidth = clientWidthFor(window, width);
     int clientHeight = clientHeightFor(window, height);
     bool move = !(flags & SWP_NOMOVE) && (x != window->clientX - frame.left || y != window->clientY - frame.top);
@@ -204,7 +204,7 @@ void x11SetWindowPos(HWND window, int x, int y, int width, int height, UINT flag
         // on the platform, where the manager lets it be resized at all; where
         // it imposes the size (a tiling manager), asking would only race
         // with its own changes.
-        if (window->x11->managerResizes)
+        if (x11Of(window)->managerResizes)
             x11LeaveManagedSizes(window);
         else
             resize = false;
@@ -216,14 +216,14 @@ void x11SetWindowPos(HWND window, int x, int y, int width, int height, UINT flag
     changes.width = clientWidth;
     changes.height = clientHeight;
     unsigned mask = (move ? CWX | CWY : 0) | (resize ? CWWidth | CWHeight : 0);
-    if (mask) XConfigureWindow(display, window->x11->xid, mask, &changes);
+    if (mask) XConfigureWindow(display, x11Of(window)->xid, mask, &changes);
     // Through a manager, stacking and focus are its to decide, and the
     // platform does not let a program take the foreground this way: a raise
     // or an activation asked for here would be a request, one that restores
     // a window the user has just minimized (openbox takes either so). Only
     // without a manager does the layer do them itself.
     if (!x11ManagerRuns()) {
-        if (!(flags & SWP_NOZORDER) && window->visible) XRaiseWindow(display, window->x11->xid);
+        if (!(flags & SWP_NOZORDER) && window->visible) XRaiseWindow(display, x11Of(window)->xid);
         if (!(flags & SWP_NOACTIVATE) && window->visible && !window->focused) x11Activate(window);
     }
     XFlush(display);
@@ -233,15 +233,15 @@ void x11ConfirmGeometry(HWND window, const XConfigureEvent& configure) {
     // A real event's position is relative to the parent, which is the root
     // only until a manager puts a frame around the window; a manager's own
     // (synthetic) event gives the position on the screen (ICCCM 4.1.5).
-    if (configure.send_event || window->x11->parent == x11Root()) {
+    if (configure.send_event || x11Of(window)->parent == x11Root()) {
         POINT client = x11FromRoot(configure.x, configure.y);
         inputWindowPosition(window, client.x, client.y);
     }
     // The size is the server's word alone: anyone can send an event.
     if (configure.send_event || !isLiveWindow(window)) return;
-    window->x11->confirmedWidth = configure.width;
-    window->x11->confirmedHeight = configure.height;
-    window->x11->sizeChanged = true;
+    x11Of(window)->confirmedWidth = configure.width;
+    x11Of(window)->confirmedHeight = configure.height;
+    x11Of(window)->sizeChanged = true;
 }
 
 // Tells the window once what a batch of events changed: WM_SIZE with the
@@ -249,28 +249,29 @@ void x11ConfirmGeometry(HWND window, const XConfigureEvent& configure) {
 void x11ApplyConfirmedChanges(HWND window) {
     // Taken before the server is asked: what the filters note while the
     // answers come in is news for the next batch, not lost with this one.
-    bool frameChanged = std::exchange(window->x11->frameChanged, false);
-    bool stateChanged = std::exchange(window->x11->stateChanged, false);
-    bool actionsChanged = std::exchange(window->x11->actionsChanged, false);
-    bool sizeChanged = std::exchange(window->x11->sizeChanged, false);
+    bool frameChanged = std::exchange(x11Of(window)->frameChanged, false);
+    bool stateChanged = std::exchange(x11Of(window)->stateChanged, false);
+    bool actionsChanged = std::exchange(x11Of(window)->actionsChanged, false);
+    bool sizeChanged = std::exchange(x11Of(window)->sizeChanged, false);
     // A frame published after the window was created (a manager started
     // later, or replaced) changes the outer size, never the client area: the
     // program's drawing was set up for that.
-    if (frameChanged && !x11ReadFrameExtents(window->x11->xid, &window->x11->frame)) window->x11->frame = FrameExtents{};
-    ManagedState before = window->x11->state;
-    if (stateChanged) window->x11->state = x11ReadManagedState(window->x11->xid);
+    if (frameChanged && !x11ReadFrameExtents(x11Of(window)->xid, &x11Of(window)->frame))
+        x11Of(window)->frame = FrameExtents{};
+    ManagedState before = x11Of(window)->state;
+    if (stateChanged) x11Of(window)->state = x11ReadManagedState(x11Of(window)->xid);
     // Managers withdraw the resize action while they hold a window's size:
     // what counts is whether they allow it in the normal state.
-    const ManagedState& now = window->x11->state;
+    const ManagedState& now = x11Of(window)->state;
     if ((stateChanged || actionsChanged) && !now.minimized && !now.sizeHeld && !now.fullscreen)
-        window->x11->managerResizes = x11ManagerAllowsResize(window->x11->xid);
+        x11Of(window)->managerResizes = x11ManagerAllowsResize(x11Of(window)->xid);
     // The server's size, as far as the layer draws.
-    PixelSize confirmed = boundedPixelSize(window->x11->confirmedWidth, window->x11->confirmedHeight);
+    PixelSize confirmed = boundedPixelSize(x11Of(window)->confirmedWidth, x11Of(window)->confirmedHeight);
     int width = sizeChanged ? confirmed.width : window->clientWidth;
     int height = sizeChanged ? confirmed.height : window->clientHeight;
     bool resized = width != window->clientWidth || height != window->clientHeight;
     if (now.minimized) {
-        window->x11->stateUntoldSince = 0;
+        x11Of(window)->stateUntoldSince = 0;
         inputWindowSize(window, width, height, WindowSizeState::minimized);
         return;
     }
@@ -279,11 +280,12 @@ void x11ApplyConfirmedChanges(HWND window) {
     // in a while. The platform has no fullscreen state, but a manager that
     // takes a window into it or out of it decides its size, so that too is
     // told, and the window can ask for its own size again.
-    if (!(now == before) && !before.minimized && !window->x11->stateUntoldSince) window->x11->stateUntoldSince = nowMs();
+    if (!(now == before) && !before.minimized && !x11Of(window)->stateUntoldSince)
+        x11Of(window)->stateUntoldSince = nowMs();
     bool waitedEnough =
-        window->x11->stateUntoldSince && nowMs() - window->x11->stateUntoldSince >= x11StateSizeGraceMs;
+        x11Of(window)->stateUntoldSince && nowMs() - x11Of(window)->stateUntoldSince >= x11StateSizeGraceMs;
     if (!resized && !before.minimized && !waitedEnough) return;
-    window->x11->stateUntoldSince = 0;
+    x11Of(window)->stateUntoldSince = 0;
     inputWindowSize(window, width, height, now.maximized ? WindowSizeState::maximized : WindowSizeState::restored);
 }
 
@@ -293,10 +295,10 @@ RECT x11WindowRect(HWND window) {
     int rootX = known.x, rootY = known.y;
     Window child;
     unsigned long first = x11BeginQuietRequests();
-    XTranslateCoordinates(display, window->x11->xid, x11Root(), 0, 0, &rootX, &rootY, &child);
+    XTranslateCoordinates(display, x11Of(window)->xid, x11Root(), 0, 0, &rootX, &rootY, &child);
     x11EndQuietRequests(first);
     POINT client = x11FromRoot(rootX, rootY);
-    const FrameExtents& frame = window->x11->frame;
+    const FrameExtents& frame = x11Of(window)->frame;
     return RECT{client.x - frame.left, client.y - frame.top, client.x - frame.left + outerWidth(window),
                 client.y - frame.top + outerHeight(window)};
 }
@@ -304,7 +306,7 @@ RECT x11WindowRect(HWND window) {
 
 void x11Capture(HWND window) {
     Display* display = x11Display();
-    XGrabPointer(display, window->x11->xid, False, ButtonPressMask | ButtonReleaseMask | PointerMotionMask,
+    XGrabPointer(display, x11Of(window)->xid, False, ButtonPressMask | ButtonReleaseMask | PointerMotionMask,
                  GrabModeAsync, GrabModeAsync, None, None, CurrentTime);
     XFlush(display);
 }
