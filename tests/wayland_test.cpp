@@ -36,6 +36,7 @@ long countOf(const Picture& picture, Rgb colour) {
 class WaylandViewer : public WaylandTestBase {
 protected:
     void TearDown() override {
+        closeVirtualPointer(mouse);
         WaylandTestBase::TearDown();
         unlink(errorPath().c_str());
     }
@@ -87,9 +88,17 @@ protected:
             },
             20000);
     }
-    void pointer(VirtualPointer& mouse, const std::string& command) {
+    // Under sway, with a mouse there before the viewer, as on a desktop: a
+    // client only gets the pointer's events once it has seen the seat offer one.
+    void startWithAMouse() {
+        startCompositor(Compositor::sway);
         std::string why;
-        ASSERT_TRUE(pointerCommand(mouse, command, &why)) << why;
+        ASSERT_TRUE(openVirtualPointer(session, &mouse, &why)) << why;
+        startViewer("vorandile");
+    }
+    void pointer(VirtualPointer& device, const std::string& command) {
+        std::string why;
+        ASSERT_TRUE(pointerCommand(device, command, &why)) << why;
     }
     std::string at(int dx, int dy) const {
         const WindowGeometry& g = window.shown;
@@ -97,16 +106,38 @@ protected:
     }
 
     ToplevelWindow window;
+    VirtualPointer mouse;  // where a test opened one
 };
 
+// The notice's own title bar: its close button, pressed, springs back when
+// the mouse is let go off it, and closes the notice when let go on it.
+TEST_F(WaylandViewer, TheNoticesCloseButtonSpringsBackOffItAndClosesOnIt) {
+    startWithAMouse();
+    ASSERT_FALSE(HasFatalFailure());
+    const WindowGeometry notice = window.shown;
+    const std::string onCloseButton =
+        "move " + std::to_string(notice.x + notice.width - 12) + " " + std::to_string(notice.y + 12);
+    const Rgb pressedRed{0xc4, 0x2b, 0x1c};
+    for (const char* releasedAt : {"off", "on"}) {
+        pointer(mouse, onCloseButton);
+        pointer(mouse, "press");
+        EXPECT_TRUE(pictureBecomes([&](const Picture& p) { return countOf(p, pressedRed) > 50; }))
+            << "pressed, the close button shows so";
+        pointer(mouse, std::string(releasedAt) == "off" ? at(0, 0) : onCloseButton);
+        pointer(mouse, "release");
+        if (std::string(releasedAt) == "off")
+            EXPECT_TRUE(pictureBecomes([&](const Picture& p) { return countOf(p, pressedRed) == 0; }))
+                << "let go off it, it springs back and the notice stays";
+    }
+    waitForWindow("vorandile ");
+    type({"Escape"});
+    EXPECT_EQ(waitForExit(program, 20000), 0) << fileText(errorPath());
+    program = -1;
+}
+
 TEST_F(WaylandViewer, UnderSwayTheNoticeTheModelKeysAndTheMouseWorkToEsc) {
-    startCompositor(Compositor::sway);
-    // The mouse is there before the viewer, as on a desktop: a client only
-    // gets the pointer's events once it has seen the seat offer a pointer.
-    VirtualPointer mouse;
-    std::string why;
-    ASSERT_TRUE(openVirtualPointer(session, &mouse, &why)) << why;
-    startViewer("vorandile");
+    startWithAMouse();
+    ASSERT_FALSE(HasFatalFailure());
     type({"Return"});
     waitForWindow("vorandile ");
     // 80 percent of the screen's height, square, as the program asks.

@@ -123,17 +123,17 @@ bool dismissesBox(uint32_t keySymbol) {
     return key == VK_RETURN || key == VK_SPACE || key == VK_ESCAPE;
 }
 
-bool BoxButton::press(const BoxLayout& layout, int x, int y) {
-    if (!insideButton(layout, x, y)) return false;
+bool BoxButton::press(bool inside) {
+    if (!inside) return false;
     down = true;
     return true;
 }
 
-bool BoxButton::release(const BoxLayout& layout, int x, int y, bool* sprangBack) {
+bool BoxButton::release(bool inside, bool* sprangBack) {
     bool wasDown = std::exchange(down, false);
-    bool dismissed = wasDown && insideButton(layout, x, y);
-    *sprangBack = wasDown && !dismissed;
-    return dismissed;
+    bool acts = wasDown && inside;
+    *sprangBack = wasDown && !acts;
+    return acts;
 }
 
 std::string textAsUtf8(const std::string& text) {
@@ -192,9 +192,9 @@ int runMessageBox(BoxWindow& window, const char* text, UINT type) {
         case BoxEvent::Kind::key:
             if (dismissesBox(event.keySymbol)) return IDOK;
             break;
-        case BoxEvent::Kind::press: repaint = button.press(layout, event.x, event.y); break;
+        case BoxEvent::Kind::press: repaint = button.press(insideButton(layout, event.x, event.y)); break;
         case BoxEvent::Kind::release:
-            if (button.release(layout, event.x, event.y, &repaint)) return IDOK;
+            if (button.release(insideButton(layout, event.x, event.y), &repaint)) return IDOK;
             break;
         case BoxEvent::Kind::close: return IDOK;
         case BoxEvent::Kind::gone: return 0;

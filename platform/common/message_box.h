@@ -41,15 +41,15 @@ const uint32_t face = 0xf0f0f0, text = 0x000000, button = 0xffffff, buttonPresse
 // the box: Return, Enter, Space and Escape press its only button.
 bool dismissesBox(uint32_t keySymbol);
 
-// The OK button: pressed by the first button inside it, it dismisses the
-// box when released inside it, and springs back when released elsewhere.
+// A button of a box (its OK button; the close button of a title bar the
+// box draws itself): pressed by the first mouse button `inside` it, it acts
+// when released inside it, and springs back when released elsewhere.
 struct BoxButton {
     bool down = false;
     // Whether the button went down, and so looks pressed.
-    bool press(const BoxLayout& layout, int x, int y);
-    // Whether the box is dismissed; `sprangBack` when the button looks
-    // raised again.
-    bool release(const BoxLayout& layout, int x, int y, bool* sprangBack);
+    bool press(bool inside);
+    // Whether the button acts; `sprangBack` when it looks raised again.
+    bool release(bool inside, bool* sprangBack);
 };
 
 // What a box's window reports to the box's loop.

@@ -43,7 +43,7 @@ private:
     int titleHeight = 0;
     int64_t giveUpAt = 0;
     bool painted = false;
-    bool closeDown = false;
+    BoxButton closeButton;  // of the box's own title bar
 };
 
 bool WaylandBoxWindow::show(const BoxLayout& layout) {
@@ -88,9 +88,9 @@ BoxEvent WaylandBoxWindow::next() {
             return key;
         }
         int x = int(box.pointerX * scale / wholeScale), y = int(box.pointerY * scale / wholeScale) - titleHeight;
+        bool onCloseButton = y < 0 && insideCloseButton(titleArea, x, y + titleHeight);
         if (std::exchange(box.pointerPressed, false)) {
-            if (y < 0 && insideCloseButton(titleArea, x, y + titleHeight)) {
-                closeDown = true;
+            if (y < 0 && closeButton.press(onCloseButton)) {
                 painted = false;
                 continue;
             }
@@ -105,14 +105,14 @@ BoxEvent WaylandBoxWindow::next() {
             return press;
         }
         if (box.pointerReleased) {
-            // The close button, pressed, closes the box when released on it,
-            // and springs back (drawn first) when released elsewhere.
-            if (std::exchange(closeDown, false)) {
-                if (insideCloseButton(titleArea, x, y + titleHeight)) return BoxEvent{BoxEvent::Kind::close};
+            box.pointerReleased = false;
+            // The close button springs back drawn first.
+            bool sprangBack = false;
+            if (closeButton.down) {
+                if (closeButton.release(onCloseButton, &sprangBack)) return BoxEvent{BoxEvent::Kind::close};
                 painted = false;
                 continue;
             }
-            box.pointerReleased = false;
             BoxEvent release{BoxEvent::Kind::release};
             release.x = x;
             release.y = y;
@@ -129,7 +129,7 @@ bool WaylandBoxWindow::paint(const BoxLayout& layout, const BoxFont* font, bool 
         Canvas titleBar{canvas.pixels, canvas.width, titleHeight, canvas.stride};
         Canvas face{canvas.pixels + titleHeight * canvas.stride, canvas.width, canvas.height - titleHeight,
                     canvas.stride};
-        if (titleHeight) paintBoxTitleBar(titleBar, font, caption, closeDown);
+        if (titleHeight) paintBoxTitleBar(titleBar, font, caption, closeButton.down);
         // Whole units may leave a pixel or two beyond the layout's face.
         fillRectangle(face, 0, 0, face.width, face.height, 0xff000000 | boxColour::face);
         paintMessageBox(face, layout, font, buttonDown);
