@@ -9,6 +9,7 @@
 
 #include <X11/keysym.h>
 
+#include <algorithm>
 #include <fstream>
 
 namespace {
@@ -94,7 +95,15 @@ protected:
 TEST_F(HeldKey, IsOnePressItsRepeatsAndOneRelease) {
     std::remove(tracePath().c_str());
     ASSERT_NE(start(), 0u);
-    holdKey(user, XK_q, 1500);
+    // Held until the window has had its repeats, however long the server's
+    // repeat delay is.
+    setKey(user, XK_q, true);
+    bool repeated = waitUntil([&] {
+        std::vector<std::string> keys = keyMessages(tracePath());
+        return std::find(keys.begin(), keys.end(), "WM_KEYDOWN 81 repeat") != keys.end();
+    }, 20000);
+    setKey(user, XK_q, false);
+    EXPECT_TRUE(repeated) << joined(keyMessages(tracePath()));
     EXPECT_TRUE(waitUntil([&] { return keyMessages(tracePath()) == heldKeyMessages; }, 20000))
         << joined(keyMessages(tracePath()));
     pressKey(user, XK_Escape);

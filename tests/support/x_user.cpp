@@ -12,7 +12,6 @@
 #include <poll.h>
 #include <time.h>
 #include <unistd.h>
-#include <unistd.h>
 
 namespace {
 
@@ -171,12 +170,8 @@ WindowGeometry rootGeometry(Display* display, Window window) {
     return WindowGeometry{x, y, attributes.width, attributes.height};
 }
 
-void holdKey(Display* display, unsigned long keysym, int milliseconds) {
-    KeyCode key = XKeysymToKeycode(display, keysym);
-    XTestFakeKeyEvent(display, key, True, CurrentTime);
-    XFlush(display);
-    usleep(useconds_t(milliseconds) * 1000);  // the hold itself, not a wait for something to happen
-    XTestFakeKeyEvent(display, key, False, CurrentTime);
+void setKey(Display* display, unsigned long keysym, bool down) {
+    XTestFakeKeyEvent(display, XKeysymToKeycode(display, keysym), down, CurrentTime);
     XFlush(display);
 }
 

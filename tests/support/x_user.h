@@ -44,9 +44,8 @@ bool pictureChanges(Display* display, Window window, int timeoutMs, const std::v
 WindowGeometry rootGeometry(Display* display, Window window);
 
 void pressKey(Display* display, unsigned long keysym, bool withShift = false);
-// Holds the key down for `milliseconds`, past the keyboard's repeat delay
-// when that is longer, then lets it go.
-void holdKey(Display* display, unsigned long keysym, int milliseconds);
+// Presses the key down, or lets it go.
+void setKey(Display* display, unsigned long keysym, bool down);
 void movePointer(Display* display, int rootX, int rootY);
 void setButton(Display* display, unsigned button, bool down);
 void clickAt(Display* display, int rootX, int rootY);
