@@ -5,7 +5,7 @@
 // fractional scales.
 #include <gtest/gtest.h>  // before Xlib, which the support brings in
 
-#include "platform/wayland/box_painting.h"
+#include "platform/pixels/box_painting.h"
 #include "support/nested_wayland.h"
 #include "support/viewer_program.h"
 #include "support/wayland_proxy.h"
@@ -309,7 +309,7 @@ TEST_P(KwinAtScale, TheNoticeAndTheWindowShowAtTheOutputsOwnPixels) {
     std::unique_ptr<BoxFont> font;
     BoxLayout layout = fitLayout(" mouse: touch the window image for movement  ", false,
                                  ScreenSize{desktop.pixelsWide(), desktop.pixelsHigh()}, 96 * scale,
-                                 waylandOpenBoxFont, &font);
+                                 openPixelBoxFont, &font);
     std::vector<uint32_t> painted(size_t(layout.width) * size_t(layout.height));
     Canvas canvas{painted.data(), layout.width, layout.height, layout.width};
     paintMessageBox(canvas, layout, font.get(), false);

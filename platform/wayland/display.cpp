@@ -2,7 +2,6 @@
 // outputs that give the screen's size, and how the queue reads and waits
 // for events.
 #include "platform/wayland/internal.h"
-#include "platform/wayland/box_painting.h"
 
 #include "fractional-scale-v1-client-protocol.h"
 #include "viewporter-client-protocol.h"
@@ -312,6 +311,10 @@ ScreenSize waylandScreenSize() {
     else if (output && output->modeWidth > 0 && output->modeHeight > 0)
         screen = PixelSize{output->modeWidth, output->modeHeight};
     return ScreenSize{screen.width, screen.height};
+}
+
+double waylandFontDpi(double scale) {
+    return std::clamp(96.0 * std::max(scale, 1.0), minimumTextDpi, maximumTextDpi);
 }
 
 double waylandScreenDpi() { return waylandFontDpi(double(waylandOutputScale()) / wholeScale); }

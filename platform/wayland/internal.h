@@ -193,6 +193,9 @@ std::unique_ptr<BoxWindow> waylandMessageBoxWindow(HWND owner, const char* text,
 void waylandTerminate();
 // The resolution text is drawn at on the first output.
 double waylandScreenDpi();
+// The resolution a box's text is drawn at `scale`, the platform's pixels
+// per surface unit.
+double waylandFontDpi(double scale);
 
 // A size the compositor gives (a window's, an output's), bounded as the
 // layer bounds every size it takes; none (0 or less) stays none: 0 by 0.

@@ -3,7 +3,7 @@
 // compositors show dialogs.
 #include "platform/wayland/internal.h"
 #include "platform/common/message_box.h"
-#include "platform/wayland/box_painting.h"
+#include "platform/pixels/box_painting.h"
 
 #include "viewporter-client-protocol.h"
 #include "xdg-shell-client-protocol.h"
@@ -27,7 +27,7 @@ public:
     double dpi() override { return waylandScreenDpi(); }
     int pixelsWide() const { return waylandPixels(unitsWide, scale); }
     int pixelsHigh() const { return waylandPixels(unitsHigh, scale); }
-    BoxFontOpener fontOpener() override { return waylandOpenBoxFont; }
+    BoxFontOpener fontOpener() override { return openPixelBoxFont; }
     bool show(const BoxLayout& layout) override;
     BoxEvent next() override;
     bool paint(const BoxLayout& layout, const BoxFont* font, bool buttonDown) override;

@@ -3,7 +3,7 @@
 // says of their size and state. A client cannot place its windows or learn
 // where they are: the position is the one the program last asked for.
 #include "platform/wayland/internal.h"
-#include "platform/wayland/canvas.h"
+#include "platform/pixels/canvas.h"
 
 #include "fractional-scale-v1-client-protocol.h"
 #include "viewporter-client-protocol.h"

@@ -1,19 +1,18 @@
-// A message box's text and picture on Wayland, where the layer draws the
-// box's pixels itself: fonts through fontconfig and FreeType, painting into
-// a Canvas. Nothing here talks to the compositor.
+// A message box's text and picture for display systems where the layer
+// draws the box's pixels itself, into memory: fonts through fontconfig and
+// FreeType, painting into a Canvas. Nothing here talks to a display.
 #pragma once
 
 #include "platform/common/message_box.h"
-#include "platform/wayland/canvas.h"
+#include "platform/pixels/canvas.h"
 
 #include <cstdint>
 #include <string>
 
-// The resolution a box's text is drawn at `scale`, the platform's pixels
-// per surface unit.
-double waylandFontDpi(double scale);
-std::unique_ptr<BoxFont> waylandOpenBoxFont(double dpi);
-void waylandDrawText(const BoxFont* font, Canvas& canvas, int x, int baselineY, const std::string& text, uint32_t argb);
+// The box's font at `dpi` (within the resolutions text is drawn at), and
+// text in it; a back end's box owns the font it opened.
+std::unique_ptr<BoxFont> openPixelBoxFont(double dpi);
+void drawPixelText(const BoxFont* font, Canvas& canvas, int x, int baselineY, const std::string& text, uint32_t argb);
 
 // The box's picture (as every back end draws it) on a canvas.
 void paintMessageBox(Canvas& canvas, const BoxLayout& layout, const BoxFont* font, bool buttonDown);

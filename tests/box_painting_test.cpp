@@ -1,6 +1,7 @@
-// What the Wayland back end draws of a message box, in memory: its text,
+// What the layer draws of a message box in memory, as the Wayland back end shows it: its text,
 // clipping at any coordinates, and the box's picture.
-#include "platform/wayland/box_painting.h"
+#include "platform/pixels/box_painting.h"
+#include "platform/wayland/internal.h"
 
 #include <fontconfig/fontconfig.h>
 #include <gtest/gtest.h>
@@ -50,9 +51,9 @@ Ink darkPixels(GuardedCanvas& c, int threshold = 128, int x0 = 0, int y0 = 0, in
 }
 
 using Font = std::unique_ptr<BoxFont>;
-Font openFont(double dpi) { return waylandOpenBoxFont(dpi); }
+Font openFont(double dpi) { return openPixelBoxFont(dpi); }
 
-TEST(WaylandBoxText, LandsInTheBoxItsMeasuresGive) {
+TEST(BoxText, LandsInTheBoxItsMeasuresGive) {
     for (double dpi : {48.0, 96.0, 144.0, 288.0, 1000.0})
         for (const char* text : {"OK", "Hello, world", "M\xe9nage \xc3\x89t\xc3\xa9", "Disk full", "OK Cancel"}) {
             SCOPED_TRACE(testing::Message() << dpi << " dpi: " << text);
@@ -62,7 +63,7 @@ TEST(WaylandBoxText, LandsInTheBoxItsMeasuresGive) {
             double scale = std::min(dpi, maximumTextDpi) / 96;  // beyond the bounds, the bounds
             EXPECT_NEAR(width, at96 * scale, at96 * scale / 8 + 2);  // hinting rounds each glyph
             int ascent = font->ascent(), descent = font->descent();
-            waylandDrawText(font.get(), c.canvas, 10, 120, text, black);
+            drawPixelText(font.get(), c.canvas, 10, 120, text, black);
             // Strokes within the box, but for a pixel that a letter's arm may reach past its advance.
             Ink ink = darkPixels(c);
             EXPECT_GT(ink.count, width * ascent / 20);
@@ -77,7 +78,7 @@ TEST(WaylandBoxText, LandsInTheBoxItsMeasuresGive) {
     EXPECT_TRUE(waylandFontDpi(2) == 192.0 && waylandFontDpi(1.25) == 120.0 && waylandFontDpi(100) == maximumTextDpi);
 }
 
-TEST(WaylandBoxText, WithoutAnyScalableFontTextIsMeasuredAndNotDrawn) {
+TEST(BoxText, WithoutAnyScalableFontTextIsMeasuredAndNotDrawn) {
     auto withoutFonts = [] {
         char path[] = "/tmp/vorandile-fonts-XXXXXX";
         FILE* config = fdopen(mkstemp(path), "w");
@@ -87,7 +88,7 @@ TEST(WaylandBoxText, WithoutAnyScalableFontTextIsMeasuredAndNotDrawn) {
         FcFini();  // read again, from that file
         Font font = openFont(96);
         GuardedCanvas c(100, 40);
-        waylandDrawText(font.get(), c.canvas, 5, 30, "abc", black);
+        drawPixelText(font.get(), c.canvas, 5, 30, "abc", black);
         std::remove(path);
         return font->textWidth("abc") == 18 && font->ascent() == 11 &&
                font->descent() == 2 && darkPixels(c, 250).count == 0;
@@ -97,7 +98,7 @@ TEST(WaylandBoxText, WithoutAnyScalableFontTextIsMeasuredAndNotDrawn) {
 
 // Far-off, partly-off and degenerate shapes: nothing outside the canvas,
 // and the part inside drawn (at a given pixel, or -1).
-TEST(WaylandCanvas, ClipsEveryShape) {
+TEST(PixelCanvas, ClipsEveryShape) {
     static const uint8_t mask[4] = {255, 255, 255, 255};
     struct Case {
         const char* name;
@@ -115,9 +116,9 @@ TEST(WaylandCanvas, ClipsEveryShape) {
         {"mask far off", [](Canvas& c) { blendMask(c, INT_MAX - 1, INT_MIN, mask, 2, 2, 2, black); }, -1, -1},
         {"bytes that are no character", [](Canvas& c) {
              const char* bytes = "\xf4\x8f\xbf\xbf\xef\xbf\xbe\x80\xff\xed\xa0\x80\xf0\x9f";
-             waylandDrawText(openFont(96).get(), c, 0, 20, bytes, black);
+             drawPixelText(openFont(96).get(), c, 0, 20, bytes, black);
          }, -1, -1},
-        {"text far off", [](Canvas& c) { waylandDrawText(openFont(96).get(), c, INT_MAX - 3, 20, "WW", black); }, -1,
+        {"text far off", [](Canvas& c) { drawPixelText(openFont(96).get(), c, INT_MAX - 3, 20, "WW", black); }, -1,
          -1},
     };
     for (const Case& each : cases) {
@@ -130,7 +131,7 @@ TEST(WaylandCanvas, ClipsEveryShape) {
 }
 
 // A one-line box, laid out as the layer lays one out at 96 dpi.
-TEST(WaylandBoxPainting, ShowsTheErrorMarkTextAndButton) {
+TEST(BoxPainting, ShowsTheErrorMarkTextAndButton) {
     Font font = openFont(96);
     int ascent = font->ascent(), lineHeight = ascent + font->descent() + 2;
     for (bool errorIcon : {true, false}) {

@@ -2,7 +2,7 @@
 // sans-serif face and those fontconfig ranks after it, rendered with
 // FreeType into coverage masks. Without any scalable font, text is still
 // measured, at a fixed width, and simply not drawn.
-#include "platform/wayland/box_painting.h"
+#include "platform/pixels/box_painting.h"
 
 #include <fontconfig/fontconfig.h>
 #include <ft2build.h>
@@ -16,13 +16,13 @@
 namespace {
 
 struct Glyph {
-    int face = -1;  // into WaylandFont::faces; -1: no face has the character
+    int face = -1;  // into PixelFont::faces; -1: no face has the character
     int left = 0, top = 0, width = 0, height = 0, advance = 0;
     std::vector<uint8_t> coverage;  // width x height, tightly packed
 };
 
-struct WaylandFont : BoxFont {
-    ~WaylandFont() override;
+struct PixelFont : BoxFont {
+    ~PixelFont() override;
     int ascent() const override { return ascentPixels; }
     int descent() const override { return descentPixels; }
     int textWidth(const std::string& text) const override;
@@ -40,7 +40,7 @@ struct WaylandFont : BoxFont {
     mutable std::map<uint32_t, Glyph> glyphs;
 };
 
-WaylandFont::~WaylandFont() {
+PixelFont::~PixelFont() {
     for (auto& [index, face] : faces)
         if (face) FT_Done_Face(face);
     if (library) FT_Done_FreeType(library);
@@ -49,7 +49,7 @@ WaylandFont::~WaylandFont() {
 
 // The face of candidate `index` at the font's size, or null when it cannot be
 // opened (it is not tried again).
-FT_Face candidateFace(const WaylandFont& font, int index) {
+FT_Face candidateFace(const PixelFont& font, int index) {
     auto known = font.faces.find(index);
     if (known != font.faces.end()) return known->second;
     FT_Face face = nullptr;
@@ -71,7 +71,7 @@ FT_Face candidateFace(const WaylandFont& font, int index) {
 }
 
 // The first candidate whose face has the character, and its glyph index.
-int faceFor(const WaylandFont& font, uint32_t character, FT_UInt* glyphIndex) {
+int faceFor(const PixelFont& font, uint32_t character, FT_UInt* glyphIndex) {
     for (int index = font.primary; index < font.candidates->nfont; ++index) {
         FcCharSet* characters = nullptr;
         // Fonts that say they lack the character are not even opened.
@@ -87,7 +87,7 @@ int faceFor(const WaylandFont& font, uint32_t character, FT_UInt* glyphIndex) {
     return -1;
 }
 
-const Glyph& glyphFor(const WaylandFont& font, uint32_t character) {
+const Glyph& glyphFor(const PixelFont& font, uint32_t character) {
     auto known = font.glyphs.find(character);
     if (known != font.glyphs.end()) return known->second;
     Glyph& glyph = font.glyphs[character];
@@ -165,12 +165,8 @@ FcFontSet* sortedCandidates() {
 
 }  // namespace
 
-double waylandFontDpi(double scale) {
-    return std::clamp(96.0 * std::max(scale, 1.0), minimumTextDpi, maximumTextDpi);
-}
-
-std::unique_ptr<BoxFont> waylandOpenBoxFont(double dpi) {
-    auto font = std::make_unique<WaylandFont>();
+std::unique_ptr<BoxFont> openPixelBoxFont(double dpi) {
+    auto font = std::make_unique<PixelFont>();
     font->pixels = boxFontPixels(dpi);
     font->candidates = sortedCandidates();
     if (font->candidates && FT_Init_FreeType(&font->library)) font->library = nullptr;
@@ -190,7 +186,7 @@ std::unique_ptr<BoxFont> waylandOpenBoxFont(double dpi) {
     return font;
 }
 
-int WaylandFont::textWidth(const std::string& text) const {
+int PixelFont::textWidth(const std::string& text) const {
     std::vector<uint32_t> line = characters(text);
     if (!candidates) return int(line.size()) * fallbackTextAdvance;
     int width = 0;
@@ -198,9 +194,9 @@ int WaylandFont::textWidth(const std::string& text) const {
     return width;
 }
 
-void waylandDrawText(const BoxFont* boxFont, Canvas& canvas, int x, int baselineY, const std::string& text,
+void drawPixelText(const BoxFont* boxFont, Canvas& canvas, int x, int baselineY, const std::string& text,
                      uint32_t argb) {
-    const WaylandFont* font = static_cast<const WaylandFont*>(boxFont);
+    const PixelFont* font = static_cast<const PixelFont*>(boxFont);
     if (!font->candidates) return;
     int64_t penX = x;
     for (uint32_t character : characters(text)) {

@@ -1,6 +1,6 @@
-// A message box's picture in shared memory, and the title bar a box draws
-// itself where the compositor draws none.
-#include "platform/wayland/box_painting.h"
+// A message box's picture in memory, and the title bar a box draws itself
+// where the display system draws none.
+#include "platform/pixels/box_painting.h"
 
 #include <algorithm>
 
@@ -24,7 +24,7 @@ public:
         drawThickLine(canvas, x0, y0, x1, y1, lineWidth, opaque | rgb);
     }
     void drawText(const BoxFont* font, int x, int baselineY, const std::string& text) override {
-        waylandDrawText(font, canvas, x, baselineY, text, opaque | boxColour::text);
+        drawPixelText(font, canvas, x, baselineY, text, opaque | boxColour::text);
     }
 
 private:
@@ -49,7 +49,7 @@ void paintBoxTitleBar(Canvas& titleBar, const BoxFont* font, const std::string& 
     int side = titleBar.height;
     fillRectangle(titleBar, 0, 0, titleBar.width, side, captionColour);
     int baseline = (side + font->ascent() - font->descent()) / 2;
-    waylandDrawText(font, titleBar, side / 3, baseline, caption, captionText);
+    drawPixelText(font, titleBar, side / 3, baseline, caption, captionText);
     // The close button covers a caption too long for the bar.
     int left = titleBar.width - side;
     fillRectangle(titleBar, left, 0, side, side, closeDown ? closePressed : captionColour);

@@ -1,4 +1,4 @@
-#include "platform/wayland/canvas.h"
+#include "platform/pixels/canvas.h"
 
 #include <algorithm>
 #include <cmath>
