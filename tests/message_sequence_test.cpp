@@ -1,9 +1,7 @@
 // The messages the viewer's window procedure receives, step by step, as a
 // user maximizes, minimizes, restores and closes its window through a real
 // window manager: the program with a trace of its window's messages, checked
-// against tables of the sequences the platform delivers. The reference is
-// what the Windows build's window receives under Wine on the same manager;
-// where the two builds must differ, the table says why.
+// against tables of the sequences the platform delivers (message_table.cpp).
 #include "message_table.h"
 #include "viewer_desktop.h"
 
@@ -13,27 +11,6 @@
 #include <fstream>
 
 namespace {
-
-const Scenario scenarios[] = {
-    {"MaximizeMinimizeRestoreClose",
-     {{"start", {"WM_CREATE", "WM_SIZE restored client", "WM_PAINT"}},
-      // Under Wine the second message is "maximized client zoomed": the
-      // platform keeps a window maximized while the program sizes it. But
-      // the manager still holds the X window maximized, and Wine's window
-      // goes back and forth between the two sizes. An X manager resizes only
-      // a window it no longer holds maximized, so the Linux build leaves
-      // that state first, and says so.
-      {"maximize", {"WM_SIZE maximized larger zoomed", "WM_PAINT?", "WM_SIZE restored client", "WM_PAINT?"}},
-      {"minimize", {"WM_SIZE minimized 0x0 iconic"}},
-      // Under Wine the window comes back maximized, as it was left, and goes
-      // back and forth again; the Linux build comes back at its own size.
-      {"restore", {"WM_SIZE restored client", "WM_PAINT"}},
-      {"close button", {"WM_CLOSE", "WM_DESTROY", "exit 0"}}}},
-    {"FullscreenEscape",
-     {{"start", {"WM_CREATE", "WM_SIZE restored client", "WM_PAINT"}},
-      {"fullscreen", {"WM_SIZE restored larger", "WM_PAINT?", "WM_SIZE restored client", "WM_PAINT?"}},
-      {"escape", {"WM_KEYDOWN 27", "WM_CHAR 27", "WM_DESTROY", "exit 0"}}}},
-};
 
 class TracedViewer : public ViewerOnADesktopTest {
 protected:
@@ -80,7 +57,7 @@ TEST_P(MessageSequences, AreThePlatformsStepByStep) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Desktops, MessageSequences,
-                         testing::Combine(testing::Values("openbox", "jwm", "mutter"), testing::ValuesIn(scenarios)),
+                         testing::Combine(testing::Values("openbox", "jwm", "mutter"), testing::ValuesIn(windowStateScenarios)),
                          [](const testing::TestParamInfo<std::tuple<const char*, Scenario>>& row) {
                              return std::string(std::get<0>(row.param)) + "_" + std::get<1>(row.param).name;
                          });

@@ -315,6 +315,11 @@ const int fallbackTextAdvance = 6, fallbackTextAscent = 11, fallbackTextDescent 
 // so that the program's loop always gets on with its frames and its input.
 const int64_t eventReadingBudgetMs = 10;
 
+// A program that draws frames for a window no one sees (minimized, hidden)
+// would draw as fast as it can, for nothing: each frame then waits for the
+// next message, or for this long. The program answers at once.
+const int unseenFrameWaitMs = 100;
+
 // Sets the current back buffer's alpha to one, for formats whose alpha a
 // compositor would blend with what lies behind the window.
 void makeBackBufferOpaque();

@@ -9,12 +9,6 @@
 
 namespace {
 
-// A program that draws frames for a window no one sees (minimized, hidden)
-// would draw as fast as it can, for nothing: each frame then waits for the
-// next message, or for this long, as a frame waits for the compositor's
-// go-ahead on a desktop that paces frames. The program answers at once.
-const int unseenFrameWaitMs = 100;
-
 void waitWhileUnseen() {
     if (messagesWaiting()) return;
     int timeout = nextTimerTimeout();

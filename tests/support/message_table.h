@@ -44,6 +44,10 @@ size_t traceLength(const std::string& path);
 bool traceReaches(const std::string& path, size_t from, const Step& step, Size* client,
                   std::vector<std::string>* seen);
 
+// The viewer's window maximized, minimized, restored and closed, and put
+// to full screen and left with Escape, by the user through the desktop.
+extern const std::vector<Scenario> windowStateScenarios;
+
 // A key held past the keyboard's repeat delay, then let go, as the platform
 // tells the window of it: one press, repeats marked as such, one release.
 // The key is Q (virtual key 81), which the viewer does nothing with.
