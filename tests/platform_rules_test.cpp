@@ -34,9 +34,9 @@ protected:
     }
 };
 
-using PlatformQueue = Headless;
+using QueueRules = Headless;
 
-TEST_F(PlatformQueue, PostedMessagesArriveFirstInFirstOut) {
+TEST_F(QueueRules, PostedMessagesArriveFirstInFirstOut) {
     HWND window = createRecordingWindow("queue", 0, 0, 100, 100, false);
     for (WPARAM i = 0; i < 5; ++i) ASSERT_TRUE(PostMessageA(window, WM_USER, i, LPARAM(i * 10)));
     MSG msg;
@@ -50,7 +50,7 @@ TEST_F(PlatformQueue, PostedMessagesArriveFirstInFirstOut) {
     EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE));
 }
 
-TEST_F(PlatformQueue, QuitComesAfterPostedMessagesAndBeforePaint) {
+TEST_F(QueueRules, QuitComesAfterPostedMessagesAndBeforePaint) {
     HWND window = createRecordingWindow("queue", 0, 0, 100, 100, true);
     InvalidateRect(window, nullptr, FALSE);
     PostMessageA(window, WM_USER, 1, 0);
@@ -65,7 +65,7 @@ TEST_F(PlatformQueue, QuitComesAfterPostedMessagesAndBeforePaint) {
     EXPECT_EQ(msg.message, UINT(WM_PAINT));
 }
 
-TEST_F(PlatformQueue, PaintWaitsForOtherMessagesAndRepeatsUntilValidated) {
+TEST_F(QueueRules, PaintWaitsForOtherMessagesAndRepeatsUntilValidated) {
     HWND window = createRecordingWindow("paint", 0, 0, 100, 100, true);
     MSG msg;
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);  // default paint validates
@@ -88,7 +88,7 @@ TEST_F(PlatformQueue, PaintWaitsForOtherMessagesAndRepeatsUntilValidated) {
     EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE));
 }
 
-TEST_F(PlatformQueue, PeekWithoutRemovingLeavesTheMessage) {
+TEST_F(QueueRules, PeekWithoutRemovingLeavesTheMessage) {
     HWND window = createRecordingWindow("peek", 0, 0, 100, 100, false);
     PostMessageA(window, WM_USER + 3, 0, 0);
     MSG msg;
@@ -100,7 +100,7 @@ TEST_F(PlatformQueue, PeekWithoutRemovingLeavesTheMessage) {
     EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE));
 }
 
-TEST_F(PlatformQueue, TimerTicksAfterItsPeriodWhileGetMessageBlocksWithoutSpinning) {
+TEST_F(QueueRules, TimerTicksAfterItsPeriodWhileGetMessageBlocksWithoutSpinning) {
     HWND window = createRecordingWindow("timer", 0, 0, 100, 100, false);
     EXPECT_EQ(SetTimer(window, 1, 100, nullptr), 1u);
     double wallStart = monotonicSeconds(), cpuStart = cpuSecondsUsed();
@@ -119,7 +119,7 @@ TEST_F(PlatformQueue, TimerTicksAfterItsPeriodWhileGetMessageBlocksWithoutSpinni
     EXPECT_FALSE(KillTimer(window, 1));
 }
 
-TEST_F(PlatformQueue, TimerYieldsToPostedMessages) {
+TEST_F(QueueRules, TimerYieldsToPostedMessages) {
     HWND window = createRecordingWindow("timer", 0, 0, 100, 100, false);
     SetTimer(window, 4, 10, nullptr);
     // Time passing is the point here: the timer is due when the post comes.
@@ -134,7 +134,7 @@ TEST_F(PlatformQueue, TimerYieldsToPostedMessages) {
     EXPECT_EQ(msg.wParam, 4u);
 }
 
-TEST_F(PlatformQueue, GetMessageFailsWithMinusOne) {
+TEST_F(QueueRules, GetMessageFailsWithMinusOne) {
     MSG msg;
     EXPECT_EQ(GetMessageA(&msg, reinterpret_cast<HWND>(0x1234), 0, 0), -1);  // no such window
     EXPECT_EQ(GetMessageA(nullptr, nullptr, 0, 0), -1);
@@ -146,7 +146,7 @@ TEST_F(PlatformQueue, GetMessageFailsWithMinusOne) {
     EXPECT_FALSE(IsWindow(window));
 }
 
-TEST_F(PlatformQueue, HoldsAtMostTenThousandPostedAndTenThousandInputMessages) {
+TEST_F(QueueRules, HoldsAtMostTenThousandPostedAndTenThousandInputMessages) {
     HWND window = createRecordingWindow("bounded", 0, 0, 100, 100, true);
     int posted = 0, retrieved = 0;
     for (int i = 0; i < 10500; ++i) posted += PostMessageA(window, WM_USER, 0, 0) ? 1 : 0;
@@ -166,7 +166,7 @@ TEST_F(PlatformQueue, HoldsAtMostTenThousandPostedAndTenThousandInputMessages) {
     EXPECT_EQ(keys, 10000);
 }
 
-TEST_F(PlatformQueue, WindowLifeCycleMessages) {
+TEST_F(QueueRules, WindowLifeCycleMessages) {
     recordingBehaviour = [&](HWND window, UINT message, WPARAM wParam, LPARAM lParam) -> LRESULT {
         if (message == WM_CREATE) {
             // The window exists, with its device context, while WM_CREATE runs.
@@ -193,7 +193,7 @@ TEST_F(PlatformQueue, WindowLifeCycleMessages) {
     EXPECT_FALSE(PostMessageA(window, WM_USER, 0, 0));
 }
 
-TEST_F(PlatformQueue, CreationFailsForUnknownClassesAndWhenWmCreateRefuses) {
+TEST_F(QueueRules, CreationFailsForUnknownClassesAndWhenWmCreateRefuses) {
     EXPECT_EQ(CreateWindowExA(0, "NoSuchClass", "x", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr), nullptr);
     recordingBehaviour = [](HWND window, UINT message, WPARAM wParam, LPARAM lParam) -> LRESULT {
         return message == WM_CREATE ? -1 : DefWindowProcA(window, message, wParam, lParam);
@@ -202,7 +202,7 @@ TEST_F(PlatformQueue, CreationFailsForUnknownClassesAndWhenWmCreateRefuses) {
     EXPECT_EQ(recordedMessages(), (std::vector<UINT>{WM_CREATE, WM_DESTROY}));
 }
 
-TEST_F(PlatformQueue, RegisteringAClassTwiceFails) {
+TEST_F(QueueRules, RegisteringAClassTwiceFails) {
     WNDCLASSA windowClass = {};
     windowClass.lpfnWndProc = recordingWindowProc;
     windowClass.lpszClassName = "Twice";
@@ -210,7 +210,7 @@ TEST_F(PlatformQueue, RegisteringAClassTwiceFails) {
     EXPECT_EQ(RegisterClassA(&windowClass), 0);
 }
 
-TEST_F(PlatformQueue, SendMessageCallsTheProcedureAtOnce) {
+TEST_F(QueueRules, SendMessageCallsTheProcedureAtOnce) {
     recordingBehaviour = [](HWND, UINT message, WPARAM wParam, LPARAM) -> LRESULT {
         return message == WM_USER ? LRESULT(wParam * 2) : 0;
     };
@@ -221,7 +221,7 @@ TEST_F(PlatformQueue, SendMessageCallsTheProcedureAtOnce) {
 }
 
 // Input on a window at (100, 50), 300 by 200.
-class PlatformInput : public Headless {
+class InputRules : public Headless {
 protected:
     void SetUp() override {
         Headless::SetUp();
@@ -234,7 +234,7 @@ protected:
 // Each step's last mouse message, with the buttons and modifiers held after
 // it and its position in client pixels. A held button keeps the pointer's
 // input for its window, as every display system does.
-TEST_F(PlatformInput, MouseMessagesCarryTheButtonsAndModifiersHeldAndClientPositions) {
+TEST_F(InputRules, MouseMessagesCarryTheButtonsAndModifiersHeldAndClientPositions) {
     const HeldModifiers none, shift{true, false}, control{false, true};
     const struct {
         const char* step;
@@ -282,7 +282,7 @@ TEST_F(PlatformInput, MouseMessagesCarryTheButtonsAndModifiersHeldAndClientPosit
     }
 }
 
-TEST_F(PlatformInput, ConsecutiveMovesCoalesceIntoTheLatest) {
+TEST_F(InputRules, ConsecutiveMovesCoalesceIntoTheLatest) {
     for (int x = 101; x <= 200; ++x) headlessPointerTo(x, 51);
     MSG msg;
     int moves = 0, lastX = -1;
@@ -301,7 +301,7 @@ TEST_F(PlatformInput, ConsecutiveMovesCoalesceIntoTheLatest) {
     EXPECT_EQ(lastX, 100);
 }
 
-TEST_F(PlatformInput, CaptureTakesMovesOutsideTheWindowUntilReleased) {
+TEST_F(InputRules, CaptureTakesMovesOutsideTheWindowUntilReleased) {
     EXPECT_EQ(SetCapture(window), nullptr);
     EXPECT_EQ(GetCapture(), window);
     headlessPointerTo(5, 3);
@@ -319,7 +319,7 @@ TEST_F(PlatformInput, CaptureTakesMovesOutsideTheWindowUntilReleased) {
 
 // Key messages and the characters they translate to; a key held gives its
 // repeats, and one released while the focus was away is not held after.
-TEST_F(PlatformInput, KeysBecomeKeyDownCharactersAndRepeats) {
+TEST_F(InputRules, KeysBecomeKeyDownCharactersAndRepeats) {
     const HeldModifiers none, shift{true, false}, control{false, true};
     const struct {
         uint32_t symbol;
@@ -378,7 +378,7 @@ TEST_F(PlatformInput, KeysBecomeKeyDownCharactersAndRepeats) {
     EXPECT_EQ(keyLines(), (std::vector<std::string>{"WM_KEYDOWN 81"})) << "a press after the focus came back";
 }
 
-TEST_F(PlatformInput, TheDesktopsDoingsBecomeTheirMessages) {
+TEST_F(InputRules, TheDesktopsDoingsBecomeTheirMessages) {
     const struct {
         const char* doing;
         std::function<void()> play;
