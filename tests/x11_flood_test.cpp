@@ -20,10 +20,10 @@ void PrintTo(const Flood& flood, std::ostream* out) { *out << flood.name; }
 namespace {
 
 TEST_P(ViewerFlooded, KeepsItsMemoryAndAnswersEscOnceTheFloodStops) {
-    // A few seconds show unbounded growth as surely as more: a viewer that
-    // does not keep up grows by hundreds of megabytes a second. The longer
-    // figures are build/floods'.
-    const double seconds = 3;
+    // A second shows unbounded growth as surely as more: a viewer that does
+    // not keep up grows by hundreds of megabytes a second. The longer figures
+    // are build/floods'.
+    const double seconds = 1;
 #ifdef __SANITIZE_ADDRESS__
     // Under the sanitizers a flood looks for faults, not figures: the
     // quarantine keeps freed memory resident on purpose, and the checked
