@@ -3,8 +3,7 @@
 // the Wayland test support is built, as a native client of KDE's compositor
 // nested in one; lets the model spin, and prints the share of a core it
 // takes shown, then minimized, then shown again; it fails past 5 percent
-// while minimized (the viewer's own 100 ms timer still has it draw ten
-// frames a second).
+// while minimized (it takes one or two).
 //   hidden-cpu VIEWER [SECONDS]
 #include "desktop.h"
 #include "x_server.h"

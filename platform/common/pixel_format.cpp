@@ -9,10 +9,11 @@
 
 namespace {
 
+// A timer falling due meanwhile does not end the wait: its message, the
+// least urgent of all, comes once the swap returns. Waking for it would
+// draw a frame for nobody at each tick of the program's timer.
 void waitWhileUnseen() {
-    if (messagesWaiting()) return;
-    int timeout = nextTimerTimeout();
-    native().waitForEvents(timeout < 0 ? unseenFrameWaitMs : std::min(timeout, unseenFrameWaitMs));
+    if (!messagesWaiting()) native().waitForEvents(unseenFrameWaitMs);
 }
 
 // How far a size is from the one asked for: any size at or above is better

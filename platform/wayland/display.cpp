@@ -187,9 +187,16 @@ bool waylandConnects() {
     return true;
 }
 
-bool waylandDispatch(int64_t deadlineMs) {
+namespace {
+
+// Until the compositor has sent something or the deadline passes; with
+// `dispatch`, what it sent is read and its handlers run. Without, nothing
+// is read: false only when waiting failed.
+bool awaitCompositor(int64_t deadlineMs, bool dispatch) {
     wl_display* display = wayland.display;
     while (wl_display_prepare_read(display) != 0) {
+        // Read already, by a wait on a queue of the layer's own.
+        if (!dispatch) return true;
         if (wl_display_dispatch_pending(display) < 0) return connectionFailed();
         finishBatch();
     }
@@ -208,7 +215,7 @@ bool waylandDispatch(int64_t deadlineMs) {
     int timeout = deadlineMs < 0 ? -1 : int(std::clamp<int64_t>(deadlineMs - nowMs(), 0, 60000));
     pollfd descriptor{wl_display_get_fd(display), short(POLLIN | (unsent ? POLLOUT : 0)), 0};
     int ready = poll(&descriptor, 1, timeout);
-    if (ready <= 0 || !(descriptor.revents & (POLLIN | POLLERR | POLLHUP))) {
+    if (ready <= 0 || !(descriptor.revents & (POLLIN | POLLERR | POLLHUP)) || !dispatch) {
         wl_display_cancel_read(display);
         return ready >= 0 || errno == EINTR;
     }
@@ -216,6 +223,10 @@ bool waylandDispatch(int64_t deadlineMs) {
     finishBatch();
     return true;
 }
+
+}  // namespace
+
+bool waylandDispatch(int64_t deadlineMs) { return awaitCompositor(deadlineMs, true); }
 
 void waylandReadEvents() {
     // What arrived is taken in for a bounded time: a client flooding the
@@ -232,12 +243,12 @@ void waylandReadEvents() {
     if (wl_display_flush(wayland.display) < 0 && errno != EAGAIN) reportLostConnection();
 }
 
+// Only waits: what comes is read, and its handlers run, where the program
+// reads its queue (waylandReadEvents), never inside a frame's swap.
 bool waylandWaitForEvents(int timeoutMs) {
-    if (wl_display_dispatch_pending(wayland.display) < 0) reportLostConnection();
-    finishBatch();
     int repeatIn = waylandRepeatKeys();
     if (repeatIn >= 0 && (timeoutMs < 0 || repeatIn < timeoutMs)) timeoutMs = repeatIn;
-    return waylandDispatch(timeoutMs < 0 ? -1 : nowMs() + timeoutMs);
+    return awaitCompositor(timeoutMs < 0 ? -1 : nowMs() + timeoutMs, false);
 }
 
 const WaylandOutput* waylandPrimaryOutput() { return wayland.outputs.empty() ? nullptr : wayland.outputs.front(); }

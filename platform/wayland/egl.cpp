@@ -18,6 +18,7 @@ const int frameWaitMs = 100;
 // sending a storm meanwhile would have it all held in memory. Each read
 // takes in at most a few kilobytes (libwayland's buffer).
 const int frameWaitReads = 32;
+const int unseenRetryMs = 1000;
 
 EGLint configAttribute(EGLConfig config, EGLint attribute) {
     EGLint value = 0;
@@ -94,6 +95,7 @@ const PixelFormatEntry* formatAt(int index) {
 void frameShown(void* data, wl_callback* callback, uint32_t) {
     auto* waylandWindow = static_cast<WaylandWindow*>(data);
     if (waylandWindow->frameDone == callback) waylandWindow->frameDone = nullptr;
+    waylandWindow->unseenSince = 0;
     wl_callback_destroy(callback);
 }
 const wl_callback_listener frameListener = {frameShown};
@@ -136,6 +138,7 @@ bool readyToSwap(HWND window) {
     if (waylandWindow->frameDone) {
         wl_callback_destroy(waylandWindow->frameDone);
         waylandWindow->frameDone = nullptr;
+        waylandWindow->unseenSince = nowMs();
     }
     if (!waylandDriverCaughtUp(driver)) return false;
     if (waylandDriverHasFreeBuffer(driver)) return true;
@@ -182,6 +185,18 @@ void waylandSwapBuffers(HWND window) {
     waylandWindow->frameDone = next;
     DriverCall call;
     if (eglSwapBuffers(wayland.egl, waylandWindow->eglSurface)) waylandDriverSwapped(waylandWindow->driver);
+}
+
+// Wayland says nothing of a minimized window: one the compositor gives no
+// go-ahead is taken as unseen, and its frames wait as every unseen
+// window's do. Once a second a frame is shown all the same, whose go-ahead
+// says when the window is seen again, should the compositor have dropped
+// the one before.
+bool waylandWindowShown(HWND window) {
+    WaylandWindow* waylandWindow = waylandOf(window);
+    if (!waylandWindow->shown.configured) return false;
+    if (wayland.frameQueue) wl_display_dispatch_queue_pending(wayland.display, wayland.frameQueue);
+    return !waylandWindow->unseenSince || nowMs() - waylandWindow->unseenSince >= unseenRetryMs;
 }
 
 void waylandReleaseContexts() {
