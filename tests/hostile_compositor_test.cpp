@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <set>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -170,6 +171,7 @@ struct ViewerObjects {
     uint32_t output = 0, pointer = 0, mainSurface = 0, mainXdgSurface = 0;
     int toplevels = 0, mainConfigures = 0;
     std::vector<uint32_t> syncsAfterNotice;
+    std::set<uint32_t> mainFrames;  // the main window's go-aheads asked for, until their ids are free again
 };
 // The proxy's own, in its process.
 ViewerObjects viewer;
@@ -178,6 +180,7 @@ void noteViewerObjects(const WireMessage& message) {
     if (message.event) {
         if (isMessage(message, xdg_surface_interface, "configure") && message.object == viewer.mainXdgSurface)
             ++viewer.mainConfigures;
+        if (isMessage(message, wl_display_interface, "delete_id")) viewer.mainFrames.erase(message.arguments[0].word);
         if (isMessage(message, wl_registry_interface, "global") && !viewer.outputName &&
             message.arguments[1].bytes.c_str() == std::string(wl_output_interface.name))
             viewer.outputName = message.arguments[0].word;
@@ -197,6 +200,8 @@ void noteViewerObjects(const WireMessage& message) {
     if (isMessage(message, xdg_surface_interface, "get_toplevel")) ++viewer.toplevels;
     if (isMessage(message, wl_display_interface, "sync") && viewer.toplevels > 0)
         viewer.syncsAfterNotice.push_back(message.arguments[0].word);
+    if (isMessage(message, wl_surface_interface, "frame") && message.object == viewer.mainSurface)
+        viewer.mainFrames.insert(message.arguments[0].word);
 }
 
 // Storms while the main window draws, each frame waiting for the
@@ -255,6 +260,13 @@ Hostility syncUnansweredAfterNotice(WireMessage& message) {
     return sync ? Hostility::dropped : Hostility::none;
 }
 
+// The main window is never given a go-ahead, as a minimized window is not:
+// it goes on showing frames all the same.
+Hostility frameGoAheadsWithheld(WireMessage& message) {
+    bool done = message.event && isMessage(message, wl_callback_interface, "done");
+    return done && viewer.mainFrames.count(message.object) ? Hostility::dropped : Hostility::none;
+}
+
 // The main window's frames are shown, and their go-ahead comes, but no
 // buffer is ever let go of.
 Hostility buffersNeverReleased(WireMessage& message) {
@@ -299,6 +311,7 @@ const HostileCase hostileCases[] = {
     {"OutputScaleStorm", outputScaleStorm, true, true, "", Outcome::draws, stormLimitKilobytes},
     {"PointerCrossingStorm", pointerCrossingStorm, true, true, "", Outcome::draws, stormLimitKilobytes},
     {"SyncUnansweredAfterNotice", syncUnansweredAfterNotice, true, true, "did not answer", Outcome::endsAtNotice},
+    {"FrameGoAheadsWithheld", frameGoAheadsWithheld, true, true, ""},
     {"BuffersNeverReleased", buffersNeverReleased, true, true, "holds every buffer", Outcome::drawsNoMore},
 };
 

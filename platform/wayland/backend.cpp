@@ -17,7 +17,6 @@ const DisplayBackend waylandBackend = [] {
     backend.listPixelFormats = waylandListPixelFormats;
     backend.setPixelFormat = waylandSetPixelFormat;
     backend.swapBuffers = waylandSwapBuffers;
-    backend.windowShown = waylandWindowShown;
     backend.createContext = waylandCreateContext;
     backend.makeCurrent = waylandMakeCurrent;
     backend.deleteContext = waylandDeleteContext;

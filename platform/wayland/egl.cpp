@@ -11,14 +11,16 @@
 namespace {
 
 // A hidden or covered window gets no go-ahead from the compositor: a swap
-// waits for it this long at most, so that the program never stops.
+// waits for it this long at most, so that the program never stops. Once
+// one has not come in time, the window is taken as unseen (Wayland says
+// nothing of a minimized window), and its frames wait as long as any
+// unseen window's do, or until the program's input comes.
 const int frameWaitMs = 100;
 // Nor does a swap read more than this while it waits: what it reads for
 // the rest of the program waits until the swap is done, and a compositor
 // sending a storm meanwhile would have it all held in memory. Each read
 // takes in at most a few kilobytes (libwayland's buffer).
 const int frameWaitReads = 32;
-const int unseenRetryMs = 1000;
 
 EGLint configAttribute(EGLConfig config, EGLint attribute) {
     EGLint value = 0;
@@ -95,7 +97,7 @@ const PixelFormatEntry* formatAt(int index) {
 void frameShown(void* data, wl_callback* callback, uint32_t) {
     auto* waylandWindow = static_cast<WaylandWindow*>(data);
     if (waylandWindow->frameDone == callback) waylandWindow->frameDone = nullptr;
-    waylandWindow->unseenSince = 0;
+    waylandWindow->unseen = false;
     wl_callback_destroy(callback);
 }
 const wl_callback_listener frameListener = {frameShown};
@@ -106,12 +108,18 @@ const wl_callback_listener frameListener = {frameShown};
 void waitOnWindowQueues(WaylandWindow* waylandWindow, const std::function<bool()>& done) {
     wl_display* display = wayland.display;
     wl_event_queue* driverQueue = waylandWindow->driver ? waylandWindow->driver->queue : nullptr;
-    int64_t deadline = nowMs() + frameWaitMs;
+    bool unseen = waylandWindow->unseen;
+    int64_t deadline = nowMs() + (unseen ? unseenFrameWaitMs : frameWaitMs);
     for (int reads = 0;; ++reads) {
         if (wl_display_dispatch_queue_pending(display, wayland.frameQueue) < 0) return;
         if (driverQueue && wl_display_dispatch_queue_pending(display, driverQueue) < 0) return;
         int64_t left = deadline - nowMs();
         if (done() || left <= 0 || reads >= frameWaitReads) return;
+        // The program's input, read meanwhile, ends an unseen window's wait.
+        if (unseen) {
+            if (wl_display_prepare_read(display) != 0) return;
+            wl_display_cancel_read(display);
+        }
         if (wl_display_prepare_read_queue(display, wayland.frameQueue) != 0) continue;
         wl_display_flush(display);
         pollfd descriptor{wl_display_get_fd(display), POLLIN, 0};
@@ -138,7 +146,7 @@ bool readyToSwap(HWND window) {
     if (waylandWindow->frameDone) {
         wl_callback_destroy(waylandWindow->frameDone);
         waylandWindow->frameDone = nullptr;
-        waylandWindow->unseenSince = nowMs();
+        waylandWindow->unseen = true;
     }
     if (!waylandDriverCaughtUp(driver)) return false;
     if (waylandDriverHasFreeBuffer(driver)) return true;
@@ -185,18 +193,6 @@ void waylandSwapBuffers(HWND window) {
     waylandWindow->frameDone = next;
     DriverCall call;
     if (eglSwapBuffers(wayland.egl, waylandWindow->eglSurface)) waylandDriverSwapped(waylandWindow->driver);
-}
-
-// Wayland says nothing of a minimized window: one the compositor gives no
-// go-ahead is taken as unseen, and its frames wait as every unseen
-// window's do. Once a second a frame is shown all the same, whose go-ahead
-// says when the window is seen again, should the compositor have dropped
-// the one before.
-bool waylandWindowShown(HWND window) {
-    WaylandWindow* waylandWindow = waylandOf(window);
-    if (!waylandWindow->shown.configured) return false;
-    if (wayland.frameQueue) wl_display_dispatch_queue_pending(wayland.display, wayland.frameQueue);
-    return !waylandWindow->unseenSince || nowMs() - waylandWindow->unseenSince >= unseenRetryMs;
 }
 
 void waylandReleaseContexts() {

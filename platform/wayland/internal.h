@@ -92,9 +92,9 @@ struct WaylandWindow {
     EGLSurface eglSurface = EGL_NO_SURFACE;
     wl_callback* frameDone = nullptr;  // the compositor's go-ahead for the next frame
     DriverSurface* driver = nullptr;  // of the EGL surface
-    // The compositor gave no go-ahead in time for the frame shown then: it
-    // does not show the window (minimized, on no output), until a go-ahead comes.
-    int64_t unseenSince = 0;
+    // The compositor gave no go-ahead in time for the last frame: it does
+    // not show the window, until a go-ahead comes.
+    bool unseen = false;
 };
 // The Wayland back end's own part of a window and of a context.
 inline WaylandWindow* waylandOf(const HWND__* window) { return static_cast<WaylandWindow*>(window->backendWindow); }
@@ -188,7 +188,6 @@ void waylandDestroyWindow(HWND window);
 std::vector<ListedPixelFormat> waylandListPixelFormats();
 void waylandSetPixelFormat(HWND window, int format);
 void waylandSwapBuffers(HWND window);
-bool waylandWindowShown(HWND window);
 bool waylandCreateContext(HGLRC context, HWND window);
 bool waylandMakeCurrent(HWND window, HGLRC context);
 void waylandDeleteContext(HGLRC context);
