@@ -14,9 +14,14 @@ HeadlessState& headless = *new HeadlessState;
 
 namespace {
 
-HeadlessEvent eventOf(HeadlessEvent::Kind kind) {
+// An event of `kind`, for `window` where the desktop does it, with a
+// position or a size.
+HeadlessEvent eventOf(HeadlessEvent::Kind kind, HWND window = nullptr, int x = 0, int y = 0) {
     HeadlessEvent event;
     event.kind = kind;
+    event.window = window;
+    event.x = x;
+    event.y = y;
     return event;
 }
 
@@ -138,8 +143,7 @@ void createWindow(HWND window, const WindowClass&, int, int, int width, int heig
 }
 
 void queueFocus(HWND window, bool focused) {
-    HeadlessEvent event = eventOf(HeadlessEvent::Kind::focus);
-    event.window = window;
+    HeadlessEvent event = eventOf(HeadlessEvent::Kind::focus, window);
     event.on = focused;
     headlessPlay(event);
 }
@@ -273,12 +277,7 @@ void headlessWaitForNewEvents(int timeoutMs) {
     }
 }
 
-void headlessPointerTo(int x, int y) {
-    HeadlessEvent event = eventOf(HeadlessEvent::Kind::pointer);
-    event.x = x;
-    event.y = y;
-    headlessPlay(event);
-}
+void headlessPointerTo(int x, int y) { headlessPlay(eventOf(HeadlessEvent::Kind::pointer, nullptr, x, y)); }
 
 void headlessButton(MouseButton button, bool press) {
     HeadlessEvent event = eventOf(HeadlessEvent::Kind::button);
@@ -297,41 +296,20 @@ void headlessKey(uint32_t symbol, unsigned scanCode, bool press, HeldModifiers m
 }
 
 void headlessResize(HWND window, int width, int height, WindowSizeState state) {
-    HeadlessEvent event = eventOf(HeadlessEvent::Kind::resize);
-    event.window = window;
-    event.x = width;
-    event.y = height;
+    HeadlessEvent event = eventOf(HeadlessEvent::Kind::resize, window, width, height);
     event.state = state;
     headlessPlay(event);
 }
 
-void headlessMove(HWND window, int x, int y) {
-    HeadlessEvent event = eventOf(HeadlessEvent::Kind::move);
-    event.window = window;
-    event.x = x;
-    event.y = y;
-    headlessPlay(event);
-}
+void headlessMove(HWND window, int x, int y) { headlessPlay(eventOf(HeadlessEvent::Kind::move, window, x, y)); }
 
-void headlessCloseRequest(HWND window) {
-    HeadlessEvent event = eventOf(HeadlessEvent::Kind::closeRequest);
-    event.window = window;
-    headlessPlay(event);
-}
+void headlessCloseRequest(HWND window) { headlessPlay(eventOf(HeadlessEvent::Kind::closeRequest, window)); }
 
-void headlessUncover(HWND window) {
-    HeadlessEvent event = eventOf(HeadlessEvent::Kind::uncover);
-    event.window = window;
-    headlessPlay(event);
-}
+void headlessUncover(HWND window) { headlessPlay(eventOf(HeadlessEvent::Kind::uncover, window)); }
 
 void headlessFocus(HWND window, bool focused) { queueFocus(window, focused); }
 
-void headlessDestroy(HWND window) {
-    HeadlessEvent event = eventOf(HeadlessEvent::Kind::destroy);
-    event.window = window;
-    headlessPlay(event);
-}
+void headlessDestroy(HWND window) { headlessPlay(eventOf(HeadlessEvent::Kind::destroy, window)); }
 
 HeadlessPicture headlessWindowPicture(HWND window) {
     return isLiveWindow(window) ? headlessOf(window)->picture : HeadlessPicture{};
