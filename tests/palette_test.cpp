@@ -62,6 +62,9 @@ protected:
         if (!window || !pumpUntil([] { return lastRecorded(WM_SETFOCUS) != nullptr; })) return nullptr;
         SelectPalette(GetDC(window), threeThreeTwo(), FALSE);
         RealizePalette(GetDC(window));
+        // The server has the layer's colormap installed before another
+        // client's comes: otherwise, on a busy machine, ours could come last.
+        syncLayer();
         return window;
     }
 
