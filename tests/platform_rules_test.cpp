@@ -15,7 +15,6 @@
 #include <atomic>
 #include <cstdio>
 #include <thread>
-#include <time.h>
 #include <unistd.h>
 
 namespace {
@@ -122,9 +121,8 @@ TEST_F(QueueRules, TimerTicksAfterItsPeriodWhileGetMessageBlocksWithoutSpinning)
 TEST_F(QueueRules, TimerYieldsToPostedMessages) {
     HWND window = createRecordingWindow("timer", 0, 0, 100, 100, false);
     SetTimer(window, 4, 10, nullptr);
-    // Time passing is the point here: the timer is due when the post comes.
-    timespec pause{0, 30000000};
-    nanosleep(&pause, nullptr);
+    // The timer is due when the post comes.
+    ASSERT_TRUE(waitUntil([] { return nextTimerTimeout() == 0; }, 20000));
     PostMessageA(window, WM_USER, 0, 0);
     MSG msg;
     ASSERT_EQ(GetMessageA(&msg, nullptr, 0, 0), 1);

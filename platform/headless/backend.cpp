@@ -39,7 +39,7 @@ HWND pointerWindow() {
     if (headless.buttonWindow && isLiveWindow(headless.buttonWindow)) return headless.buttonWindow;
     const std::vector<HWND>& windows = liveWindows();
     for (auto it = windows.rbegin(); it != windows.rend(); ++it)
-        if (headlessOf(*it)->shown && !(*it)->minimized && contains(*it, headless.pointer)) return *it;
+        if ((*it)->visible && !(*it)->minimized && contains(*it, headless.pointer)) return *it;
     return nullptr;
 }
 
@@ -150,13 +150,11 @@ void queueFocus(HWND window, bool focused) {
 
 // Shown, the window takes the focus, as a desktop gives it a new window.
 void showWindow(HWND window) {
-    headlessOf(window)->shown = true;
     if (headless.focus && headless.focus != window) queueFocus(headless.focus, false);
     queueFocus(window, true);
 }
 
 void hideWindow(HWND window) {
-    headlessOf(window)->shown = false;
     if (headless.focus == window) {
         headless.focus = nullptr;
         queueFocus(window, false);
@@ -190,14 +188,13 @@ void destroyWindow(HWND window) {
     window->backendWindow = nullptr;
 }
 
-bool windowShown(HWND window) { return headlessOf(window)->shown && !window->minimized; }
+bool windowShown(HWND window) { return !window->minimized; }
 
 ScreenSize screenSize() { return headless.screen; }
 
 void terminate() {
-    headlessEndOpenGl();
+    headlessEndOpenGl();  // the windows' surfaces too
     for (HWND window : liveWindows()) {
-        headlessReleaseSurface(window);
         delete headlessOf(window);
         window->backendWindow = nullptr;
     }

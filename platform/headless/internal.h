@@ -9,7 +9,6 @@
 #include <mutex>
 
 struct HeadlessWindow {
-    bool shown = false;
     // OpenGL draws into a buffer of the window's size, read back at each swap.
     EGLSurface surface = EGL_NO_SURFACE;
     int surfaceWidth = 0, surfaceHeight = 0;
