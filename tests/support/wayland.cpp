@@ -249,6 +249,16 @@ bool readAnswer(VirtualPointer& pointer, const std::string& expected, std::strin
     return false;
 }
 
+bool seatHasAKeyboard(const WaylandSession& session) {
+    const int keyboardCapability = 2;  // wl_seat's
+    std::string text;
+    Json seats;
+    if (!swayMessage(session, "-r -t get_seats", &text) || !JsonReader(text).read(seats)) return false;
+    for (const Json& seat : seats.items)
+        if (int(seat.numberOf("capabilities")) & keyboardCapability) return true;
+    return false;
+}
+
 }  // namespace
 
 std::string missingWaylandTools(Compositor compositor) {
@@ -280,10 +290,21 @@ WaylandSession startWayland(Compositor compositor, const std::string& parent, st
     session.width = 1280 / scale;
     session.height = 1024 / scale;
     session.scale = scale;
+    // A client takes the seat's keyboard once the seat offers one. wtype's
+    // own keyboard lasts only as long as its keys: a client slower than
+    // that (under load) never saw it, and lost the keys. A keyboard held
+    // from the start, as a desktop has, is there before the client is.
+    session.keyboard = spawnWaylandClient(session, {"wtype", "-s", "2000000000"});
+    if (!waitUntil([&] { return !isRunning(session.keyboard) || seatHasAKeyboard(session); }, 20000) ||
+        !isRunning(session.keyboard)) {
+        *why = "wtype's keyboard did not reach the seat; sway's log:\n" + fileText(session.directory + "/sway.log");
+        stopWayland(session);
+    }
     return session;
 }
 
 void stopWayland(WaylandSession& session) {
+    stopProgram(session.keyboard);
     stopSway(session);  // the compositor's process and runtime directory, whichever it is
     session.socketPath.clear();
 }

@@ -24,6 +24,7 @@ struct WaylandSession : SwaySession {
     std::string socketPath;    // directory + "/" + wayland
     int width = 0, height = 0;  // the output in the compositor's coordinates
     int scale = 1;              // pixels of a picture per unit of those
+    pid_t keyboard = -1;        // the keyboard the seat has from the start (sway)
 };
 
 // The programs a session of this compositor needs that are not installed,
@@ -32,7 +33,8 @@ std::string missingWaylandTools(Compositor compositor);
 // Starts the compositor on a 1280x1024 headless output (at scale 2 it is
 // 640x512 in the compositor's coordinates; sway only), with a runtime
 // directory made in `parent`, and waits until its display takes this
-// process's connections and shows the output. On failure `wayland` is
+// process's connections and shows the output, and (sway) its seat has a
+// keyboard, as a desktop's has before any program starts. On failure `wayland` is
 // empty and `why` says what was last seen.
 WaylandSession startWayland(Compositor compositor, const std::string& parent, std::string* why, int scale = 1);
 void stopWayland(WaylandSession& session);
