@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 
 namespace {
@@ -119,11 +120,20 @@ NestedDesktop startNested(NestedCompositor compositor, const std::string& parent
     desktop.user = openUserConnection(desktop.x.display);
     desktop.wayland = "wayland-nested";
     std::string log = desktop.directory + "/compositor.log";
+    // Nothing animated, as in weston's configuration: a window being
+    // mapped, minimized or restored shows where it ends at once, rather than
+    // steps of an animation that a loaded machine can hold still long enough
+    // to look settled. GNOME's compositor reads it from its settings, KDE's
+    // from its global configuration.
+    std::filesystem::create_directories(desktop.directory + "/config/glib-2.0/settings");
+    std::ofstream(desktop.directory + "/config/glib-2.0/settings/keyfile")
+        << "[org/gnome/desktop/interface]\nenable-animations=false\n";
+    std::ofstream(desktop.directory + "/config/kdeglobals") << "[KDE]\nAnimationDurationFactor=0\n";
     ChildSetup setup;
     setup.errorPath = log;
     setup.environment = {"XDG_RUNTIME_DIR=" + desktop.directory, "HOME=" + desktop.directory,
                          "XDG_CONFIG_HOME=" + desktop.directory + "/config", "WAYLAND_DISPLAY=",
-                         "GSETTINGS_BACKEND=memory", "MUTTER_DEBUG_DUMMY_MODE_SPECS=" +
+                         "GSETTINGS_BACKEND=keyfile", "MUTTER_DEBUG_DUMMY_MODE_SPECS=" +
                                                          std::to_string(desktop.width) + "x" +
                                                          std::to_string(desktop.height),
                          "QT_QPA_PLATFORM=wayland", "KWIN_WAYLAND_NO_PERMISSION_CHECKS=1"};
