@@ -12,11 +12,17 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <list>
 #include <poll.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
 #include <time.h>
 #include <unistd.h>
+
+// Last, for XESetCloseDisplay: it defines min and max as macros.
+#include <X11/Xlibint.h>
+#undef min
+#undef max
 
 namespace {
 
@@ -222,30 +228,75 @@ namespace {
 
 // Tests read whole windows and screens many times a second while they wait
 // for a picture to change: through shared memory where the server offers it,
-// rather than megabytes down the connection each time. The image's pixels
-// are the segment's: XDestroyImage leaves them, shmdt lets go of them.
-XImage* sharedImage(Display* display, Window window, const XWindowAttributes& attributes) {
-    if (!XShmQueryExtension(display)) return nullptr;
-    XShmSegmentInfo segment{};
-    XImage* image = XShmCreateImage(display, attributes.visual, unsigned(attributes.depth), ZPixmap, nullptr, &segment,
-                                    unsigned(attributes.width), unsigned(attributes.height));
-    if (!image) return nullptr;
-    segment.shmid = shmget(IPC_PRIVATE, size_t(image->bytes_per_line) * size_t(image->height), IPC_CREAT | 0600);
-    void* memory = segment.shmid < 0 ? reinterpret_cast<void*>(-1) : shmat(segment.shmid, nullptr, 0);
-    if (segment.shmid >= 0) shmctl(segment.shmid, IPC_RMID, nullptr);  // gone once both sides let go
-    if (memory == reinterpret_cast<void*>(-1)) {
-        XDestroyImage(image);
-        return nullptr;
+// rather than megabytes down the connection each time. Each connection has
+// one segment the size of its screen, attached once: a segment made and
+// attached for each picture cost the server and the test a page fault for
+// every page, every time.
+struct SharedCapture {
+    Display* display;
+    XShmSegmentInfo segment;
+    size_t bytes;
+};
+std::list<SharedCapture> sharedCaptures;  // a list: images point at their entry's segment
+
+int forgetSharedCapture(Display* display, XExtCodes*) {
+    // The server lets go of the segment with the connection.
+    sharedCaptures.remove_if([&](SharedCapture& capture) {
+        if (capture.display != display) return false;
+        shmdt(capture.segment.shmaddr);
+        return true;
+    });
+    return 0;
+}
+
+bool attachFailed = false;
+int noteAttachFailure(Display*, XErrorEvent*) {
+    attachFailed = true;
+    return 0;
+}
+
+SharedCapture* sharedCaptureFor(Display* display) {
+    for (SharedCapture& capture : sharedCaptures)
+        if (capture.display == display) return capture.segment.shmaddr ? &capture : nullptr;
+    SharedCapture capture{display, {}, 0};
+    int screen = DefaultScreen(display);
+    capture.bytes = size_t(DisplayWidth(display, screen)) * size_t(DisplayHeight(display, screen)) * 4;
+    if (XShmQueryExtension(display)) {
+        capture.segment.shmid = shmget(IPC_PRIVATE, capture.bytes, IPC_CREAT | 0600);
+        void* memory = capture.segment.shmid < 0 ? reinterpret_cast<void*>(-1) : shmat(capture.segment.shmid, nullptr, 0);
+        if (capture.segment.shmid >= 0) shmctl(capture.segment.shmid, IPC_RMID, nullptr);  // gone once both let go
+        if (memory != reinterpret_cast<void*>(-1)) {
+            capture.segment.shmaddr = static_cast<char*>(memory);
+            capture.segment.readOnly = False;
+            XSync(display, False);
+            attachFailed = false;
+            XErrorHandler previous = XSetErrorHandler(noteAttachFailure);
+            XShmAttach(display, &capture.segment);
+            XSync(display, False);  // a server in another host's memory refuses it
+            XSetErrorHandler(previous);
+            if (attachFailed) {
+                shmdt(memory);
+                capture.segment.shmaddr = nullptr;
+            }
+        }
     }
-    segment.shmaddr = image->data = static_cast<char*>(memory);
-    segment.readOnly = False;
-    // The image's reply comes after the server wrote the pixels; the server may let go then.
-    bool got = XShmAttach(display, &segment) && XShmGetImage(display, window, image, 0, 0, AllPlanes);
-    XShmDetach(display, &segment);
-    XFlush(display);
-    if (!got) {
+    // Remembered either way, so that a connection that cannot share is not asked again.
+    XESetCloseDisplay(display, XAddExtension(display)->extension, forgetSharedCapture);
+    sharedCaptures.push_back(capture);
+    return capture.segment.shmaddr ? &sharedCaptures.back() : nullptr;
+}
+
+// The image's pixels are the connection's segment: XDestroyImage leaves them.
+XImage* sharedImage(Display* display, Window window, const XWindowAttributes& attributes) {
+    SharedCapture* capture = sharedCaptureFor(display);
+    if (!capture) return nullptr;
+    XImage* image = XShmCreateImage(display, attributes.visual, unsigned(attributes.depth), ZPixmap, nullptr,
+                                    &capture->segment, unsigned(attributes.width), unsigned(attributes.height));
+    if (!image) return nullptr;
+    image->data = capture->segment.shmaddr;
+    if (size_t(image->bytes_per_line) * size_t(image->height) > capture->bytes ||
+        !XShmGetImage(display, window, image, 0, 0, AllPlanes)) {
         XDestroyImage(image);
-        shmdt(memory);
         return nullptr;
     }
     return image;
@@ -263,7 +314,6 @@ std::vector<uint32_t> captureWindow(Display* display, Window window, int* width,
     std::vector<uint32_t> pixels;
     if (!XGetWindowAttributes(display, window, &attributes)) return pixels;
     XImage* image = sharedImage(display, window, attributes);
-    char* sharedPixels = image ? image->data : nullptr;
     if (!image)
         image = XGetImage(display, window, 0, 0, unsigned(attributes.width), unsigned(attributes.height), AllPlanes,
                           ZPixmap);
@@ -286,7 +336,6 @@ std::vector<uint32_t> captureWindow(Display* display, Window window, int* width,
             }
     }
     XDestroyImage(image);
-    if (sharedPixels) shmdt(sharedPixels);
     return pixels;
 }
 
