@@ -29,8 +29,8 @@ WindowGeometry ViewerOnADesktopTest::expectAliveAt(const char* action) {
     if (clearsTheWholeWindow())
         EXPECT_TRUE(waitUntil([&] { return closeTo(corner = pixel(g.width - 3, 3), viewerBackground); }, 20000))
             << action << ": the far corner is cleared too";
-    std::printf("%s, %s: client %dx%d at (%d, %d), far corner (%d, %d, %d)\n", managerName(), action, g.width,
-                g.height, g.x, g.y, corner.red, corner.green, corner.blue);
+    std::printf("%s, %s: client %dx%d at (%d, %d), far corner (%d, %d, %d)\n", managerName(), action, g.width, g.height,
+                g.x, g.y, corner.red, corner.green, corner.blue);
     pressKey(user, XK_f);
     EXPECT_TRUE(waitUntil([&] { return closeTo(pixel(3, 3), viewerFoggyBackground); }, 20000)) << action << ": f answered";
     pressKey(user, XK_f);

@@ -263,7 +263,8 @@ SharedCapture* sharedCaptureFor(Display* display) {
     capture.bytes = size_t(DisplayWidth(display, screen)) * size_t(DisplayHeight(display, screen)) * 4;
     if (XShmQueryExtension(display)) {
         capture.segment.shmid = shmget(IPC_PRIVATE, capture.bytes, IPC_CREAT | 0600);
-        void* memory = capture.segment.shmid < 0 ? reinterpret_cast<void*>(-1) : shmat(capture.segment.shmid, nullptr, 0);
+        void* memory =
+            capture.segment.shmid < 0 ? reinterpret_cast<void*>(-1) : shmat(capture.segment.shmid, nullptr, 0);
         if (capture.segment.shmid >= 0) shmctl(capture.segment.shmid, IPC_RMID, nullptr);  // gone once both let go
         if (memory != reinterpret_cast<void*>(-1)) {
             capture.segment.shmaddr = static_cast<char*>(memory);
@@ -304,7 +305,8 @@ XImage* sharedImage(Display* display, Window window, const XWindowAttributes& at
 
 bool isPlainTrueColour(const XImage* image) {
     return image->bits_per_pixel == 32 && image->red_mask == 0xff0000 && image->green_mask == 0xff00 &&
-           image->blue_mask == 0xff && image->byte_order == (__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__ ? LSBFirst : MSBFirst);
+           image->blue_mask == 0xff &&
+           image->byte_order == (__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__ ? LSBFirst : MSBFirst);
 }
 
 }  // namespace
@@ -324,7 +326,8 @@ std::vector<uint32_t> captureWindow(Display* display, Window window, int* width,
     uint32_t* out = pixels.data();
     if (isPlainTrueColour(image)) {
         for (int y = 0; y < attributes.height; ++y) {
-            const uint32_t* row = reinterpret_cast<const uint32_t*>(image->data + size_t(y) * size_t(image->bytes_per_line));
+            const uint32_t* row =
+                reinterpret_cast<const uint32_t*>(image->data + size_t(y) * size_t(image->bytes_per_line));
             for (int x = 0; x < attributes.width; ++x) *out++ = row[x] & 0xffffff;
         }
     } else {
