@@ -90,8 +90,10 @@ protected:
             if (!same) unchangedSince = monotonicSeconds();
             before = now;
             window = now;
-            settledScreen = screen;
-            return same && now.width() >= 700 && now.height() >= 700 && monotonicSeconds() - unchangedSince >= 0.5;
+            bool settled =
+                same && now.width() >= 700 && now.height() >= 700 && monotonicSeconds() - unchangedSince >= 0.5;
+            if (settled) settledScreen = screen;
+            return settled;
         });
     }
     // Dismisses the notice with Return and waits for the window.
